@@ -1,0 +1,94 @@
+#include "core/device_controls.h"
+
+#include "core/share_helper.h"
+#include "core/vendor_requests.h"
+#include "platform/user_defaults.h"
+
+namespace h8 {
+namespace {
+
+int storedSwitch(const char* key) {
+    return UserDefaults::standard().integerForKey(key) == 1 ? 1 : 0;
+}
+
+bool sendOtgLevel(int percent) {
+    const uint8_t wire = otgVolumeLevel(percent) ^ 0xFF;  // the device stores levels inverted
+    const bool ok3 = NorvaltUSBAudioSetVolume(0, 3, wire);
+    const bool ok4 = NorvaltUSBAudioSetVolume(0, 4, wire);
+    return ok3 && ok4;
+}
+
+bool sendHeadphoneMute(int m) {
+    const bool ok1 = NorvaltUSBAudioSetMute(0, 1, static_cast<uint8_t>(m));
+    const bool ok2 = NorvaltUSBAudioSetMute(0, 2, static_cast<uint8_t>(m));
+    return ok1 && ok2;
+}
+
+}  // namespace
+
+bool setInputMute(int input, int state) {
+    const int m = state & 1;
+    const bool ok = NorvaltUSBAudioSetMute(1, static_cast<uint8_t>(input), static_cast<uint8_t>(m));
+    UserDefaults::standard().setInteger(input == 1 ? kMicMute1Key : kMicMute2Key, m);
+    return ok;
+}
+
+bool setHeadphoneMute(int state) {
+    const int m = state & 1;
+    const bool ok = sendHeadphoneMute(m);
+    UserDefaults::standard().setInteger(kHeadphoneMuteKey, m);
+    return ok;
+}
+
+uint8_t otgVolumeLevel(int percent) {
+    return static_cast<uint8_t>(static_cast<int>(percent * 127.0 / 100.0 + 0.5));
+}
+
+bool setOtgOutputVolume(int percent) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    UserDefaults::standard().setInteger(kOtgOutVolumeKey, percent);
+    store.otgratio = static_cast<float>(percent / 100.0);
+    const bool ok = sendOtgLevel(percent);
+    store.OTGOut34Volume = percent;
+    return ok;
+}
+
+InputMutes restoreInputMutes() {
+    InputMutes m{storedSwitch(kMicMute1Key), storedSwitch(kMicMute2Key)};
+    NorvaltUSBAudioSetMute(1, 1, static_cast<uint8_t>(m.input1));
+    NorvaltUSBAudioSetMute(1, 2, static_cast<uint8_t>(m.input2));
+    return m;
+}
+
+OutputSettings restoreOutputSettings() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    OutputSettings s;
+    s.otgVolume = static_cast<int>(UserDefaults::standard().integerForKey(kOtgOutVolumeKey));
+    store.OTGOut34Volume = s.otgVolume;
+    store.otgratio = static_cast<float>(s.otgVolume / 100.0);
+    sendOtgLevel(s.otgVolume);
+    s.headphoneMute = storedSwitch(kHeadphoneMuteKey);
+    sendHeadphoneMute(s.headphoneMute);
+    return s;
+}
+
+std::optional<HardwarePoll> pollHardwareState() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.logInfo(QStringLiteral("开始读取硬件数据"));
+    if (!store.canReadStatue) return std::nullopt;
+    store.logInfo(QStringLiteral("可以读取硬件数据"));
+    store.getHardWareState();
+    store.logInfo(QStringLiteral("读取到硬件数据输入音量数据"));
+    HardwarePoll poll;
+    if (store.isHasOTGMax) {
+        uint8_t otg = 0;
+        NorvaltUSBAudioGetOTG(1, otg);
+        poll.otgConnected = otg == 1;
+    }
+    store.logInfo(QStringLiteral("更新到界面"));
+    uint8_t hpMute = 0;
+    if (NorvaltUSBAudioGetMute(0, 1, hpMute)) poll.headphoneMute = hpMute;
+    return poll;
+}
+
+}  // namespace h8

@@ -1,0 +1,35 @@
+// The application's diagnostic log: one file in logDir(), started afresh at each launch. Every
+// line is on disk when log() returns, so the log survives a crash right after it.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+namespace h8 {
+
+class FileLogger {
+public:
+    // Creates the log file logDir()/fileName, removing the previous launch's file. Returns
+    // nullptr (after printing why) when any step fails.
+    static std::unique_ptr<FileLogger> create(const QString& fileName);
+    ~FileLogger();  // closes the file
+    FileLogger(const FileLogger&) = delete;
+    FileLogger& operator=(const FileLogger&) = delete;
+
+    // Appends "[<date>, <time>] [<level>] <message>\n" and flushes it to disk. The date and time
+    // are local, in the system locale's short date and medium (with seconds) time styles. The
+    // message is written as is: a line feed in it continues the entry on the next line.
+    void log(const QString& message, const QString& level);
+
+    QString filePath() const;
+
+private:
+    FileLogger(QString filePath, int fd);
+
+    QString filePath_;
+    int fd_;
+    QString timeFormat_;
+    bool reportedWriteFailure_ = false;
+};
+
+}  // namespace h8

@@ -1,0 +1,192 @@
+#include "core/usb_session.h"
+
+#include <QPointer>
+#include <cstring>
+#include <optional>
+
+#include "core/share_helper.h"
+#include "core/vendor_requests.h"
+#include "platform/diagnostics.h"
+#include "platform/notification_center.h"
+
+namespace h8 {
+namespace {
+
+struct Session {
+    QPointer<UsbTransport> transport;
+    QList<QMetaObject::Connection> connections;
+    // Arrivals are handled only while armed: after a device is accepted, further matching
+    // devices wait (in `waiting`) until the accepted one is removed.
+    bool armed = true;
+    std::optional<UsbDeviceId> current;
+    QList<UsbDeviceId> waiting;
+};
+
+Session& session() {
+    static Session* s = new Session();
+    return *s;
+}
+
+std::function<QStringList()>& uidSource() {
+    static std::function<QStringList()> source;
+    return source;
+}
+
+// Publishes the identity of the newly opened device into the store, in the order that callers
+// rely on: name, firmware version, serial number.
+void publishIdentity() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.deviceName = IOUSBHelper::getpNameWitKidVendor(kH8VendorId, kH8ProductId);
+
+    const QString version = QString::fromStdString(NorvaltUSBAudioGetFirmwareVersion());
+    store.deviceVersion = version.isEmpty() ? version : version.left(1) + "." + version.mid(1);
+    qsizetype digits = 0;
+    while (digits < version.size() && version[digits].isDigit()) ++digits;
+    store.firmware = digits ? version.left(digits).toLongLong() : 0;
+
+    uint32_t serial = 0;
+    NorvaltUSBAudioGetSN(serial);
+    uint8_t b[4];
+    std::memcpy(b, &serial, 4);
+    store.deviceSn = QString::asprintf("%02x%02x%02x%02x", b[0], b[1], b[2], b[3]).toUpper();
+}
+
+// Tries the devices in order and accepts the first one that opens. Returns true when one was
+// accepted.
+bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
+    Session& s = session();
+    for (UsbDeviceId id : ids) {
+        diag("while .....1");
+        std::unique_ptr<UsbDeviceHandle> handle;
+        int status = s.transport->open(id, &handle);
+        if (status != kUsbSuccess || !handle) {
+            if (status == kUsbErrorAccess) diag(usbPermissionHint().toStdString());
+            diagf("Unable to create a plug-in (%08x)", static_cast<unsigned>(status));
+            continue;
+        }
+        UsbDeviceInfo info;
+        status = handle->deviceInfo(&info);
+        if (status != kUsbSuccess) {
+            diagf("Couldn’t create a device interface (%08x)", static_cast<unsigned>(status));
+            continue;
+        }
+        if (info.vendorId != kH8VendorId) {
+            diagf("Found unwanted device (vendor = %d, product = %d ，release = %d)", info.vendorId,
+                  info.productId, info.bcdDevice);
+            continue;
+        }
+        int interfaceNumber = 0xFF;
+        status = handle->firstInterfaceNumber(&interfaceNumber);
+        if (status != kUsbSuccess && status != kUsbErrorNotFound) {
+            diagf("Unable to create interface iterator: %08x", static_cast<unsigned>(status));
+            continue;
+        }
+        diag("create interface iterator");
+        if (status == kUsbErrorNotFound) continue;  // a configuration without interfaces
+
+        // Accepted: every vendor request now goes through this handle.
+        setUsbInterfaceHandle(std::shared_ptr<UsbDeviceHandle>(std::move(handle)));
+        s.current = id;
+        s.armed = false;
+        s.waiting.removeAll(id);
+        publishIdentity();
+        NotificationCenter::defaultCenter().post(
+            kRawDeviceAdded, {},
+            {{QStringLiteral("uid"),
+              IOUSBHelper::getUSBDeviceUidWitKidVendor(kH8VendorId, kH8ProductId)}});
+        return true;
+    }
+    return false;
+}
+
+void onArrived(UsbDeviceId id) {
+    Session& s = session();
+    if (!s.armed) {
+        s.waiting.append(id);  // a second H8: ignored while the first one is in use
+        return;
+    }
+    usbDeviceAdded({id});
+}
+
+void onLeft(UsbDeviceId id) {
+    Session& s = session();
+    if (s.current != id) {
+        s.waiting.removeAll(id);  // an ignored second device went away: nothing to tell
+        return;
+    }
+    // The handle stays in place, so requests fail (and print their line) until a device is
+    // accepted again.
+    s.current.reset();
+    s.armed = true;
+    NotificationCenter::defaultCenter().post(kRawDeviceRemoved);
+    // Another H8 that was waiting while this one was in use takes its place.
+    if (!s.waiting.isEmpty()) usbDeviceAdded(QList<UsbDeviceId>(s.waiting));
+}
+
+}  // namespace
+
+bool startUSBMonitoring(UsbTransport& transport) {
+    Session& s = session();
+    stopUSBMonitoring();
+    s.transport = &transport;
+    QList<UsbDeviceId> present;
+    const int status = transport.startMonitoring(kH8VendorId, kH8ProductId, &present);
+    if (status != kUsbSuccess) {
+        diagf("ERR: Couldn’t create a master I/O Kit port(%08x)", static_cast<unsigned>(status));
+        s.transport.clear();
+        return false;
+    }
+    s.connections.append(QObject::connect(&transport, &UsbTransport::deviceArrived, &transport,
+                                          [](UsbDeviceId id) { onArrived(id); }));
+    s.connections.append(QObject::connect(&transport, &UsbTransport::deviceLeft, &transport,
+                                          [](UsbDeviceId id) { onLeft(id); }));
+    if (!present.isEmpty() && !usbDeviceAdded(present)) return true;
+    // Devices after the accepted one wait their turn.
+    for (UsbDeviceId id : present) {
+        if (s.current != id) s.waiting.append(id);
+    }
+    return true;
+}
+
+void stopUSBMonitoring() {
+    Session& s = session();
+    for (const auto& c : s.connections) QObject::disconnect(c);
+    s.connections.clear();
+    s.transport.clear();
+    s.armed = true;
+    s.current.reset();
+    s.waiting.clear();
+    setUsbInterfaceHandle(nullptr);
+}
+
+bool usbDeviceIsAttached() {
+    return session().current.has_value();
+}
+
+QString usbPermissionHint() {
+    return QStringLiteral(
+        "Cannot open the H8 (USB 309c:0018): permission denied. Install the udev rule that gives "
+        "the logged-in user access: `h8ctl udev-rule | sudo tee "
+        "/etc/udev/rules.d/70-h8-controller.rules && sudo udevadm control --reload && sudo "
+        "udevadm trigger`, then re-plug the interface.");
+}
+
+QString IOUSBHelper::getpNameWitKidVendor(int vendor, int product) {
+    UsbTransport* transport = session().transport;
+    if (!transport) return {};
+    return transport->productName(static_cast<uint16_t>(vendor), static_cast<uint16_t>(product));
+}
+
+QString IOUSBHelper::getUSBDeviceUidWitKidVendor(int, int) {
+    if (!uidSource()) return {};
+    for (const QString& uid : uidSource()()) {
+        if (uid.contains(QLatin1String("USB")) || uid.contains(QLatin1String("usb"))) return uid;
+    }
+    return {};
+}
+
+void IOUSBHelper::setAudioDeviceUidSource(std::function<QStringList()> source) {
+    uidSource() = std::move(source);
+}
+
+}  // namespace h8

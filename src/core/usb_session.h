@@ -1,0 +1,48 @@
+// The USB device session: watches the bus for the H8 (vendor 0x309C, product 0x0018), opens the
+// first matching device, publishes its identity into the shared state store and posts
+// "rawDeviceAdded" / "rawDeviceRemoved". Runs on the main thread for the life of the process.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+
+#include "platform/usb_transport.h"
+
+namespace h8 {
+
+inline constexpr uint16_t kH8VendorId = 0x309C;
+inline constexpr uint16_t kH8ProductId = 0x0018;
+
+inline constexpr const char* kRawDeviceAdded = "rawDeviceAdded";
+inline constexpr const char* kRawDeviceRemoved = "rawDeviceRemoved";
+
+// Starts watching through `transport` (which must live as long as the process watches). A
+// device that is already attached is opened, and "rawDeviceAdded" posted, before this returns.
+// Returns false when the platform's USB access could not start (the reason is printed).
+bool startUSBMonitoring(UsbTransport& transport);
+
+// Stops watching and forgets the transport (tests and clean shutdown); the interface handle
+// is released.
+void stopUSBMonitoring();
+
+// True while the device that the session opened is attached.
+bool usbDeviceIsAttached();
+
+// The one line printed when the H8 cannot be opened for lack of permission.
+QString usbPermissionHint();
+
+class IOUSBHelper {
+public:
+    // The USB product name of the attached device with these ids; empty when there is none.
+    static QString getpNameWitKidVendor(int vendor, int product);
+    // The identifier of the first audio device whose identifier contains "USB" or "usb"; empty
+    // when there is none. The arguments take no part in the choice.
+    static QString getUSBDeviceUidWitKidVendor(int vendor, int product);
+
+    // Where the audio device identifiers come from (the audio device layer installs it).
+    static void setAudioDeviceUidSource(std::function<QStringList()> source);
+};
+
+}  // namespace h8

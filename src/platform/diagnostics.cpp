@@ -1,0 +1,37 @@
+#include "platform/diagnostics.h"
+
+#include <atomic>
+#include <cstdarg>
+
+namespace h8 {
+namespace {
+std::atomic<FILE*> g_stream{nullptr};
+
+FILE* stream() {
+    FILE* s = g_stream.load(std::memory_order_relaxed);
+    return s ? s : stdout;
+}
+}  // namespace
+
+void diag(std::string_view line) {
+    FILE* s = stream();
+    std::fwrite(line.data(), 1, line.size(), s);
+    std::fputc('\n', s);
+    std::fflush(s);
+}
+
+void diagf(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0) return;
+    diag(std::string_view(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1));
+}
+
+FILE* setDiagnosticsStream(FILE* s) {
+    return g_stream.exchange(s);
+}
+
+}  // namespace h8

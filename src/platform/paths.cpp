@@ -1,0 +1,41 @@
+#include "platform/paths.h"
+
+#include <QDir>
+
+namespace h8 {
+namespace {
+
+constexpr auto kAppFolder = "H8Controller";
+
+// The value of `name`, or an empty string when it is unset or empty.
+QString env(const char* name) {
+    return qEnvironmentVariable(name);
+}
+
+// $<xdgVariable>/H8Controller, or ~/<fallback>/H8Controller when the variable is unset or empty.
+// The XDG base directory rules say relative values are invalid and must be ignored.
+QString xdgFolder(const char* xdgVariable, const char* fallback) {
+    const QString base = env(xdgVariable);
+    if (!base.isEmpty() && QDir::isAbsolutePath(base)) return base + '/' + kAppFolder;
+    return QDir::homePath() + '/' + fallback + '/' + kAppFolder;
+}
+
+}  // namespace
+
+QString configDir() {
+    const QString overridden = env("H8_CONFIG_DIR");
+    if (!overridden.isEmpty()) return overridden;
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+QString stateDir() {
+    return xdgFolder("XDG_STATE_HOME", ".local/state");
+}
+
+QString logDir() {
+    const QString overridden = env("H8_LOG_DIR");
+    if (!overridden.isEmpty()) return overridden;
+    return stateDir() + "/Logs";
+}
+
+}  // namespace h8

@@ -1,0 +1,96 @@
+// The program's preferences: a typed key/value store kept in one JSON file that the panel and the
+// command-line tool share.
+//
+// Every change is written to disk at once, atomically, so a crash leaves either the old file or
+// the new one. Before writing, a file changed by another process is re-read and the change is
+// applied on top of it, so neither program loses the other's keys. A file that cannot be read or
+// parsed is moved aside (never overwritten) and the program goes on with empty preferences.
+//
+// Main thread only, except standard(), which may be called from any thread.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace h8 {
+
+class UserDefaults {
+public:
+    // Loads `filePath`; a missing file gives empty preferences.
+    explicit UserDefaults(QString filePath);
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // The program's preferences in configDir() + "/defaults.json", created on first use.
+    static UserDefaults& standard();
+    // Replaces the object standard() returns. nullptr makes the next standard() create a fresh
+    // one from the current configDir(). References to the previous object become invalid.
+    static void setStandard(std::unique_ptr<UserDefaults> defaults);
+
+    QString filePath() const;
+
+    // The stored value (qlonglong, double, bool, QString, QVariantList or QVariantMap), or an
+    // invalid QVariant when absent. A double with an integral value may come back as qlonglong
+    // after a reload; doubleForKey() is unaffected.
+    QVariant objectForKey(const QString& key) const;
+    // Absent → 0; double → truncated toward zero (clamped); bool → 0/1; string → its leading
+    // decimal integer, or 0; anything else → 0.
+    qint64 integerForKey(const QString& key) const;
+    // Same rules as integerForKey(); a string gives its leading decimal number.
+    double doubleForKey(const QString& key) const;
+    float floatForKey(const QString& key) const;
+    // integerForKey(key) != 0, except that a string starting with Y, y, T or t ("YES", "true")
+    // also counts as true.
+    bool boolForKey(const QString& key) const;
+    // Absent → nullopt; a number is returned as its text, a bool as "1" or "0"; list or map →
+    // nullopt.
+    std::optional<QString> stringForKey(const QString& key) const;
+    // Absent or not a list → nullopt.
+    std::optional<QVariantList> arrayForKey(const QString& key) const;
+
+    // Stores numbers, bools, strings and QVariantList/QVariantMap nesting them. An invalid
+    // QVariant removes the key. Other types, and infinite or NaN numbers, are refused with a
+    // diagnostic and nothing changes.
+    void setObject(const QString& key, const QVariant& value);
+    void setInteger(const QString& key, qint64 value);
+    void setDouble(const QString& key, double value);
+    // Stored as the double with the float's shortest decimal text, so "0.1f" is written as 0.1.
+    void setFloat(const QString& key, float value);
+    void setBool(const QString& key, bool value);
+    void setString(const QString& key, const QString& value);
+    void removeObjectForKey(const QString& key);
+
+private:
+    enum class FileState { Missing, Valid, Unusable };
+    struct DiskRead {
+        FileState state = FileState::Missing;
+        QByteArray bytes;
+        QJsonObject values;
+        QString problem;  // why the file is unusable
+    };
+
+    DiskRead readDisk() const;
+    // Adopts what is on disk: valid contents replace the values in memory; an unusable file is
+    // moved aside (the values in memory are kept).
+    void adopt(const DiskRead& disk, bool keepValuesWhenUnusable);
+    void moveAside(const DiskRead& disk);
+    // Re-reads the file if another process changed it, applies `edit` and writes the result.
+    void change(const std::function<void(QJsonObject&)>& edit);
+    void removeStaleTemporaryFiles() const;
+
+    QString filePath_;
+    QJsonObject values_;
+    // The file as this object last read or wrote it; nullopt when there was no file.
+    std::optional<QByteArray> knownBytes_;
+    // An unusable file could not be moved aside: changes stay in memory so that the file, which
+    // may be the only copy of the user's data, is not overwritten.
+    bool memoryOnly_ = false;
+};
+
+}  // namespace h8

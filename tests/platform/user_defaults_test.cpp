@@ -1,0 +1,429 @@
+#include "platform/user_defaults.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "platform/diagnostics.h"
+#include "temp_env.h"
+
+namespace h8 {
+namespace {
+
+using ::testing::HasSubstr;
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QJsonObject parseObject(const QString& path) {
+    return QJsonDocument::fromJson(readFile(path)).object();
+}
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        capture_ = std::tmpfile();
+        ASSERT_NE(capture_, nullptr);
+        previousStream_ = setDiagnosticsStream(capture_);
+    }
+    void TearDown() override {
+        setDiagnosticsStream(previousStream_);
+        std::fclose(capture_);
+    }
+
+    // Everything printed through diag() so far.
+    QString diagnostics() const {
+        std::fflush(capture_);
+        std::rewind(capture_);
+        QByteArray text;
+        char buffer[4096];
+        while (const size_t n = std::fread(buffer, 1, sizeof buffer, capture_))
+            text.append(buffer, n);
+        std::fseek(capture_, 0, SEEK_END);
+        return QString::fromUtf8(text);
+    }
+
+    QStringList filesInConfigDir(const QString& pattern) const {
+        return QDir(env.configDir()).entryList({pattern}, QDir::Files | QDir::Hidden);
+    }
+
+    test::TempEnv env;
+    const QString path = env.configDir() + "/defaults.json";
+
+private:
+    FILE* capture_ = nullptr;
+    FILE* previousStream_ = nullptr;
+};
+
+TEST_F(UserDefaultsTest, IntegerReadsConvertOtherKinds) {
+    UserDefaults d(path);
+    d.setDouble("positive", 3.9);
+    d.setDouble("negative", -3.9);
+    d.setDouble("huge", 1e30);
+    d.setDouble("hugeNegative", -1e30);
+    d.setBool("yes", true);
+    d.setString("prefix", "  -42 dB");
+    d.setString("word", "loud");
+    d.setString("overflow", "99999999999999999999");
+    d.setObject("list", QVariantList{1, 2});
+    d.setObject("map", QVariantMap{{"a", 1}});
+    d.setInteger("big", std::numeric_limits<qint64>::min());
+
+    EXPECT_EQ(d.integerForKey("absent"), 0);
+    EXPECT_EQ(d.integerForKey("positive"), 3);
+    EXPECT_EQ(d.integerForKey("negative"), -3);
+    EXPECT_EQ(d.integerForKey("huge"), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(d.integerForKey("hugeNegative"), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(d.integerForKey("yes"), 1);
+    EXPECT_EQ(d.integerForKey("prefix"), -42);
+    EXPECT_EQ(d.integerForKey("word"), 0);
+    EXPECT_EQ(d.integerForKey("overflow"), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(d.integerForKey("list"), 0);
+    EXPECT_EQ(d.integerForKey("map"), 0);
+    EXPECT_EQ(d.integerForKey("big"), std::numeric_limits<qint64>::min());
+}
+
+TEST_F(UserDefaultsTest, DoubleAndFloatReadsConvertOtherKinds) {
+    UserDefaults d(path);
+    d.setInteger("int", -7);
+    d.setBool("yes", true);
+    d.setString("unit", "3.5kHz");
+    d.setString("exponent", "1e3x");
+    d.setString("fraction", " -.25");
+    d.setString("bareExponent", "e5");
+    d.setString("danglingExponent", "2e+");
+    d.setFloat("float", 0.1f);
+    d.setObject("list", QVariantList{1.5});
+
+    EXPECT_EQ(d.doubleForKey("absent"), 0.0);
+    EXPECT_EQ(d.doubleForKey("int"), -7.0);
+    EXPECT_EQ(d.doubleForKey("yes"), 1.0);
+    EXPECT_EQ(d.doubleForKey("unit"), 3.5);
+    EXPECT_EQ(d.doubleForKey("exponent"), 1000.0);
+    EXPECT_EQ(d.doubleForKey("fraction"), -0.25);
+    EXPECT_EQ(d.doubleForKey("bareExponent"), 0.0);
+    EXPECT_EQ(d.doubleForKey("danglingExponent"), 2.0);
+    EXPECT_EQ(d.doubleForKey("list"), 0.0);
+    // A float is stored by its shortest text, so it reads back exactly either way.
+    EXPECT_EQ(d.floatForKey("float"), 0.1f);
+    EXPECT_EQ(d.doubleForKey("float"), 0.1);
+    EXPECT_EQ(d.floatForKey("absent"), 0.0f);
+}
+
+TEST_F(UserDefaultsTest, BoolReads) {
+    UserDefaults d(path);
+    const std::pair<QString, bool> strings[] = {
+        {"YES", true}, {"true", true},   {" t", true}, {"2", true},    {"-1", true},
+        {"NO", false}, {"false", false}, {"0", false}, {"0.9", false}, {"", false}};
+    for (const auto& [text, expected] : strings) {
+        d.setString("s", text);
+        EXPECT_EQ(d.boolForKey("s"), expected) << text.toStdString();
+    }
+    d.setInteger("seven", 7);
+    d.setDouble("half", 0.5);
+    d.setBool("off", false);
+    d.setObject("list", QVariantList{true});
+    EXPECT_TRUE(d.boolForKey("seven"));
+    EXPECT_FALSE(d.boolForKey("half"));  // truncates to 0
+    EXPECT_FALSE(d.boolForKey("off"));
+    EXPECT_FALSE(d.boolForKey("list"));
+    EXPECT_FALSE(d.boolForKey("absent"));
+}
+
+TEST_F(UserDefaultsTest, StringArrayAndObjectReads) {
+    UserDefaults d(path);
+    d.setString("name", "Studio A");
+    d.setInteger("int", 42);
+    d.setDouble("double", 2.5);
+    d.setBool("flag", true);
+    d.setObject("list", QVariantList{"x", 1});
+    d.setObject("map", QVariantMap{{"k", "v"}});
+
+    EXPECT_EQ(d.stringForKey("absent"), std::nullopt);
+    EXPECT_EQ(d.stringForKey("name"), "Studio A");
+    EXPECT_EQ(d.stringForKey("int"), "42");
+    EXPECT_EQ(d.stringForKey("double"), "2.5");
+    EXPECT_EQ(d.stringForKey("flag"), "1");
+    EXPECT_EQ(d.stringForKey("list"), std::nullopt);
+    EXPECT_EQ(d.stringForKey("map"), std::nullopt);
+
+    EXPECT_EQ(d.arrayForKey("absent"), std::nullopt);
+    EXPECT_EQ(d.arrayForKey("name"), std::nullopt);
+    EXPECT_EQ(d.arrayForKey("map"), std::nullopt);
+    EXPECT_EQ(d.arrayForKey("list"), (QVariantList{"x", qint64(1)}));
+
+    EXPECT_FALSE(d.objectForKey("absent").isValid());
+    EXPECT_EQ(d.objectForKey("map").toMap().value("k").toString(), "v");
+}
+
+TEST_F(UserDefaultsTest, RefusedAndRemovedValues) {
+    UserDefaults d(path);
+    d.setInteger("keep", 1);
+    d.setObject("keep", QDateTime::currentDateTime());
+    d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
+    d.setObject("keep", QVariantList{1, std::numeric_limits<double>::infinity()});
+    EXPECT_EQ(d.objectForKey("keep").typeId(), QMetaType::LongLong);
+    EXPECT_EQ(d.integerForKey("keep"), 1);
+    EXPECT_EQ(diagnostics().count('\n'), 3) << diagnostics().toStdString();
+
+    d.setObject("keep", QVariant());
+    EXPECT_FALSE(d.objectForKey("keep").isValid());
+    d.setInteger("gone", 5);
+    d.removeObjectForKey("gone");
+    EXPECT_FALSE(UserDefaults(path).objectForKey("gone").isValid());
+}
+
+TEST_F(UserDefaultsTest, ValuesKeepTheirKindAcrossAReload) {
+    const QVariantList grid{QVariantList{true, false, true}, QVariantList{}, QVariantList{false}};
+    {
+        UserDefaults d(path);
+        d.setInteger("int", -123456789012345);
+        d.setInteger("beyondDouble", 9007199254740993);
+        d.setInteger("zero", 0);
+        d.setDouble("double", 0.1);
+        d.setDouble("tiny", -1e-300);
+        d.setString("text", "Kanal 1 — 输入 ✓");
+        d.setString("numericText", "12");
+        d.setBool("on", true);
+        d.setBool("off", false);
+        d.setObject("grid", grid);
+        d.setObject("map", QVariantMap{{"gain", 3}, {"names", QStringList{"a", "b"}}});
+    }
+    UserDefaults d(path);
+    EXPECT_EQ(d.objectForKey("int"), QVariant(qint64(-123456789012345)));
+    EXPECT_EQ(d.objectForKey("beyondDouble"), QVariant(qint64(9007199254740993)));
+    EXPECT_EQ(d.objectForKey("zero"), QVariant(qint64(0)));
+    EXPECT_EQ(d.objectForKey("double"), QVariant(0.1));
+    EXPECT_EQ(d.objectForKey("tiny"), QVariant(-1e-300));
+    EXPECT_EQ(d.objectForKey("text"), QVariant(QString("Kanal 1 — 输入 ✓")));
+    EXPECT_EQ(d.objectForKey("numericText"), QVariant(QString("12")));
+    EXPECT_EQ(d.objectForKey("on"), QVariant(true));
+    EXPECT_EQ(d.objectForKey("off"), QVariant(false));
+    EXPECT_EQ(d.objectForKey("grid"), QVariant(grid));
+    ASSERT_EQ(d.objectForKey("grid").toList().value(0).toList().value(1).typeId(), QMetaType::Bool);
+    const QVariantMap map = d.objectForKey("map").toMap();
+    EXPECT_EQ(map.value("gain"), QVariant(qint64(3)));
+    EXPECT_EQ(map.value("names").toList(), (QVariantList{"a", "b"}));
+}
+
+struct CorruptCase {
+    const char* label;
+    QByteArray bytes;
+};
+
+class UserDefaultsCorruptTest : public UserDefaultsTest,
+                                public ::testing::WithParamInterface<CorruptCase> {};
+
+TEST_P(UserDefaultsCorruptTest, IsMovedAsideAndPreserved) {
+    const QByteArray bytes = GetParam().bytes;
+    writeFile(path, bytes);
+
+    UserDefaults d(path);
+    EXPECT_FALSE(d.objectForKey("volume").isValid());
+    EXPECT_FALSE(QFileInfo::exists(path));
+
+    const QStringList copies = filesInConfigDir("defaults.json.corrupt-*");
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_TRUE(
+        QRegularExpression(R"(^defaults\.json\.corrupt-\d{8}T\d{6}$)").match(copies[0]).hasMatch())
+        << copies[0].toStdString();
+    const QString copy = env.configDir() + "/" + copies[0];
+    EXPECT_EQ(readFile(copy), bytes);
+
+    const QString printed = diagnostics();
+    EXPECT_EQ(printed.count('\n'), 1) << printed.toStdString();
+    EXPECT_THAT(printed.toStdString(), HasSubstr(path.toStdString()));
+    EXPECT_THAT(printed.toStdString(), HasSubstr(copy.toStdString()));
+
+    // Going on writes a fresh file and leaves the copy alone.
+    d.setInteger("volume", 7);
+    EXPECT_EQ(UserDefaults(path).integerForKey("volume"), 7);
+    EXPECT_EQ(readFile(copy), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, UserDefaultsCorruptTest,
+    ::testing::Values(CorruptCase{"Garbage", QByteArray("\x00\xff{\"volume\": 7,,", 15)},
+                      CorruptCase{"TopLevelArray", QByteArray(R"([{"volume": 7}])")},
+                      CorruptCase{"Empty", QByteArray()}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(UserDefaultsTest, FileCorruptedBehindItsBackIsMovedAsideBeforeWriting) {
+    UserDefaults d(path);
+    d.setInteger("kept", 1);
+    writeFile(path, "not json");
+
+    d.setInteger("new", 2);
+    ASSERT_EQ(filesInConfigDir("defaults.json.corrupt-*").size(), 1);
+    const QJsonObject saved = parseObject(path);
+    EXPECT_EQ(saved.value("kept").toInteger(), 1);
+    EXPECT_EQ(saved.value("new").toInteger(), 2);
+}
+
+TEST_F(UserDefaultsTest, CorruptFileThatCannotBeMovedIsNeverOverwritten) {
+    // The temporary file beside this name still fits the file system's 255-byte limit, but the
+    // ".corrupt-<timestamp>" name does not, so the move fails (even for root) while writes would
+    // work.
+    const QString longPath = env.configDir() + "/" + QString(235, QChar(u'p')) + ".json";
+    writeFile(longPath, "{broken");
+
+    UserDefaults d(longPath);
+    const QString printed = diagnostics();
+    EXPECT_EQ(printed.count('\n'), 1) << printed.toStdString();
+    EXPECT_THAT(printed.toStdString(), HasSubstr(longPath.toStdString()));
+
+    d.setInteger("volume", 3);
+    d.setString("name", "x");
+    EXPECT_EQ(d.integerForKey("volume"), 3);  // kept in memory
+    EXPECT_EQ(readFile(longPath), "{broken");
+    EXPECT_EQ(diagnostics().count('\n'), 1) << "warned again for the same file";
+}
+
+TEST_F(UserDefaultsTest, TwoWritersKeepEachOthersChanges) {
+    UserDefaults panel(path);
+    UserDefaults tool(path);  // loaded before the panel wrote anything
+
+    panel.setInteger("panel.volume", 10);
+    panel.setString("shared", "from panel");
+    tool.setInteger("tool.sampleRate", 48000);
+    panel.setBool("panel.mute", true);
+    tool.removeObjectForKey("shared");
+    panel.setInteger("panel.volume", 11);
+
+    const QJsonObject saved = parseObject(path);
+    EXPECT_EQ(saved.value("panel.volume").toInteger(), 11);
+    EXPECT_EQ(saved.value("tool.sampleRate").toInteger(), 48000);
+    EXPECT_TRUE(saved.value("panel.mute").toBool());
+    EXPECT_FALSE(saved.contains("shared")) << "the panel wrote back a value the tool removed";
+
+    // Each writer also sees the other's keys after its own write.
+    EXPECT_EQ(panel.integerForKey("tool.sampleRate"), 48000);
+}
+
+TEST_F(UserDefaultsTest, StandardFollowsConfigDirAndCanBeReplaced) {
+    UserDefaults::setStandard(nullptr);
+    EXPECT_EQ(UserDefaults::standard().filePath(), env.configDir() + "/defaults.json");
+
+    // Concurrent first use creates one object.
+    UserDefaults::setStandard(nullptr);
+    std::vector<UserDefaults*> seen(8);
+    std::vector<std::thread> threads;
+    for (auto& s : seen) threads.emplace_back([&s] { s = &UserDefaults::standard(); });
+    for (auto& t : threads) t.join();
+    for (auto* s : seen) EXPECT_EQ(s, seen[0]);
+
+    auto custom = std::make_unique<UserDefaults>(env.root() + "/custom.json");
+    UserDefaults* customPtr = custom.get();
+    UserDefaults::setStandard(std::move(custom));
+    EXPECT_EQ(&UserDefaults::standard(), customPtr);
+
+    qputenv("H8_CONFIG_DIR", (env.root() + "/elsewhere").toUtf8());
+    UserDefaults::setStandard(nullptr);
+    EXPECT_EQ(UserDefaults::standard().filePath(), env.root() + "/elsewhere/defaults.json");
+    UserDefaults::setStandard(nullptr);
+}
+
+TEST_F(UserDefaultsTest, LeftoverTemporaryFilesAreCleanedUpWhenStale) {
+    const QString stale = env.configDir() + "/.defaults.json.tmp-AbC123";
+    const QString inFlight = env.configDir() + "/.defaults.json.tmp-XyZ789";
+    writeFile(stale, "{");
+    writeFile(inFlight, "{");
+    {
+        QFile file(stale);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                     QFileDevice::FileModificationTime));
+    }
+    UserDefaults d(path);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(inFlight)) << "removed a file another writer may be renaming";
+}
+
+// The payload written in step `n`: its size grows with n and its text is derived from n, so a
+// torn or mixed write is detectable.
+QString payloadFor(qint64 n) {
+    const QString unit = QString::number(n) + ";";
+    return unit.repeated(16 + n * 8 / unit.size());
+}
+
+[[noreturn]] void runWriterUntilKilled(const QString& path) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    UserDefaults d(path);
+    qint64 n = d.objectForKey("state").toMap().value("n").toLongLong();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        ++n;
+        d.setObject("state", QVariantMap{{"n", n}, {"payload", payloadFor(n)}});
+    }
+    ::_exit(0);
+}
+
+TEST_F(UserDefaultsTest, WriterKilledAtRandomMomentsAlwaysLeavesACompleteFile) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delayMs(1, 60);
+
+    constexpr int kRounds = 12;
+    qint64 lastSeen = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) runWriterUntilKilled(path);
+
+        // Let the first round get at least one write out so that later rounds have a state.
+        for (int i = 0; round == 0 && i < 5000 && !QFileInfo::exists(path); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+        ASSERT_EQ(::kill(child, SIGKILL), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "writer exited on its own with status " << status;
+
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(readFile(path), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError)
+            << "round " << round << ": " << error.errorString().toStdString();
+        ASSERT_TRUE(document.isObject());
+        const QJsonObject state = document.object().value("state").toObject();
+        const qint64 n = state.value("n").toInteger();
+        EXPECT_EQ(state.value("payload").toString(), payloadFor(n)) << "round " << round;
+        EXPECT_GE(n, lastSeen) << "the file went back to an older state";
+        lastSeen = n;
+    }
+    EXPECT_GT(lastSeen, kRounds) << "the writer hardly wrote anything";
+    // At most one temporary file per kill can be left behind.
+    EXPECT_LE(filesInConfigDir(".defaults.json.tmp-*").size(), kRounds);
+    EXPECT_TRUE(filesInConfigDir("defaults.json.corrupt-*").isEmpty());
+    EXPECT_TRUE(diagnostics().isEmpty()) << diagnostics().toStdString();
+}
+
+}  // namespace
+}  // namespace h8
