@@ -331,6 +331,11 @@ int run(const QStringList& arguments) {
             err() << "h8ctl: " << error << "\n";
             return kExitNoDevice;
         }
+        // H8_SIMULATE_FAULT=stall|timeout makes the emulated H8 fail every request, to try
+        // the failure paths by hand and in tests.
+        const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
+        if (fault == "stall") sim->model().setFault(emulated::EmulatedH8::Fault::Stall);
+        if (fault == "timeout") sim->model().setFault(emulated::EmulatedH8::Fault::Timeout);
         sim->plug();
         transport = std::move(emulatedTransport);
     } else {

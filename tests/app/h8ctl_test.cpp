@@ -1,0 +1,198 @@
+// h8ctl as a user runs it: the real binary on the emulated H8, its output, exit codes, trace
+// lines, and the state it leaves behind.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include "core/usb_session.h"
+#include "temp_env.h"
+
+namespace h8 {
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QStringList traceLines() const {
+        QStringList lines;
+        for (const QString& l : err.split('\n')) {
+            if (l.startsWith("usb")) lines.append(l);
+        }
+        return lines;
+    }
+};
+
+class H8ctlTest : public testing::Test {
+protected:
+    Result h8ctl(QStringList args, const QProcessEnvironment& extra = {}) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& key : extra.keys()) env.insert(key, extra.value(key));
+        p.setProcessEnvironment(env);
+        p.start(H8CTL_PATH, args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    // Runs on the emulated H8 whose state lives in this test's state file.
+    Result sim(QStringList args, const QProcessEnvironment& extra = {}) {
+        args.prepend("--simulate=" + stateFile());
+        return h8ctl(args, extra);
+    }
+    QString stateFile() const { return env_.root() + "/h8-state.json"; }
+    QJsonObject json(const QString& text) { return QJsonDocument::fromJson(text.toUtf8()).object(); }
+    QJsonObject stateJson() {
+        QFile f(stateFile());
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+
+    test::TempEnv env_;
+};
+
+TEST_F(H8ctlTest, StatusShowsIdentityAndState) {
+    const Result r = sim({"status"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QRegularExpression("Device: +H8\n"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QRegularExpression("Serial number: +1234ABCD\n")));
+    EXPECT_TRUE(r.out.contains(QRegularExpression("Firmware: +1.02\n")));
+    EXPECT_TRUE(r.out.contains("OTG:               not connected, output volume 100 %"));
+    // Diagnostics stay off standard output.
+    EXPECT_FALSE(r.out.contains("while"));
+    EXPECT_TRUE(QFile::exists(stateFile()));  // a missing state file is created
+}
+
+TEST_F(H8ctlTest, PhysicalControlsPersistAndShowInJsonStatus) {
+    ASSERT_EQ(sim({"sim-set", "gain1", "15"}).exitCode, 0);
+    ASSERT_EQ(sim({"sim-set", "48v2", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"sim-set", "inst1", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"sim-set", "hp-level", "124"}).exitCode, 0);
+    ASSERT_EQ(sim({"sim-set", "otg", "on"}).exitCode, 0);
+
+    const Result r = sim({"--json", "status"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonObject s = json(r.out);
+    EXPECT_EQ(s["device"].toString(), "H8");
+    EXPECT_EQ(s["firmware"].toInt(), 102);
+    const QJsonArray inputs = s["inputs"].toArray();
+    ASSERT_EQ(inputs.size(), 2);
+    EXPECT_DOUBLE_EQ(inputs[0].toObject()["gainDb"].toDouble(), 6.2);
+    EXPECT_TRUE(inputs[0].toObject()["instrument"].toBool());
+    EXPECT_FALSE(inputs[0].toObject()["phantom48V"].toBool());
+    EXPECT_TRUE(inputs[1].toObject()["phantom48V"].toBool());
+    EXPECT_DOUBLE_EQ(s["headphones"].toObject()["level"].toDouble(), 50);
+    EXPECT_TRUE(s["otg"].toObject()["connected"].toBool());
+}
+
+TEST_F(H8ctlTest, MuteAndOtgVolumeReachTheDeviceAndTheSharedDefaults) {
+    Result r = sim({"--trace", "mute", "hp", "on"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.traceLines().contains("usb> 40 03 01 00 01 00 01 00 | 01"));
+    EXPECT_TRUE(r.traceLines().contains("usb> 40 03 02 00 01 00 01 00 | 01"));
+    r = sim({"--trace", "otg-volume", "50"});
+    ASSERT_EQ(r.exitCode, 0);
+    const QStringList trace = r.traceLines();
+    const qsizetype ch3 = trace.indexOf("usb> 40 03 03 00 00 00 01 00 | bf");
+    ASSERT_GE(ch3, 0) << r.err.toStdString();
+    EXPECT_EQ(trace.value(ch3 + 1), "usb> 40 03 04 00 00 00 01 00 | bf");
+    ASSERT_EQ(sim({"mute", "input2", "on"}).exitCode, 0);
+
+    const QJsonObject device = stateJson();
+    EXPECT_EQ(device["mute"].toObject()["0:1"].toInt(), 1);
+    EXPECT_EQ(device["mute"].toObject()["0:2"].toInt(), 1);
+    EXPECT_EQ(device["mute"].toObject()["1:2"].toInt(), 1);
+    EXPECT_EQ(device["volume"].toObject()["0:3"].toInt(), 0xBF);
+
+    QFile f(env_.configDir() + "/defaults.json");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QJsonObject defaults = QJsonDocument::fromJson(f.readAll()).object();
+    EXPECT_EQ(defaults["HPMKey"].toInt(), 1);
+    EXPECT_EQ(defaults["MicM2Key"].toInt(), 1);
+    EXPECT_EQ(defaults["OTGOutVolume"].toInt(), 50);
+
+    r = sim({"--json", "status"});
+    const QJsonObject s = json(r.out);
+    EXPECT_TRUE(s["headphones"].toObject()["muted"].toBool());
+    EXPECT_TRUE(s["inputs"].toArray()[1].toObject()["muted"].toBool());
+    EXPECT_EQ(s["otg"].toObject()["outputVolume"].toInt(), 50);
+}
+
+TEST_F(H8ctlTest, UsageErrorsExitOneAndSendNothing) {
+    const QList<QStringList> bad = {
+        {"otg-volume", "101"}, {"otg-volume", "-1"},   {"otg-volume", "abc"}, {"otg-volume"},
+        {"otg-volume", "5.5"}, {"mute", "input3", "on"}, {"mute", "hp", "maybe"}, {"mute", "hp"},
+        {"frobnicate"},        {"status", "extra"},    {"sim-set", "gain1", "256"},
+        {"sim-set", "volume", "1"},
+    };
+    for (const QStringList& args : bad) {
+        const Result r = sim(QStringList{"--trace"} + args);
+        EXPECT_EQ(r.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.traceLines().isEmpty()) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("h8ctl: ")) << args.join(' ').toStdString();
+    }
+    EXPECT_EQ(h8ctl({}).exitCode, 1);
+    EXPECT_EQ(h8ctl({"--bogus", "status"}).exitCode, 1);
+    EXPECT_EQ(h8ctl({"sim-set", "otg", "on"}).exitCode, 1);  // needs --simulate
+    const Result help = h8ctl({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith("Usage: h8ctl"));
+}
+
+TEST_F(H8ctlTest, DeviceFailuresHaveTheirOwnExitCodes) {
+    QProcessEnvironment stall;
+    stall.insert("H8_SIMULATE_FAULT", "stall");
+    Result r = sim({"--trace", "status"}, stall);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(r.err.contains("I/O error"));
+    EXPECT_TRUE(r.traceLines().contains("usb! c0 00 00 00 79 00 04 00 | LIBUSB_ERROR_PIPE"));
+    EXPECT_EQ(sim({"mute", "hp", "off"}, stall).exitCode, 4);
+
+    // A corrupt state file is refused and left alone.
+    {
+        QFile f(stateFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{ not json");
+    }
+    r = sim({"status"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("not a usable emulated H8 state file")) << r.err.toStdString();
+    QFile f(stateFile());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "{ not json");
+}
+
+TEST_F(H8ctlTest, WithoutAnInterfaceExitsTwo) {
+    // No real H8 is attached on a test machine.
+    const Result r = h8ctl({"status"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("no H8 found") || r.err.contains("USB access could not start"))
+        << r.err.toStdString();
+}
+
+TEST(UdevRuleTest, GrantsTheLoggedInUserTheDeviceTheSessionMatches) {
+    QFile f(UDEV_RULE_PATH);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString rule = QString::fromUtf8(f.readAll());
+    const QString vendor = QString::asprintf("%04x", kH8VendorId);
+    const QString product = QString::asprintf("%04x", kH8ProductId);
+    EXPECT_TRUE(rule.contains("ATTR{idVendor}==\"" + vendor + "\"")) << rule.toStdString();
+    EXPECT_TRUE(rule.contains("ATTR{idProduct}==\"" + product + "\""));
+    EXPECT_TRUE(rule.contains("TAG+=\"uaccess\""));
+    EXPECT_FALSE(rule.contains(QRegularExpression("MODE=\"0?[0-7][0-7][2367]\"")));  // never world-writable
+
+    QProcess p;
+    p.start(H8CTL_PATH, {"udev-rule"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), rule);
+}
+
+}  // namespace
+}  // namespace h8
