@@ -65,6 +65,13 @@ std::vector<uint8_t> stringDescriptor(const QString& text) {
     return d;
 }
 
+// The byte stored at `key`, or 0 for an address the state does not list. A read never adds
+// an entry: that would count as a change of state.
+uint8_t byteAt(const std::map<uint16_t, uint8_t>& m, uint16_t key) {
+    const auto it = m.find(key);
+    return it == m.end() ? 0 : it->second;
+}
+
 QString addressKey(uint16_t address) {
     return QString::number(address >> 8) + ":" + QString::number(address & 0xFF);
 }
@@ -147,6 +154,10 @@ int EmulatedH8::handleControl(const UsbSetup& setup, uint8_t* data) {
         } else if (data && record.status > 0) {
             record.data.assign(data, data + record.status);
         }
+        // Keep the most recent transfers only: a simulated panel polls for hours.
+        if (transfers_.size() >= kMaxTransferRecords) {
+            transfers_.erase(transfers_.begin(), transfers_.begin() + kMaxTransferRecords / 2);
+        }
         transfers_.push_back(record);
         if (!(state_ == before)) listener = listener_;
     }
@@ -226,16 +237,16 @@ int EmulatedH8::answer(const UsbSetup& s, uint8_t* data) {
         switch (s.index) {
             case kRegVolume:
                 if (!isChannelAddress(s.value)) return kUsbErrorPipe;
-                return replyByte(state_.volumeWire[s.value]);
+                return replyByte(byteAt(state_.volumeWire, s.value));
             case kRegMute:
                 if (!isChannelAddress(s.value)) return kUsbErrorPipe;
-                return replyByte(state_.mute[s.value]);
+                return replyByte(byteAt(state_.mute, s.value));
             case kReg48V:
                 if (s.value != 1 && s.value != 2) return kUsbErrorPipe;
                 return replyByte((state_.switchBits & phantomBit(s.value)) ? 1 : 0);
             case kReg4DBu:
                 if (s.value != 1 && s.value != 2) return kUsbErrorPipe;
-                return replyByte(state_.fourDbu[s.value]);
+                return replyByte(byteAt(state_.fourDbu, s.value));
             case kRegOtg:
                 if (s.value != 1) return kUsbErrorPipe;
                 return replyByte(state_.otgPlugged ? 1 : 0);
@@ -424,9 +435,11 @@ bool readAddressMap(const QJsonObject& o, const char* key, bool keyedByChannel,
             group = parts[0].toInt(&okGroup);
             channel = parts[1].toInt(&okChannel);
         }
-        const uint16_t address = static_cast<uint16_t>((group << 8) | channel);
-        const bool addressOk =
-            keyedByChannel ? (channel == 1 || channel == 2) : isChannelAddress(address);
+        // Both parts must fit in a byte, or "0:257" would alias "1:1".
+        const bool partsFit = group >= 0 && group <= 0xFF && channel >= 0 && channel <= 0xFF;
+        const uint16_t address = static_cast<uint16_t>(partsFit ? (group << 8) | channel : 0);
+        const bool addressOk = partsFit && (keyedByChannel ? (channel == 1 || channel == 2)
+                                                           : isChannelAddress(address));
         const QJsonValue e = it.value();
         if (!okGroup || !okChannel || !addressOk || !e.isDouble() || e.toDouble() != e.toInt() ||
             e.toInt() < 0 || e.toInt() > 255) {
@@ -469,7 +482,10 @@ bool EmulatedH8::fromJson(const QByteArray& json, H8State* out, QString* error) 
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (!doc.isObject()) {
-        if (error) *error = "not a JSON object: " + parseError.errorString();
+        if (error)
+            *error = parseError.error != QJsonParseError::NoError
+                         ? "not JSON: " + parseError.errorString()
+                         : QStringLiteral("not a JSON object");
         return false;
     }
     const QJsonObject o = doc.object();

@@ -90,6 +90,8 @@ public:
     H8State state() const;
     void setState(const H8State& state);
 
+    // The most recent transfers (at most kMaxTransferRecords), oldest first.
+    static constexpr size_t kMaxTransferRecords = 4096;
     std::vector<TransferRecord> transfers() const;
     void clearTransfers();
 

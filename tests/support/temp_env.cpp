@@ -12,8 +12,9 @@ TempEnv::TempEnv() {
 }
 
 TempEnv::~TempEnv() {
-    qunsetenv("H8_CONFIG_DIR");
-    qunsetenv("H8_LOG_DIR");
+    for (const char* name : {"H8_CONFIG_DIR", "H8_LOG_DIR", "XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
+        qunsetenv(name);
+    }
 }
 
 }  // namespace h8::test

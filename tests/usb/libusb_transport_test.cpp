@@ -17,14 +17,13 @@
 
 #include "emulated/emulated_h8.h"
 #include "emulated/umockdev/umockdev_h8_bed.h"
+#include "umockdev_main.h"
 
 namespace h8 {
 namespace {
 
 using emulated::EmulatedH8;
 using emulated::UmockdevH8Bed;
-
-UmockdevH8Bed* bed = nullptr;  // created in main(), before any libusb context
 
 constexpr uint16_t kVid = emulated::kVendorId;
 constexpr uint16_t kPid = emulated::kProductId;
@@ -46,7 +45,7 @@ class LibusbTransportTest : public testing::Test {
 protected:
     void TearDown() override {
         transport_.reset();
-        for (int slot = 1; slot <= UmockdevH8Bed::kSlots; ++slot) bed->unplug(slot);
+        for (int slot = 1; slot <= UmockdevH8Bed::kSlots; ++slot) test::umockdevBed().unplug(slot);
     }
 
     QList<UsbDeviceId> start() {
@@ -91,7 +90,7 @@ protected:
 using LibusbTransportPresentTest = LibusbTransportTest;
 
 TEST_F(LibusbTransportPresentTest, AttachedDeviceIsListedAndIdentifiesItself) {
-    bed->plug(1, &model1_);
+    test::umockdevBed().plug(1, &model1_);
     const QList<UsbDeviceId> present = start();
     ASSERT_EQ(present.size(), 1);
 
@@ -114,8 +113,8 @@ TEST_F(LibusbTransportPresentTest, AttachedDeviceIsListedAndIdentifiesItself) {
 }
 
 TEST_F(LibusbTransportPresentTest, TwoAttachedDevicesGetDistinctIds) {
-    bed->plug(1, &model1_);
-    bed->plug(2, &model2_);
+    test::umockdevBed().plug(1, &model1_);
+    test::umockdevBed().plug(2, &model2_);
     const QList<UsbDeviceId> present = start();
     ASSERT_EQ(present.size(), 2);
     EXPECT_NE(present[0], present[1]);
@@ -136,7 +135,7 @@ TEST_F(LibusbTransportPresentTest, NothingAttached) {
 class LibusbTransportControlTest : public LibusbTransportTest {
 protected:
     void SetUp() override {
-        bed->plug(1, &model1_);
+        test::umockdevBed().plug(1, &model1_);
         const QList<UsbDeviceId> present = start();
         ASSERT_EQ(present.size(), 1);
         id_ = present[0];
@@ -153,7 +152,7 @@ protected:
 };
 
 TEST_F(LibusbTransportControlTest, WriteReachesModelAndReadsReturnCurrentState) {
-    const unsigned urbsBefore = bed->urbCount(1);
+    const unsigned urbsBefore = test::umockdevBed().urbCount(1);
     uint8_t value = 1;
     ASSERT_EQ(transfer(*handle_, kWriteMute1, &value), 1);
     EXPECT_EQ(model1_.state().mute.at(0x0001), 1);
@@ -161,7 +160,7 @@ TEST_F(LibusbTransportControlTest, WriteReachesModelAndReadsReturnCurrentState) 
     value = 0xEE;
     ASSERT_EQ(transfer(*handle_, kReadMute1, &value), 1);
     EXPECT_EQ(value, 1);
-    EXPECT_EQ(bed->urbCount(1), urbsBefore + 2);
+    EXPECT_EQ(test::umockdevBed().urbCount(1), urbsBefore + 2);
 
     // Knobs turned on the device show up in the next read: nothing is cached on the way.
     model1_.setGainCode(1, 0x5A);
@@ -204,7 +203,7 @@ TEST_F(LibusbTransportControlTest, UnresponsiveDeviceTimesOutThenRecovers) {
 }
 
 TEST_F(LibusbTransportControlTest, UnplugFailsTheOpenHandle) {
-    bed->unplug(1);
+    test::umockdevBed().unplug(1);
     uint8_t value = 0;
     EXPECT_EQ(transfer(*handle_, kReadMute1, &value), kUsbErrorNoDevice);
     ASSERT_TRUE(waitForEvents(1));
@@ -219,7 +218,7 @@ TEST_F(LibusbTransportControlTest, UnplugFailsAPendingTransferAtOnce) {
     model1_.setFault(EmulatedH8::Fault::Timeout);
     std::thread unplugger([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        bed->unplug(1);
+        test::umockdevBed().unplug(1);
     });
     uint8_t value = 0;
     QElapsedTimer clock;
@@ -236,7 +235,7 @@ using LibusbTransportHotplugTest = LibusbTransportTest;
 TEST_F(LibusbTransportHotplugTest, PlugUnplugAndReplugOnTheMainThread) {
     ASSERT_TRUE(start().isEmpty());
 
-    bed->plug(1, &model1_);
+    test::umockdevBed().plug(1, &model1_);
     ASSERT_TRUE(waitForEvents(1));
     ASSERT_EQ(events_.size(), 1u);
     EXPECT_TRUE(events_[0].arrived);
@@ -244,14 +243,14 @@ TEST_F(LibusbTransportHotplugTest, PlugUnplugAndReplugOnTheMainThread) {
     const UsbDeviceId first = events_[0].id;
     EXPECT_TRUE(openOk(first));
 
-    bed->unplug(1);
+    test::umockdevBed().unplug(1);
     ASSERT_TRUE(waitForEvents(2));
     ASSERT_EQ(events_.size(), 2u);
     EXPECT_FALSE(events_[1].arrived);
     EXPECT_EQ(events_[1].id, first);
     EXPECT_TRUE(events_[1].onMainThread);
 
-    bed->plug(1, &model1_);
+    test::umockdevBed().plug(1, &model1_);
     ASSERT_TRUE(waitForEvents(3));
     ASSERT_EQ(events_.size(), 3u);
     EXPECT_TRUE(events_[2].arrived);
@@ -263,11 +262,11 @@ TEST_F(LibusbTransportHotplugTest, PlugUnplugAndReplugOnTheMainThread) {
 }
 
 TEST_F(LibusbTransportHotplugTest, SecondDeviceIsAnnouncedAndServedSeparately) {
-    bed->plug(1, &model1_);
+    test::umockdevBed().plug(1, &model1_);
     const QList<UsbDeviceId> present = start();
     ASSERT_EQ(present.size(), 1);
 
-    bed->plug(2, &model2_);
+    test::umockdevBed().plug(2, &model2_);
     ASSERT_TRUE(waitForEvents(1));
     ASSERT_EQ(events_.size(), 1u);
     EXPECT_TRUE(events_[0].arrived);
@@ -282,7 +281,7 @@ TEST_F(LibusbTransportHotplugTest, SecondDeviceIsAnnouncedAndServedSeparately) {
     EXPECT_EQ(model1_.state().mute.at(0x0001), 0);
 
     // Only the device that left is retracted.
-    bed->unplug(1);
+    test::umockdevBed().unplug(1);
     ASSERT_TRUE(waitForEvents(2));
     ASSERT_EQ(events_.size(), 2u);
     EXPECT_FALSE(events_[1].arrived);
@@ -295,7 +294,7 @@ TEST_F(LibusbTransportHotplugTest, SecondDeviceIsAnnouncedAndServedSeparately) {
 using LibusbTransportLifetimeTest = LibusbTransportTest;
 
 TEST_F(LibusbTransportLifetimeTest, DestroyingTheTransportStopsPromptlyAndHandlesStayUsable) {
-    bed->plug(1, &model1_);
+    test::umockdevBed().plug(1, &model1_);
     const QList<UsbDeviceId> present = start();
     ASSERT_EQ(present.size(), 1);
     auto handle = openOk(present[0]);
@@ -324,16 +323,3 @@ TEST(UsbStatusName, MatchesLibusbForEveryErrorCode) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    if (!h8::emulated::UmockdevH8Bed::preloadActive()) {
-        std::fprintf(stderr, "%s: run under umockdev-wrapper\n", argv[0]);
-        return 1;
-    }
-    // The testbed must exist before the first libusb_init() of the process.
-    h8::emulated::UmockdevH8Bed bed;
-    h8::bed = &bed;
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
