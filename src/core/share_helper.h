@@ -11,9 +11,13 @@
 #include <optional>
 #include <vector>
 
+#include "core/audio_devices.h"
 #include "core/file_logger.h"
+#include "core/level_engine.h"
 
 namespace h8 {
+
+class NorvAudioHelper;
 
 class NorvShareHelper {
 public:
@@ -24,9 +28,15 @@ public:
     static void disableLogFile();
 
     std::unique_ptr<FileLogger> logger;
-    float scalar = 0;
+    std::shared_ptr<NorvAudioHelper> audio;  // the routing engine, set by the view controller
+    float scalar = 0;  // main output volume of the interface, rounded to hundredths
     float hpratio = 0;   // headphone level / 100, scales the headphone meters
     float otgratio = 0;  // OTG output volume / 100, scales the OTG meters
+    AudioDevicePtr hardwareDevice;  // the interface as an audio device
+    // The level engines (one per input channel of the interface) and the routing columns;
+    // absent until the first build.
+    std::optional<std::vector<std::shared_ptr<Engine>>> inputUnits;
+    std::optional<std::vector<std::shared_ptr<Output>>> outputUnits;
     QString deviceName;
     QString deviceSn;
     QString deviceVersion;

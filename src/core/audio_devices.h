@@ -1,0 +1,91 @@
+// The audio device layer: one shared wrapper per audio device of the platform, the device
+// properties the program needs (identifiers, transport, channel counts, sample rate, volume)
+// and the "SimplyCoreAudio.deviceListChanged" notification. It reads everything through the
+// process's AudioBackend (PipeWire, or the emulated H8 with --simulate). Main thread only.
+#pragma once
+
+#include <QList>
+#include <QMetaObject>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "platform/audio/audio_backend.h"
+
+namespace h8 {
+
+enum class Scope { global, input, output, playthrough, main, wildcard };
+
+class AudioDevice {
+public:
+    explicit AudioDevice(uint32_t id, QString cachedName);
+
+    uint32_t id() const { return id_; }
+    QString cachedDeviceName() const { return cachedDeviceName_; }
+
+    // Each read is absent (or 0) when the device is gone or does not have the property.
+    std::optional<QString> uid() const;
+    std::optional<QString> modelUID() const;
+    std::optional<TransportType> transportType() const;
+    std::optional<double> nominalSampleRate() const;
+    std::optional<float> volumeScalar() const;
+    uint32_t channels(Scope scope) const;
+    // True only when the device exists and the platform accepted the rate.
+    bool setNominalSampleRate(double rate) const;
+
+    // Calls `callback` on the main thread whenever the property changes on this device. The
+    // returned connection removes the listener when passed to removePropertyListener().
+    enum class Property { nominalSampleRate, volume };
+    QMetaObject::Connection addPropertyListener(Property property, std::function<void()> callback) const;
+    static void removePropertyListener(const QMetaObject::Connection& connection);
+
+    bool operator==(const AudioDevice& other) const { return id_ == other.id_; }
+
+private:
+    std::optional<AudioDeviceInfo> info() const;
+
+    uint32_t id_;
+    QString cachedDeviceName_;
+};
+
+using AudioDevicePtr = std::shared_ptr<AudioDevice>;
+using AudioDeviceList = QList<AudioDevicePtr>;
+
+class SimplyCoreAudio {
+public:
+    // The backend every SimplyCoreAudio object reads; set once by the program before the first
+    // object is created (and by tests).
+    static void setBackend(AudioBackend* backend);
+    static AudioBackend* backend();
+
+    // Any number may exist; they share one device monitor, which runs while at least one
+    // exists and posts "SimplyCoreAudio.deviceListChanged" with the lists "addedDevices" and
+    // "removedDevices" (AudioDeviceList in a QVariant) on every change of the device list.
+    SimplyCoreAudio();
+    ~SimplyCoreAudio();
+    SimplyCoreAudio(const SimplyCoreAudio&) = delete;
+    SimplyCoreAudio& operator=(const SimplyCoreAudio&) = delete;
+
+    // The wrappers of all devices listed now, in the platform's order; the same device always
+    // yields the same wrapper while one is held.
+    AudioDeviceList allDevices() const;
+
+    // Number of SimplyCoreAudio objects alive (tests).
+    static int instanceCount();
+};
+
+// Reads the device lists of a "SimplyCoreAudio.deviceListChanged" payload entry.
+AudioDeviceList audioDeviceListFrom(const QVariant& value);
+
+// The interface's audio device in a list: USB transport and a model identifier whose vendor
+// and product parts are 309C and 0018. Null when there is none.
+AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices);
+
+// "48000Hz": the rate truncated to an integer followed by Hz.
+QString sampleRateText(double rate);
+
+}  // namespace h8
+
+Q_DECLARE_METATYPE(h8::AudioDeviceList)

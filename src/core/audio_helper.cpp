@@ -1,0 +1,209 @@
+#include "core/audio_helper.h"
+
+#include <QDateTime>
+#include <cmath>
+
+#include "core/notification_names.h"
+#include "core/share_helper.h"
+#include "core/vendor_requests.h"
+#include "platform/diagnostics.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+
+namespace h8 {
+namespace {
+
+constexpr int kRows = 16;
+constexpr uint8_t kCrosspointOn = 0x80;
+constexpr uint8_t kCrosspointOff = 0xFF;
+// Sample-rate changes this soon after an arrival or removal of the interface are the
+// device settling, not the user's choice.
+constexpr double kRateChangeGuardSeconds = 3.0;
+
+float roundedScalar(const AudioDevicePtr& device) {
+    const float v = device ? device->volumeScalar().value_or(0.0f) : 0.0f;
+    return std::round(v * 100.0f) / 100.0f;
+}
+
+std::string address(const void* p) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", p);
+    return text;
+}
+
+}  // namespace
+
+QString crosspointLevelKey(int row, int col) {
+    return QStringLiteral("volume") + QString::number(row) + QString::number(col);
+}
+
+float storedCrosspointLevel(int row, int col) {
+    const QString key = crosspointLevelKey(row, col);
+    UserDefaults& defaults = UserDefaults::standard();
+    if (!defaults.objectForKey(key).isValid()) return 100.0f;
+    return defaults.floatForKey(key);
+}
+
+uint16_t sourceCodeForRow(int row) { return mixerSourceForPosition(row); }
+
+std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
+    std::vector<Output> columns;
+    columns.reserve(map.size());
+    for (const QVariant& entry : map) {
+        Output column;
+        if (entry.typeId() == QMetaType::QVariantList) {
+            const QVariantList rows = entry.toList();
+            bool allBooleans = true;
+            for (const QVariant& v : rows) allBooleans = allBooleans && v.typeId() == QMetaType::Bool;
+            if (allBooleans) {
+                for (qsizetype r = 0; r < rows.size() && r < kRows; ++r) {
+                    column.enableArray[r] = rows[r].toBool();
+                    column.isStart = column.isStart || rows[r].toBool();
+                }
+            }
+        }
+        columns.push_back(column);
+    }
+    return columns;
+}
+
+QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& columns) {
+    QVariantList map;
+    for (const auto& column : columns) {
+        QVariantList rows;
+        for (bool b : column->enableArray) rows.append(b);
+        map.append(QVariant(rows));
+    }
+    return map;
+}
+
+void commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on) {
+    NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
+                            on ? kCrosspointOn : kCrosspointOff);
+    if (col < 0 || static_cast<size_t>(col) >= columns.size() || row < 0 || row >= kRows) return;
+    Output& column = *columns[col];
+    if (column.isStart) {
+        column.enableArray[row] = on;
+    } else if (on) {
+        column.isStart = true;
+        column.enableArray[row] = true;
+    }
+}
+
+NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice) : hardwareDevice_(std::move(hardwareDevice)) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.scalar = roundedScalar(hardwareDevice_);
+    if (hardwareDevice_) {
+        sampleListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::nominalSampleRate,
+                                                               [this] { sampleCallBack(); });
+        volumeListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::volume,
+                                                               [this] { volumeCallBack(); });
+    }
+    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceRemoved,
+                                                    [this](const Notification&) { removeDeviceFunc(); });
+    diag("The  address of the class is ===: " + address(this));
+    store.hardwareDevice = hardwareDevice_;
+    publishSampleRate();
+    buildUnit(true);
+}
+
+NorvAudioHelper::~NorvAudioHelper() {
+    for (const auto& engine : inputUnits_) engine->stop();
+}
+
+void NorvAudioHelper::publishSampleRate() {
+    if (!hardwareDevice_) return;
+    const std::optional<double> rate = hardwareDevice_->nominalSampleRate();
+    if (!rate) return;
+    NorvShareHelper::shared().sampleRate = sampleRateText(*rate);
+    NotificationCenter::defaultCenter().post(notify::kChangeSampleRate);
+}
+
+void NorvAudioHelper::setHardwareDevice(AudioDevicePtr device) {
+    hardwareDevice_ = std::move(device);
+    NorvShareHelper::shared().hardwareDevice = hardwareDevice_;
+}
+
+void NorvAudioHelper::buildUnit(bool restoreSaved) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    const std::vector<Output> saved = columnsFromStoredMap(store.channelMapArray());
+
+    for (const auto& engine : inputUnits_) {
+        engine->setVolumeIntensity(0);
+        engine->stop();
+    }
+    const std::vector<std::shared_ptr<Output>> previous = std::move(outputUnits_);
+    inputUnits_.clear();
+    outputUnits_.clear();
+
+    const uint32_t n = hardwareDevice_ ? hardwareDevice_->channels(Scope::input) : 0;
+    for (uint32_t i = 0; i < n; ++i) inputUnits_.push_back(std::make_shared<Engine>(hardwareDevice_, static_cast<int>(i)));
+    for (uint32_t i = 0; i < n; ++i) outputUnits_.push_back(std::make_shared<Output>());
+
+    bool captureFailed = false;
+    for (const auto& engine : inputUnits_) {
+        engine->prepare();
+        if (!engine->start()) captureFailed = true;
+    }
+    // Meters then stay at zero; routing works all the same.
+    if (captureFailed) diag("Input levels are not available: the audio capture of the interface did not start");
+    store.logInfo(QStringLiteral("初始化unit正常"));
+
+    for (uint32_t i = 0; i < n; ++i) {
+        Output& column = *outputUnits_[i];
+        // Routes of the previous build are kept and re-sent with their stored levels.
+        if (i < previous.size() && previous[i]->isStart) {
+            column.isStart = true;
+            column.enableArray = previous[i]->enableArray;
+            for (int j = 0; j < kRows && j < static_cast<int>(column.enableArray.size()); ++j) {
+                if (!column.enableArray[j]) continue;
+                const float level = storedCrosspointLevel(j + 1, static_cast<int>(i) + 1);
+                NorvaltUSBAudioSetMixer(sourceCodeForRow(j), static_cast<uint16_t>(i),
+                                        HexPercentageConverter::percentToLevel(static_cast<int>(level)));
+            }
+        }
+        if (restoreSaved && i < saved.size() && saved[i].isStart) {
+            column.isStart = true;
+            column.enableArray = saved[i].enableArray;
+        }
+    }
+
+    store.inputUnits = inputUnits_;
+    store.outputUnits = outputUnits_;
+    store.isInit = true;
+    diag("444444");
+    store.logInfo(QStringLiteral("初始化完毕"));
+}
+
+void NorvAudioHelper::setStartAndStop(int row, int col, bool on) {
+    diagf("setStartAndStop  row ==%d col ===%d state ===%d", row, col, on ? 1 : 0);
+    commitCrosspoint(outputUnits_, row, col, on);
+    NorvShareHelper::shared().setChannelMapArray(storedMapFromColumns(outputUnits_));
+}
+
+void NorvAudioHelper::sampleCallBack() {
+    diag("执行了sampleCallBack");
+    diag("The  address of the class is ---: " + address(this));
+    NorvShareHelper& store = NorvShareHelper::shared();
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    // Without a recorded arrival or removal there is nothing to guard against.
+    const bool settled = !store.timestamp || now - *store.timestamp > kRateChangeGuardSeconds;
+    if (!settled || !store.isInit) return;
+    diag("执行了changeSampleRate");
+    diag("The  address of the class is ++: " + address(this));
+    QMetaObject::invokeMethod(this, [this] { changeSampleRate(); }, Qt::QueuedConnection);
+}
+
+void NorvAudioHelper::changeSampleRate() {
+    publishSampleRate();
+    buildUnit(false);
+}
+
+void NorvAudioHelper::volumeCallBack() { NorvShareHelper::shared().scalar = roundedScalar(hardwareDevice_); }
+
+void NorvAudioHelper::removeDeviceFunc() {
+    AudioDevice::removePropertyListener(sampleListener_);
+    AudioDevice::removePropertyListener(volumeListener_);
+}
+
+}  // namespace h8

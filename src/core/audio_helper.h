@@ -1,0 +1,77 @@
+// The routing engine: binds the interface's audio device, builds one level engine and one
+// routing column per input channel, commits crosspoints to the interface's hardware mixer,
+// keeps the route map in the user defaults and restores it after a rebuild, and follows the
+// device's sample rate and main volume. Main thread only.
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <memory>
+#include <vector>
+
+#include "core/audio_devices.h"
+#include "core/level_engine.h"
+
+namespace h8 {
+
+// The user-defaults key of a crosspoint level: "volume" + source row (1-12) + destination
+// col (1-12), e.g. "volume51".
+QString crosspointLevelKey(int row, int col);
+
+// The stored level (0..100) of a crosspoint that is on. A level that was never stored counts
+// as 100 %, the level a new route gets from the grid; an explicitly stored 0 stays silent.
+float storedCrosspointLevel(int row, int col);
+
+// The device source code of a route-map row (0-based): rows 0-3 are the hardware inputs
+// (codes 8-11), rows 4 and above the playback channels (codes 0-11).
+uint16_t sourceCodeForRow(int row);
+
+// Columns of a stored route map, tolerant of whatever is stored: an entry that is not a list,
+// or holds anything but booleans, is an empty column; lists are cut or padded to 16 rows.
+std::vector<Output> columnsFromStoredMap(const QVariantList& map);
+QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& columns);
+
+// Switches one crosspoint on (0x80) or off (0xFF) on the device and records it in `columns`
+// (a column that never started ignores an off). Does not store the map.
+void commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on);
+
+class NorvAudioHelper : public QObject {
+    Q_OBJECT
+public:
+    // Registers the sample-rate and volume listeners on the device, publishes the device and
+    // its sample rate in the store and performs the first build, restoring the saved routes.
+    explicit NorvAudioHelper(AudioDevicePtr hardwareDevice);
+    ~NorvAudioHelper() override;
+
+    // Tears down and rebuilds the engines and routing columns. Routes of the previous columns
+    // are carried over and re-sent to the device with their stored levels; with restoreSaved
+    // the stored route map is restored too (the device keeps its own mixer for those).
+    void buildUnit(bool restoreSaved);
+
+    // Switches one crosspoint on or off, records it in its column and stores the route map.
+    void setStartAndStop(int row, int col, bool on);
+
+    // Re-attach to an interface that came back: new device, listeners stay removed.
+    void setHardwareDevice(AudioDevicePtr device);
+
+    // Republishes the sample rate and rebuilds (after the device's rate changed).
+    void changeSampleRate();
+
+    const std::vector<std::shared_ptr<Engine>>& inputUnits() const { return inputUnits_; }
+    const std::vector<std::shared_ptr<Output>>& outputUnits() const { return outputUnits_; }
+    const AudioDevicePtr& hardwareDevice() const { return hardwareDevice_; }
+
+private:
+    void sampleCallBack();
+    void volumeCallBack();
+    void removeDeviceFunc();
+    void publishSampleRate();
+
+    std::vector<std::shared_ptr<Engine>> inputUnits_;
+    std::vector<std::shared_ptr<Output>> outputUnits_;
+    AudioDevicePtr hardwareDevice_;
+    QMetaObject::Connection sampleListener_;
+    QMetaObject::Connection volumeListener_;
+};
+
+}  // namespace h8

@@ -1,0 +1,144 @@
+#include "emulated/emulated_audio_backend.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+namespace h8::emulated {
+namespace {
+
+bool isInterfaceRate(double rate) { return rate == 44100 || rate == 48000 || rate == 88200 || rate == 96000; }
+
+// Renders the synthetic input signal in real time on its own thread: every cycle of
+// kFramesPerCycle frames at the current rate goes to the sink.
+class SyntheticCapture final : public CaptureStream {
+public:
+    SyntheticCapture(CaptureSink* sink, uint32_t channels, const std::atomic<double>& rate)
+        : sink_(sink), channels_(channels), rate_(rate),
+          buffer_(static_cast<size_t>(EmulatedAudioBackend::kFramesPerCycle) * channels) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~SyntheticCapture() override {
+        stop_.store(true);
+        thread_.join();
+    }
+
+private:
+    void run() {
+        using Clock = std::chrono::steady_clock;
+        constexpr double kTwoPi = 6.283185307179586;
+        auto next = Clock::now();
+        double t = 0;  // seconds of signal rendered
+        while (!stop_.load(std::memory_order_relaxed)) {
+            const double rate = rate_.load(std::memory_order_relaxed);
+            const uint32_t frames = EmulatedAudioBackend::kFramesPerCycle;
+            for (uint32_t f = 0; f < frames; ++f) {
+                const double time = t + f / rate;
+                const double carrier = std::sin(kTwoPi * 440.0 * time);
+                for (uint32_t c = 0; c < channels_; ++c) {
+                    // A slow swell per channel, so the meters move.
+                    const double swell = 0.7 + 0.3 * std::sin(kTwoPi * 0.4 * time + c);
+                    buffer_[static_cast<size_t>(f) * channels_ + c] =
+                        static_cast<float>(EmulatedAudioBackend::channelAmplitude(c) * swell * carrier);
+                }
+            }
+            sink_->process(buffer_.data(), frames, channels_);
+            t += frames / rate;
+            next += std::chrono::microseconds(static_cast<int64_t>(frames * 1e6 / rate));
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    CaptureSink* sink_;
+    uint32_t channels_;
+    const std::atomic<double>& rate_;
+    std::vector<float> buffer_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+EmulatedAudioBackend::EmulatedAudioBackend(EmulatedH8& model, bool interfaceAttached, QObject* parent)
+    : AudioBackend(parent), model_(model), attached_(interfaceAttached), rate_(model.state().sampleRate) {}
+
+EmulatedAudioBackend::~EmulatedAudioBackend() = default;
+
+float EmulatedAudioBackend::channelAmplitude(uint32_t channel) {
+    // Levels from about 0.1 to 0.85 on the meters for a 256-frame cycle.
+    return static_cast<float>((0.1 + 0.05 * channel) / std::sqrt(kFramesPerCycle / 2.0));
+}
+
+AudioDeviceInfo EmulatedAudioBackend::builtIn() const {
+    AudioDeviceInfo d;
+    d.id = kBuiltInId;
+    d.uid = QStringLiteral("alsa_card.pci-0000_00_1f.3");
+    d.name = QStringLiteral("Built-in Audio");
+    d.transportType = TransportType::builtIn;
+    d.inputChannels = 2;
+    d.outputChannels = 2;
+    d.nominalSampleRate = builtInRate_;
+    return d;
+}
+
+AudioDeviceInfo EmulatedAudioBackend::interface() const {
+    AudioDeviceInfo d;
+    d.id = interfaceId_;
+    d.uid = QStringLiteral("alsa_card.usb-Norvalt_H8_1234ABCD-00");
+    d.name = EmulatedH8::productName();
+    d.modelUID = QStringLiteral("H8:309C:0018");
+    d.transportType = TransportType::usb;
+    d.inputChannels = kInterfaceInputs;
+    d.outputChannels = kInterfaceOutputs;
+    d.nominalSampleRate = rate_.load();
+    d.volumeScalar = volume_;
+    return d;
+}
+
+QList<AudioDeviceInfo> EmulatedAudioBackend::devices() const {
+    QList<AudioDeviceInfo> list{builtIn()};
+    if (attached_) list.append(interface());
+    return list;
+}
+
+std::optional<AudioDeviceInfo> EmulatedAudioBackend::device(uint32_t id) const {
+    if (id == kBuiltInId) return builtIn();
+    if (attached_ && id == interfaceId_) return interface();
+    return std::nullopt;
+}
+
+void EmulatedAudioBackend::setInterfaceAttached(bool attached) {
+    if (attached == attached_) return;
+    attached_ = attached;
+    if (attached) ++interfaceId_;
+    QMetaObject::invokeMethod(this, [this] { emit devicesChanged(); }, Qt::QueuedConnection);
+}
+
+void EmulatedAudioBackend::setVolumeScalar(float volume) {
+    volume_ = volume;
+    const uint32_t id = interfaceId_;
+    QMetaObject::invokeMethod(this, [this, id] { emit volumeChanged(id); }, Qt::QueuedConnection);
+}
+
+bool EmulatedAudioBackend::setNominalSampleRate(uint32_t id, double rate) {
+    if (id == kBuiltInId && (rate == 44100 || rate == 48000)) {
+        builtInRate_ = rate;
+    } else if (attached_ && id == interfaceId_ && isInterfaceRate(rate)) {
+        H8State s = model_.state();
+        s.sampleRate = static_cast<uint32_t>(rate);
+        model_.setState(s);
+        rate_.store(rate);
+    } else {
+        return false;
+    }
+    QMetaObject::invokeMethod(this, [this, id] { emit nominalSampleRateChanged(id); }, Qt::QueuedConnection);
+    return true;
+}
+
+std::unique_ptr<CaptureStream> EmulatedAudioBackend::startCapture(uint32_t id, CaptureSink* sink) {
+    if (!sink || !attached_ || id != interfaceId_) return nullptr;
+    return std::make_unique<SyntheticCapture>(sink, kInterfaceInputs, rate_);
+}
+
+}  // namespace h8::emulated
