@@ -64,7 +64,8 @@ struct AudioHardware {
             if (!containsDevice(now, d)) removed.append(d);
         }
         allKnownDevices.append(added);
-        allKnownDevices.removeIf([&](const AudioDevicePtr& d) { return containsDevice(removed, d); });
+        allKnownDevices.removeIf(
+            [&](const AudioDevicePtr& d) { return containsDevice(removed, d); });
         NotificationCenter::defaultCenter().post(
             notify::kDeviceListChanged, {},
             {{QStringLiteral("addedDevices"), QVariant::fromValue(added)},
@@ -77,7 +78,8 @@ AudioHardware* g_hardware = nullptr;
 
 }  // namespace
 
-AudioDevice::AudioDevice(uint32_t id, QString cachedName) : id_(id), cachedDeviceName_(std::move(cachedName)) {}
+AudioDevice::AudioDevice(uint32_t id, QString cachedName)
+    : id_(id), cachedDeviceName_(std::move(cachedName)) {}
 
 std::optional<AudioDeviceInfo> AudioDevice::info() const {
     if (!g_backend) return std::nullopt;
@@ -130,7 +132,8 @@ QMetaObject::Connection AudioDevice::addPropertyListener(Property property,
         if (changed == id) callback();
     };
     if (property == Property::nominalSampleRate) {
-        return QObject::connect(g_backend, &AudioBackend::nominalSampleRateChanged, g_backend, filtered);
+        return QObject::connect(g_backend, &AudioBackend::nominalSampleRateChanged, g_backend,
+                                filtered);
     }
     return QObject::connect(g_backend, &AudioBackend::volumeChanged, g_backend, filtered);
 }
@@ -149,7 +152,9 @@ void SimplyCoreAudio::setBackend(AudioBackend* backend) {
     }
 }
 
-AudioBackend* SimplyCoreAudio::backend() { return g_backend; }
+AudioBackend* SimplyCoreAudio::backend() {
+    return g_backend;
+}
 
 SimplyCoreAudio::SimplyCoreAudio() {
     if (g_instances.fetch_add(1) == 0) {
@@ -168,9 +173,13 @@ SimplyCoreAudio::~SimplyCoreAudio() {
     }
 }
 
-AudioDeviceList SimplyCoreAudio::allDevices() const { return listDevices(); }
+AudioDeviceList SimplyCoreAudio::allDevices() const {
+    return listDevices();
+}
 
-int SimplyCoreAudio::instanceCount() { return g_instances.load(); }
+int SimplyCoreAudio::instanceCount() {
+    return g_instances.load();
+}
 
 AudioDeviceList audioDeviceListFrom(const QVariant& value) {
     return value.canConvert<AudioDeviceList>() ? value.value<AudioDeviceList>() : AudioDeviceList();
@@ -184,7 +193,8 @@ AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices) {
         const auto model = d->modelUID();
         if (!model) continue;
         const QStringList parts = model->split(':');
-        if (parts.size() == 3 && parts[1] == QLatin1String("309C") && parts[2] == QLatin1String("0018")) {
+        if (parts.size() == 3 && parts[1] == QLatin1String("309C") &&
+            parts[2] == QLatin1String("0018")) {
             found = d;
         }
     }

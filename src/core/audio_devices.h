@@ -38,7 +38,8 @@ public:
     // Calls `callback` on the main thread whenever the property changes on this device. The
     // returned connection removes the listener when passed to removePropertyListener().
     enum class Property { nominalSampleRate, volume };
-    QMetaObject::Connection addPropertyListener(Property property, std::function<void()> callback) const;
+    QMetaObject::Connection addPropertyListener(Property property,
+                                                std::function<void()> callback) const;
     static void removePropertyListener(const QMetaObject::Connection& connection);
 
     bool operator==(const AudioDevice& other) const { return id_ == other.id_; }

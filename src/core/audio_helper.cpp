@@ -44,7 +44,9 @@ float storedCrosspointLevel(int row, int col) {
     return defaults.floatForKey(key);
 }
 
-uint16_t sourceCodeForRow(int row) { return mixerSourceForPosition(row); }
+uint16_t sourceCodeForRow(int row) {
+    return mixerSourceForPosition(row);
+}
 
 std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
     std::vector<Output> columns;
@@ -54,7 +56,8 @@ std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
         if (entry.typeId() == QMetaType::QVariantList) {
             const QVariantList rows = entry.toList();
             bool allBooleans = true;
-            for (const QVariant& v : rows) allBooleans = allBooleans && v.typeId() == QMetaType::Bool;
+            for (const QVariant& v : rows)
+                allBooleans = allBooleans && v.typeId() == QMetaType::Bool;
             if (allBooleans) {
                 for (qsizetype r = 0; r < rows.size() && r < kRows; ++r) {
                     column.enableArray[r] = rows[r].toBool();
@@ -77,10 +80,11 @@ QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& co
     return map;
 }
 
-void commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on) {
-    NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
-                            on ? kCrosspointOn : kCrosspointOff);
-    if (col < 0 || static_cast<size_t>(col) >= columns.size() || row < 0 || row >= kRows) return;
+bool commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on) {
+    const bool sent = NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
+                                              on ? kCrosspointOn : kCrosspointOff);
+    if (col < 0 || static_cast<size_t>(col) >= columns.size() || row < 0 || row >= kRows)
+        return sent;
     Output& column = *columns[col];
     if (column.isStart) {
         column.enableArray[row] = on;
@@ -88,19 +92,21 @@ void commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, in
         column.isStart = true;
         column.enableArray[row] = true;
     }
+    return sent;
 }
 
-NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice) : hardwareDevice_(std::move(hardwareDevice)) {
+NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice)
+    : hardwareDevice_(std::move(hardwareDevice)) {
     NorvShareHelper& store = NorvShareHelper::shared();
     store.scalar = roundedScalar(hardwareDevice_);
     if (hardwareDevice_) {
-        sampleListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::nominalSampleRate,
-                                                               [this] { sampleCallBack(); });
+        sampleListener_ = hardwareDevice_->addPropertyListener(
+            AudioDevice::Property::nominalSampleRate, [this] { sampleCallBack(); });
         volumeListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::volume,
                                                                [this] { volumeCallBack(); });
     }
-    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceRemoved,
-                                                    [this](const Notification&) { removeDeviceFunc(); });
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kRawDeviceRemoved, [this](const Notification&) { removeDeviceFunc(); });
     diag("The  address of the class is ===: " + address(this));
     store.hardwareDevice = hardwareDevice_;
     publishSampleRate();
@@ -137,7 +143,8 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
     outputUnits_.clear();
 
     const uint32_t n = hardwareDevice_ ? hardwareDevice_->channels(Scope::input) : 0;
-    for (uint32_t i = 0; i < n; ++i) inputUnits_.push_back(std::make_shared<Engine>(hardwareDevice_, static_cast<int>(i)));
+    for (uint32_t i = 0; i < n; ++i)
+        inputUnits_.push_back(std::make_shared<Engine>(hardwareDevice_, static_cast<int>(i)));
     for (uint32_t i = 0; i < n; ++i) outputUnits_.push_back(std::make_shared<Output>());
 
     bool captureFailed = false;
@@ -146,7 +153,8 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
         if (!engine->start()) captureFailed = true;
     }
     // Meters then stay at zero; routing works all the same.
-    if (captureFailed) diag("Input levels are not available: the audio capture of the interface did not start");
+    if (captureFailed)
+        diag("Input levels are not available: the audio capture of the interface did not start");
     store.logInfo(QStringLiteral("初始化unit正常"));
 
     for (uint32_t i = 0; i < n; ++i) {
@@ -158,8 +166,9 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
             for (int j = 0; j < kRows && j < static_cast<int>(column.enableArray.size()); ++j) {
                 if (!column.enableArray[j]) continue;
                 const float level = storedCrosspointLevel(j + 1, static_cast<int>(i) + 1);
-                NorvaltUSBAudioSetMixer(sourceCodeForRow(j), static_cast<uint16_t>(i),
-                                        HexPercentageConverter::percentToLevel(static_cast<int>(level)));
+                NorvaltUSBAudioSetMixer(
+                    sourceCodeForRow(j), static_cast<uint16_t>(i),
+                    HexPercentageConverter::percentToLevel(static_cast<int>(level)));
             }
         }
         if (restoreSaved && i < saved.size() && saved[i].isStart) {
@@ -191,7 +200,8 @@ void NorvAudioHelper::sampleCallBack() {
     if (!settled || !store.isInit) return;
     diag("执行了changeSampleRate");
     diag("The  address of the class is ++: " + address(this));
-    QMetaObject::invokeMethod(this, [this] { changeSampleRate(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { changeSampleRate(); }, Qt::QueuedConnection);
 }
 
 void NorvAudioHelper::changeSampleRate() {
@@ -199,7 +209,9 @@ void NorvAudioHelper::changeSampleRate() {
     buildUnit(false);
 }
 
-void NorvAudioHelper::volumeCallBack() { NorvShareHelper::shared().scalar = roundedScalar(hardwareDevice_); }
+void NorvAudioHelper::volumeCallBack() {
+    NorvShareHelper::shared().scalar = roundedScalar(hardwareDevice_);
+}
 
 void NorvAudioHelper::removeDeviceFunc() {
     AudioDevice::removePropertyListener(sampleListener_);

@@ -32,8 +32,9 @@ std::vector<Output> columnsFromStoredMap(const QVariantList& map);
 QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& columns);
 
 // Switches one crosspoint on (0x80) or off (0xFF) on the device and records it in `columns`
-// (a column that never started ignores an off). Does not store the map.
-void commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on);
+// (a column that never started ignores an off). Does not store the map. Returns whether the
+// device took the write.
+bool commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on);
 
 class NorvAudioHelper : public QObject {
     Q_OBJECT

@@ -14,7 +14,8 @@ double levelFromSumOfSquares(double s) noexcept {
 }
 
 LevelMeter::LevelMeter(uint32_t channels)
-    : count_(std::min(channels, kMaxChannels)), levels_(new std::atomic<double>[count_ ? count_ : 1]) {
+    : count_(std::min(channels, kMaxChannels)),
+      levels_(new std::atomic<double>[count_ ? count_ : 1]) {
     for (uint32_t c = 0; c < count_; ++c) levels_[c].store(0.0, std::memory_order_relaxed);
 }
 
@@ -46,7 +47,8 @@ void LevelMeter::process(const float* interleaved, uint32_t frames, uint32_t cha
 
 class DeviceCapture {
 public:
-    explicit DeviceCapture(uint32_t deviceId, uint32_t channels) : deviceId_(deviceId), meter_(channels) {}
+    explicit DeviceCapture(uint32_t deviceId, uint32_t channels)
+        : deviceId_(deviceId), meter_(channels) {}
 
     LevelMeter& meter() { return meter_; }
 
@@ -83,10 +85,13 @@ Engine::Engine(AudioDevicePtr device, int index) : device_(std::move(device)), i
     if (device_) capture_ = DeviceCapture::forDevice(*device_);
 }
 
-Engine::~Engine() { stop(); }
+Engine::~Engine() {
+    stop();
+}
 
 bool Engine::hasChannel() const {
-    return capture_ && index_ >= 0 && static_cast<uint32_t>(index_) < capture_->meter().channelCount();
+    return capture_ && index_ >= 0 &&
+           static_cast<uint32_t>(index_) < capture_->meter().channelCount();
 }
 
 double Engine::volumeIntensity() const noexcept {

@@ -4,7 +4,7 @@
 
 namespace h8::notify {
 
-inline constexpr const char* kRawDeviceAdded = "rawDeviceAdded";      // user info "uid"
+inline constexpr const char* kRawDeviceAdded = "rawDeviceAdded";  // user info "uid"
 inline constexpr const char* kRawDeviceRemoved = "rawDeviceRemoved";
 inline constexpr const char* kDeviceListChanged = "SimplyCoreAudio.deviceListChanged";
 inline constexpr const char* kInitFinish = "initFinish";

@@ -29,9 +29,9 @@ public:
 
     std::unique_ptr<FileLogger> logger;
     std::shared_ptr<NorvAudioHelper> audio;  // the routing engine, set by the view controller
-    float scalar = 0;  // main output volume of the interface, rounded to hundredths
-    float hpratio = 0;   // headphone level / 100, scales the headphone meters
-    float otgratio = 0;  // OTG output volume / 100, scales the OTG meters
+    float scalar = 0;               // main output volume of the interface, rounded to hundredths
+    float hpratio = 0;              // headphone level / 100, scales the headphone meters
+    float otgratio = 0;             // OTG output volume / 100, scales the OTG meters
     AudioDevicePtr hardwareDevice;  // the interface as an audio device
     // The level engines (one per input channel of the interface) and the routing columns;
     // absent until the first build.

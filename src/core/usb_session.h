@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/notification_names.h"
 #include "platform/usb_transport.h"
 
 namespace h8 {
@@ -15,8 +16,8 @@ namespace h8 {
 inline constexpr uint16_t kH8VendorId = 0x309C;
 inline constexpr uint16_t kH8ProductId = 0x0018;
 
-inline constexpr const char* kRawDeviceAdded = "rawDeviceAdded";
-inline constexpr const char* kRawDeviceRemoved = "rawDeviceRemoved";
+using notify::kRawDeviceAdded;
+using notify::kRawDeviceRemoved;
 
 // Starts watching through `transport` (which must live as long as the process watches). A
 // device that is already attached is opened, and "rawDeviceAdded" posted, before this returns.

@@ -8,14 +8,18 @@
 namespace h8::emulated {
 namespace {
 
-bool isInterfaceRate(double rate) { return rate == 44100 || rate == 48000 || rate == 88200 || rate == 96000; }
+bool isInterfaceRate(double rate) {
+    return rate == 44100 || rate == 48000 || rate == 88200 || rate == 96000;
+}
 
 // Renders the synthetic input signal in real time on its own thread: every cycle of
 // kFramesPerCycle frames at the current rate goes to the sink.
 class SyntheticCapture final : public CaptureStream {
 public:
     SyntheticCapture(CaptureSink* sink, uint32_t channels, const std::atomic<double>& rate)
-        : sink_(sink), channels_(channels), rate_(rate),
+        : sink_(sink),
+          channels_(channels),
+          rate_(rate),
           buffer_(static_cast<size_t>(EmulatedAudioBackend::kFramesPerCycle) * channels) {
         thread_ = std::thread([this] { run(); });
     }
@@ -39,8 +43,8 @@ private:
                 for (uint32_t c = 0; c < channels_; ++c) {
                     // A slow swell per channel, so the meters move.
                     const double swell = 0.7 + 0.3 * std::sin(kTwoPi * 0.4 * time + c);
-                    buffer_[static_cast<size_t>(f) * channels_ + c] =
-                        static_cast<float>(EmulatedAudioBackend::channelAmplitude(c) * swell * carrier);
+                    buffer_[static_cast<size_t>(f) * channels_ + c] = static_cast<float>(
+                        EmulatedAudioBackend::channelAmplitude(c) * swell * carrier);
                 }
             }
             sink_->process(buffer_.data(), frames, channels_);
@@ -60,8 +64,12 @@ private:
 
 }  // namespace
 
-EmulatedAudioBackend::EmulatedAudioBackend(EmulatedH8& model, bool interfaceAttached, QObject* parent)
-    : AudioBackend(parent), model_(model), attached_(interfaceAttached), rate_(model.state().sampleRate) {}
+EmulatedAudioBackend::EmulatedAudioBackend(EmulatedH8& model, bool interfaceAttached,
+                                           QObject* parent)
+    : AudioBackend(parent),
+      model_(model),
+      attached_(interfaceAttached),
+      rate_(model.state().sampleRate) {}
 
 EmulatedAudioBackend::~EmulatedAudioBackend() = default;
 
@@ -112,13 +120,15 @@ void EmulatedAudioBackend::setInterfaceAttached(bool attached) {
     if (attached == attached_) return;
     attached_ = attached;
     if (attached) ++interfaceId_;
-    QMetaObject::invokeMethod(this, [this] { emit devicesChanged(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit devicesChanged(); }, Qt::QueuedConnection);
 }
 
 void EmulatedAudioBackend::setVolumeScalar(float volume) {
     volume_ = volume;
     const uint32_t id = interfaceId_;
-    QMetaObject::invokeMethod(this, [this, id] { emit volumeChanged(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { emit volumeChanged(id); }, Qt::QueuedConnection);
 }
 
 bool EmulatedAudioBackend::setNominalSampleRate(uint32_t id, double rate) {
@@ -132,7 +142,8 @@ bool EmulatedAudioBackend::setNominalSampleRate(uint32_t id, double rate) {
     } else {
         return false;
     }
-    QMetaObject::invokeMethod(this, [this, id] { emit nominalSampleRateChanged(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { emit nominalSampleRateChanged(id); }, Qt::QueuedConnection);
     return true;
 }
 

@@ -23,7 +23,8 @@ public:
 
     // `model` keeps the interface's sample rate (read once here, written on every change) and
     // must outlive the backend.
-    explicit EmulatedAudioBackend(EmulatedH8& model, bool interfaceAttached = true, QObject* parent = nullptr);
+    explicit EmulatedAudioBackend(EmulatedH8& model, bool interfaceAttached = true,
+                                  QObject* parent = nullptr);
     ~EmulatedAudioBackend() override;
 
     // The interface's audio device comes and goes with its USB plug; each attachment is a

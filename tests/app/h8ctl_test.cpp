@@ -47,7 +47,9 @@ protected:
         return h8ctl(args, extra);
     }
     QString stateFile() const { return env_.root() + "/h8-state.json"; }
-    QJsonObject json(const QString& text) { return QJsonDocument::fromJson(text.toUtf8()).object(); }
+    QJsonObject json(const QString& text) {
+        return QJsonDocument::fromJson(text.toUtf8()).object();
+    }
     QJsonObject stateJson() {
         QFile f(stateFile());
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
@@ -126,9 +128,17 @@ TEST_F(H8ctlTest, MuteAndOtgVolumeReachTheDeviceAndTheSharedDefaults) {
 
 TEST_F(H8ctlTest, UsageErrorsExitOneAndSendNothing) {
     const QList<QStringList> bad = {
-        {"otg-volume", "101"}, {"otg-volume", "-1"},   {"otg-volume", "abc"}, {"otg-volume"},
-        {"otg-volume", "5.5"}, {"mute", "input3", "on"}, {"mute", "hp", "maybe"}, {"mute", "hp"},
-        {"frobnicate"},        {"status", "extra"},    {"sim-set", "gain1", "256"},
+        {"otg-volume", "101"},
+        {"otg-volume", "-1"},
+        {"otg-volume", "abc"},
+        {"otg-volume"},
+        {"otg-volume", "5.5"},
+        {"mute", "input3", "on"},
+        {"mute", "hp", "maybe"},
+        {"mute", "hp"},
+        {"frobnicate"},
+        {"status", "extra"},
+        {"sim-set", "gain1", "256"},
         {"sim-set", "volume", "1"},
     };
     for (const QStringList& args : bad) {
@@ -176,6 +186,91 @@ TEST_F(H8ctlTest, WithoutAnInterfaceExitsTwo) {
         << r.err.toStdString();
 }
 
+TEST_F(H8ctlTest, RateIsShownSetAndKeptInTheEmulatedState) {
+    Result r = sim({"rate"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "48000Hz\n");
+    r = sim({"rate", "96000"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "96000Hz\n");
+    EXPECT_EQ(sim({"--json", "rate"}).out, "{\"sampleRate\":96000}\n");
+    EXPECT_EQ(stateJson()["sampleRate"].toInt(), 96000);
+    EXPECT_EQ(sim({"rate", "22050"}).exitCode, 1);
+    EXPECT_EQ(sim({"rate"}).out, "96000Hz\n");
+}
+
+TEST_F(H8ctlTest, RouteOnSendsTheLevelThenTheCommitAndStoresTheMap) {
+    Result r = sim({"--trace", "route", "mic1", "loop1", "on"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QStringList trace = r.traceLines();
+    const qsizetype level = trace.indexOf("usb> 40 03 38 00 1e 00 01 00 | 81");  // 8 + 12 * 4
+    ASSERT_GE(level, 0) << r.err.toStdString();
+    EXPECT_EQ(trace.value(level + 1), "usb> 40 03 38 00 1e 00 01 00 | 80");
+    EXPECT_EQ(stateJson()["mixer"].toArray()[8 + 12 * 4].toInt(), 0x80);
+
+    ASSERT_EQ(sim({"route", "pb8", "12", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"level", "pb8", "loop8", "50"}).exitCode, 0);
+    EXPECT_EQ(stateJson()["mixer"].toArray()[7 + 12 * 11].toInt(), 0xC0);
+
+    r = sim({"--json", "routes"});
+    ASSERT_EQ(r.exitCode, 0);
+    const QJsonArray routes = json(r.out)["routes"].toArray();
+    QStringList seen;
+    for (const auto& v : routes) {
+        const QJsonObject o = v.toObject();
+        seen.append(o["source"].toString() + ">" + o["destination"].toString() + "@" +
+                    QString::number(o["level"].toInt()));
+    }
+    // The default map routes playback 1 and 2 to the headphones; those have no stored level.
+    EXPECT_EQ(seen, (QStringList{"pb1>hp1@100", "pb2>hp2@100", "mic1>loop1@100", "pb8>loop8@50"}));
+
+    r = sim({"--trace", "route", "1", "5", "off"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.traceLines().filter(" 1e 00 ").value(0), "usb> 40 03 38 00 1e 00 01 00 | ff");
+    r = sim({"routes"});
+    EXPECT_TRUE(r.out.contains(QRegularExpression("loop1 +- ")));
+    EXPECT_TRUE(r.out.startsWith("       mic1"));
+}
+
+TEST_F(H8ctlTest, LevelOfARouteThatIsOffIsStoredButNotSent) {
+    const Result r = sim({"--trace", "level", "otg3", "hp2", "40"});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.traceLines().filter(" 1e 00 ").isEmpty());
+    EXPECT_TRUE(r.err.contains("is off"));
+    QFile f(env_.configDir() + "/defaults.json");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_DOUBLE_EQ(QJsonDocument::fromJson(f.readAll()).object()["volume32"].toDouble(), 40);
+}
+
+TEST_F(H8ctlTest, BadRouteArgumentsSendNothing) {
+    const QList<QStringList> bad = {{"route", "mic3", "hp1", "on"},
+                                    {"route", "mic1", "hp3", "on"},
+                                    {"route", "13", "1", "on"},
+                                    {"route", "1", "0", "on"},
+                                    {"route", "1", "1", "maybe"},
+                                    {"level", "1", "1", "101"},
+                                    {"level", "1", "1"},
+                                    {"monitor", "--seconds", "0"}};
+    for (const QStringList& args : bad) {
+        const Result r = sim(QStringList{"--trace"} + args);
+        EXPECT_EQ(r.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.traceLines().isEmpty()) << args.join(' ').toStdString();
+    }
+}
+
+TEST_F(H8ctlTest, MonitorPrintsEveryChannelTwentyTimesASecond) {
+    const Result r = sim({"--json", "monitor", "--seconds", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_GE(lines.size(), 15);
+    EXPECT_LE(lines.size(), 21);
+    const QJsonArray last = json(lines.last())["levels"].toArray();
+    ASSERT_EQ(last.size(), 16);
+    // The emulated signal is louder on each higher channel.
+    EXPECT_GT(last[0].toDouble(), 0.0);
+    EXPECT_GT(last[15].toDouble(), last[0].toDouble());
+}
+
 TEST(UdevRuleTest, GrantsTheLoggedInUserTheDeviceTheSessionMatches) {
     QFile f(UDEV_RULE_PATH);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -185,7 +280,8 @@ TEST(UdevRuleTest, GrantsTheLoggedInUserTheDeviceTheSessionMatches) {
     EXPECT_TRUE(rule.contains("ATTR{idVendor}==\"" + vendor + "\"")) << rule.toStdString();
     EXPECT_TRUE(rule.contains("ATTR{idProduct}==\"" + product + "\""));
     EXPECT_TRUE(rule.contains("TAG+=\"uaccess\""));
-    EXPECT_FALSE(rule.contains(QRegularExpression("MODE=\"0?[0-7][0-7][2367]\"")));  // never world-writable
+    EXPECT_FALSE(
+        rule.contains(QRegularExpression("MODE=\"0?[0-7][0-7][2367]\"")));  // never world-writable
 
     QProcess p;
     p.start(H8CTL_PATH, {"udev-rule"});

@@ -1,11 +1,12 @@
 // The audio device layer over a controllable backend: shared monitoring, the device-list
 // notification, wrapper identity, property reads, and finding the interface.
 
+#include "core/audio_devices.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 
-#include "core/audio_devices.h"
 #include "core/notification_names.h"
 #include "fake_audio_backend.h"
 #include "platform/notification_center.h"
@@ -29,8 +30,9 @@ protected:
     void SetUp() override {
         backend_.list = {plainDevice(1, "builtin")};
         SimplyCoreAudio::setBackend(&backend_);
-        NotificationCenter::defaultCenter().addObserver(&observer_, notify::kDeviceListChanged,
-                                                        [this](const Notification& n) { changes_.append(n); });
+        NotificationCenter::defaultCenter().addObserver(
+            &observer_, notify::kDeviceListChanged,
+            [this](const Notification& n) { changes_.append(n); });
     }
     void TearDown() override { SimplyCoreAudio::setBackend(nullptr); }
 
@@ -67,8 +69,12 @@ TEST_F(AudioDevicesTest, ListChangesReportAddedAndRemovedOnce) {
     backend_.setDevices({plainDevice(1, "builtin")});  // nothing changed: two empty lists
     ASSERT_EQ(changes_.size(), 3);
 
-    const auto added = [&](int i) { return ids(audioDeviceListFrom(changes_[i].userInfo["addedDevices"])); };
-    const auto removed = [&](int i) { return ids(audioDeviceListFrom(changes_[i].userInfo["removedDevices"])); };
+    const auto added = [&](int i) {
+        return ids(audioDeviceListFrom(changes_[i].userInfo["addedDevices"]));
+    };
+    const auto removed = [&](int i) {
+        return ids(audioDeviceListFrom(changes_[i].userInfo["removedDevices"]));
+    };
     EXPECT_EQ(added(0), QList<uint32_t>{7});
     EXPECT_TRUE(removed(0).isEmpty());
     EXPECT_TRUE(added(1).isEmpty());

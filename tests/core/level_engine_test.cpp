@@ -1,6 +1,8 @@
 // The level formula, the per-channel meter with its real-time rules (no allocation), and the
 // engines' handling of channels a device does not have.
 
+#include "core/level_engine.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -10,7 +12,6 @@
 #include <new>
 #include <vector>
 
-#include "core/level_engine.h"
 #include "fake_audio_backend.h"
 
 // Counts the allocations made on the calling thread while counting is switched on.
@@ -24,11 +25,21 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace h8 {
 namespace {
@@ -47,7 +58,8 @@ TEST(LevelFormulaTest, ScalesAndClampsAsTheMetersExpect) {
 std::vector<float> ramp(uint32_t frames, uint32_t channels, const std::vector<float>& amplitude) {
     std::vector<float> s(static_cast<size_t>(frames) * channels);
     for (uint32_t f = 0; f < frames; ++f) {
-        for (uint32_t c = 0; c < channels; ++c) s[f * channels + c] = amplitude[c] * ((f % 2) ? 1.0f : -1.0f);
+        for (uint32_t c = 0; c < channels; ++c)
+            s[f * channels + c] = amplitude[c] * ((f % 2) ? 1.0f : -1.0f);
     }
     return s;
 }

@@ -1,22 +1,33 @@
 #include "cli.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <QTimer>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
+#include "core/audio_devices.h"
+#include "core/audio_helper.h"
 #include "core/device_controls.h"
+#include "core/level_engine.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
+#include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "platform/diagnostics.h"
 #include "platform/libusb_transport.h"
 #include "platform/paths.h"
+#include "platform/user_defaults.h"
+#include "platform_audio.h"
 #include "udev_rule.h"
 
 namespace h8::cli {
@@ -31,10 +42,18 @@ Commands:
   status                         show the device, its inputs, outputs and mutes
   mute input1|input2|hp on|off   mute or unmute an input or the headphones
   otg-volume PERCENT             set the OTG output volume (0-100)
+  rate [44100|48000|88200|96000] show or set the sample rate
+  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
+  level SOURCE DESTINATION PERCENT set a route's level (0-100)
+  routes                         show the route map with its levels
+  monitor [--seconds N]          show the level of every input channel, 20 times a second
   udev-rule                      print the udev rule that gives the logged-in user access
   sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
                                  CONTROL: gain1 gain2 hp-level (code 0-255),
                                  48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+
+Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
+Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
 
 Options:
   --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
@@ -273,6 +292,190 @@ std::optional<Options> parse(const QStringList& args, int* exitCode) {
     return o;
 }
 
+// ---- routing ----
+
+const QStringList kSourceNames = {"mic1", "mic2", "otg3", "otg4", "pb1", "pb2",
+                                  "pb3",  "pb4",  "pb5",  "pb6",  "pb7", "pb8"};
+const QStringList kDestinationNames = {"hp1",   "hp2",   "otg3",  "otg4",  "loop1", "loop2",
+                                       "loop3", "loop4", "loop5", "loop6", "loop7", "loop8"};
+
+// A 1-based source row or destination col from its number (1-12) or its name.
+std::optional<int> parseEndpoint(const QString& text, const QStringList& names) {
+    if (const auto n = parseInt(text, 1, 12)) return n;
+    const qsizetype i = names.indexOf(text.toLower());
+    if (i < 0) return std::nullopt;
+    return static_cast<int>(i) + 1;
+}
+
+struct Crosspoint {
+    int row;  // source, 1-12
+    int col;  // destination, 1-12
+};
+
+std::optional<Crosspoint> parseCrosspoint(const QString& source, const QString& destination,
+                                          int* exitCode) {
+    const auto row = parseEndpoint(source, kSourceNames);
+    const auto col = parseEndpoint(destination, kDestinationNames);
+    if (!row) {
+        *exitCode =
+            usageError("unknown source '" + source + "' (1-12 or " + kSourceNames.join(' ') + ")");
+        return std::nullopt;
+    }
+    if (!col) {
+        *exitCode = usageError("unknown destination '" + destination + "' (1-12 or " +
+                               kDestinationNames.join(' ') + ")");
+        return std::nullopt;
+    }
+    return Crosspoint{*row, *col};
+}
+
+// The stored route map as columns, at least the 12 destinations of the interface.
+std::vector<std::shared_ptr<Output>> storedColumns() {
+    std::vector<std::shared_ptr<Output>> columns;
+    for (const Output& c : columnsFromStoredMap(NorvShareHelper::shared().channelMapArray())) {
+        columns.push_back(std::make_shared<Output>(c));
+    }
+    while (columns.size() < 12) columns.push_back(std::make_shared<Output>());
+    return columns;
+}
+
+bool routeIsOn(const std::vector<std::shared_ptr<Output>>& columns, const Crosspoint& x) {
+    return columns[x.col - 1]->enableArray[x.row - 1];
+}
+
+// Switches a route on as a click on a grid button does (level 100 % sent, then the commit),
+// or off (the commit).
+int route(const Crosspoint& x, bool on) {
+    std::vector<std::shared_ptr<Output>> columns = storedColumns();
+    bool ok = true;
+    if (on) {
+        UserDefaults::standard().setFloat(crosspointLevelKey(x.row, x.col), 100);
+        ok = NorvaltUSBAudioSetMixer(sourceCodeForRow(x.row - 1), static_cast<uint16_t>(x.col - 1),
+                                     HexPercentageConverter::percentToLevel(100));
+    }
+    ok = commitCrosspoint(columns, x.row - 1, x.col - 1, on) && ok;
+    NorvShareHelper::shared().setChannelMapArray(storedMapFromColumns(columns));
+    return ok ? kExitOk : ioError();
+}
+
+// Sets a crosspoint's level. It is sent only while the route is on: sending it to a route that
+// is off would make that crosspoint audible behind the route map's back.
+int level(const Crosspoint& x, int percent) {
+    UserDefaults::standard().setFloat(crosspointLevelKey(x.row, x.col),
+                                      static_cast<float>(percent));
+    if (!routeIsOn(storedColumns(), x)) {
+        err() << "h8ctl: " << kSourceNames[x.row - 1] << " -> " << kDestinationNames[x.col - 1]
+              << " is off: the level is stored and used when the route is switched on\n";
+        return kExitOk;
+    }
+    const bool ok =
+        NorvaltUSBAudioSetMixer(sourceCodeForRow(x.row - 1), static_cast<uint16_t>(x.col - 1),
+                                HexPercentageConverter::percentToLevel(percent));
+    return ok ? kExitOk : ioError();
+}
+
+int routes(const Options& o) {
+    const std::vector<std::shared_ptr<Output>> columns = storedColumns();
+    const auto levelOf = [](int row, int col) {
+        return static_cast<int>(storedCrosspointLevel(row, col));
+    };
+    if (o.json) {
+        QJsonArray list;
+        for (int col = 1; col <= 12; ++col) {
+            for (int row = 1; row <= 12; ++row) {
+                if (!routeIsOn(columns, {row, col})) continue;
+                list.append(QJsonObject{{"source", kSourceNames[row - 1]},
+                                        {"destination", kDestinationNames[col - 1]},
+                                        {"level", levelOf(row, col)}});
+            }
+        }
+        out() << QJsonDocument(QJsonObject{{"routes", list}}).toJson(QJsonDocument::Compact)
+              << "\n";
+        return kExitOk;
+    }
+    // One line per destination, one column per source; a level where the route is on.
+    out() << QStringLiteral("%1").arg("", -6);
+    for (const QString& name : kSourceNames) out() << QStringLiteral("%1").arg(name, 5);
+    out() << "\n";
+    for (int col = 1; col <= 12; ++col) {
+        out() << QStringLiteral("%1").arg(kDestinationNames[col - 1], -6);
+        for (int row = 1; row <= 12; ++row) {
+            const QString cell =
+                routeIsOn(columns, {row, col}) ? QString::number(levelOf(row, col)) : "-";
+            out() << QStringLiteral("%1").arg(cell, 5);
+        }
+        out() << "\n";
+    }
+    return kExitOk;
+}
+
+// ---- audio ----
+
+int rate(const Options& o, const AudioDevicePtr& device, std::optional<int> newRate) {
+    if (newRate && !device->setNominalSampleRate(*newRate)) {
+        err() << "h8ctl: the sound server did not accept " << *newRate << " Hz\n";
+        return kExitIoError;
+    }
+    const std::optional<double> current = device->nominalSampleRate();
+    if (!current) {
+        err() << "h8ctl: the interface reports no sample rate\n";
+        return kExitIoError;
+    }
+    if (o.json) {
+        out() << QJsonDocument(QJsonObject{{"sampleRate", static_cast<qint64>(*current)}})
+                     .toJson(QJsonDocument::Compact)
+              << "\n";
+    } else {
+        out() << sampleRateText(*current) << "\n";
+    }
+    return kExitOk;
+}
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+int monitor(const Options& o, const AudioDevicePtr& device, std::optional<int> seconds) {
+    const uint32_t channels = device->channels(Scope::input);
+    std::vector<std::unique_ptr<Engine>> engines;
+    for (uint32_t i = 0; i < channels; ++i)
+        engines.push_back(std::make_unique<Engine>(device, static_cast<int>(i)));
+    bool started = channels > 0;
+    for (auto& e : engines) started = e->start() && started;
+    if (!started) {
+        err() << "h8ctl: the interface's input cannot be captured\n";
+        return kExitIoError;
+    }
+    std::signal(SIGINT, [](int) { g_interrupted = 1; });
+    std::signal(SIGTERM, [](int) { g_interrupted = 1; });
+
+    QElapsedTimer clock;
+    clock.start();
+    QTimer timer;
+    QEventLoop loop;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (g_interrupted || (seconds && clock.elapsed() >= *seconds * 1000)) {
+            loop.quit();
+            return;
+        }
+        if (o.json) {
+            QJsonArray levels;
+            for (auto& e : engines) levels.append(std::round(e->volumeIntensity() * 1000) / 1000);
+            out() << QJsonDocument(QJsonObject{{"t", clock.elapsed() / 1000.0}, {"levels", levels}})
+                         .toJson(QJsonDocument::Compact)
+                  << "\n";
+        } else {
+            for (size_t i = 0; i < engines.size(); ++i) {
+                out() << (i ? " " : "") << QString::number(engines[i]->volumeIntensity(), 'f', 2);
+            }
+            out() << "\n";
+        }
+        out().flush();
+    });
+    timer.start(50);  // 20 times a second
+    loop.exec();
+    for (auto& e : engines) e->stop();
+    return kExitOk;
+}
+
 }  // namespace
 
 int run(const QStringList& arguments) {
@@ -281,33 +484,83 @@ int run(const QStringList& arguments) {
     if (!parsed) return exitCode;
     const Options& o = *parsed;
     const QString command = o.command.first();
+    const qsizetype argc = o.command.size() - 1;
 
     // Diagnostics go to stderr so that stdout holds only results. The panel owns the log file.
     setDiagnosticsStream(stderr);
     NorvShareHelper::disableLogFile();
 
+    // Check every argument before anything is sent. What each command needs: the interface's
+    // USB control path, its audio device, or neither.
+    std::function<int()> action;
+    bool needsUsb = false, needsAudio = false;
+    AudioDevicePtr audioDevice;
+    std::optional<int> number;
     if (command == "udev-rule") {
-        if (o.command.size() != 1) return usageError("udev-rule takes no arguments");
+        if (argc != 0) return usageError("udev-rule takes no arguments");
         out() << kUdevRule;
         return kExitOk;
-    }
-
-    // Check the arguments before anything is sent.
-    std::optional<int> percent;
-    std::optional<MuteCommand> muteCommand;
-    if (command == "status") {
-        if (o.command.size() != 1) return usageError("status takes no arguments");
+    } else if (command == "status") {
+        if (argc != 0) return usageError("status takes no arguments");
+        needsUsb = true;
+        action = [&] { return status(o); };
     } else if (command == "otg-volume") {
-        if (o.command.size() != 2) return usageError("otg-volume needs one PERCENT from 0 to 100");
-        percent = parseInt(o.command[1], 0, 100);
-        if (!percent)
+        if (argc != 1) return usageError("otg-volume needs one PERCENT from 0 to 100");
+        number = parseInt(o.command[1], 0, 100);
+        if (!number)
             return usageError("otg-volume takes a whole PERCENT from 0 to 100, not '" +
                               o.command[1] + "'");
+        needsUsb = true;
+        action = [&] { return otgVolume(o, *number); };
+    } else if (command == "mute") {
+        const std::optional<MuteCommand> m = parseMute(o, &exitCode);
+        if (!m) return exitCode;
+        needsUsb = true;
+        action = [m] { return mute(*m); };
+    } else if (command == "route") {
+        if (argc != 3) return usageError("route needs SOURCE DESTINATION on|off");
+        const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], &exitCode);
+        if (!x) return exitCode;
+        const std::optional<bool> on = parseOnOff(o.command[3]);
+        if (!on) return usageError("route takes on or off, not '" + o.command[3] + "'");
+        needsUsb = true;
+        action = [x, on] { return route(*x, *on); };
+    } else if (command == "level") {
+        if (argc != 3) return usageError("level needs SOURCE DESTINATION PERCENT");
+        const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], &exitCode);
+        if (!x) return exitCode;
+        number = parseInt(o.command[3], 0, 100);
+        if (!number)
+            return usageError("level takes a whole PERCENT from 0 to 100, not '" + o.command[3] +
+                              "'");
+        needsUsb = true;
+        action = [&, x] { return level(*x, *number); };
+    } else if (command == "routes") {
+        if (argc != 0) return usageError("routes takes no arguments");
+        return routes(o);
+    } else if (command == "rate") {
+        if (argc > 1) return usageError("rate takes at most one RATE");
+        if (argc == 1) {
+            number = parseInt(o.command[1], 0, 1000000);
+            if (!number || !QList<int>{44100, 48000, 88200, 96000}.contains(*number))
+                return usageError("rate must be 44100, 48000, 88200 or 96000, not '" +
+                                  o.command[1] + "'");
+        }
+        needsAudio = true;
+        action = [&] { return rate(o, audioDevice, number); };
+    } else if (command == "monitor") {
+        if (argc == 2 && o.command[1] == "--seconds") {
+            number = parseInt(o.command[2], 1, 24 * 3600);
+            if (!number)
+                return usageError("--seconds takes a whole number of seconds, not '" +
+                                  o.command[2] + "'");
+        } else if (argc != 0) {
+            return usageError("monitor takes only --seconds N");
+        }
+        needsAudio = true;
+        action = [&] { return monitor(o, audioDevice, number); };
     } else if (command == "sim-set") {
         if (!o.simulate) return usageError("sim-set works only with --simulate");
-    } else if (command == "mute") {
-        muteCommand = parseMute(o, &exitCode);
-        if (!muteCommand) return exitCode;
     } else {
         return usageError("unknown command '" + command + "'");
     }
@@ -338,8 +591,6 @@ int run(const QStringList& arguments) {
         if (fault == "timeout") sim->model().setFault(emulated::EmulatedH8::Fault::Timeout);
         sim->plug();
         transport = std::move(emulatedTransport);
-    } else {
-        transport = std::make_unique<LibusbTransport>();
     }
 
     const auto saveSimulation = [&](int code) {
@@ -353,24 +604,46 @@ int run(const QStringList& arguments) {
 
     if (command == "sim-set") return saveSimulation(simSet(o, sim->model()));
 
-    if (!startUSBMonitoring(*transport)) {
-        err() << "h8ctl: USB access could not start\n";
-        return kExitNoDevice;
-    }
-    if (!usbDeviceIsAttached()) {
-        err() << "h8ctl: no H8 found (USB 309c:0018)\n";
-        stopUSBMonitoring();
-        return kExitNoDevice;
+    std::unique_ptr<AudioBackend> audio;
+    std::unique_ptr<SimplyCoreAudio> simply;
+    if (needsAudio) {
+        if (sim) {
+            audio = std::make_unique<emulated::EmulatedAudioBackend>(sim->model());
+        } else {
+            QString error;
+            audio = createPlatformAudioBackend(&error);
+            if (!audio) {
+                err() << "h8ctl: no sound server: " << error << "\n";
+                return kExitNoDevice;
+            }
+        }
+        SimplyCoreAudio::setBackend(audio.get());
+        simply = std::make_unique<SimplyCoreAudio>();
+        audioDevice = findH8AudioDevice(simply->allDevices());
+        if (!audioDevice) {
+            err() << "h8ctl: the sound server lists no H8 (USB 309C:0018)\n";
+            return kExitNoDevice;
+        }
     }
 
-    int code = kExitOk;
-    if (command == "status")
-        code = status(o);
-    else if (command == "mute")
-        code = mute(*muteCommand);
-    else if (command == "otg-volume")
-        code = otgVolume(o, *percent);
-    stopUSBMonitoring();
+    if (needsUsb) {
+        if (!sim) transport = std::make_unique<LibusbTransport>();
+        if (!startUSBMonitoring(*transport)) {
+            err() << "h8ctl: USB access could not start\n";
+            return kExitNoDevice;
+        }
+        if (!usbDeviceIsAttached()) {
+            err() << "h8ctl: no H8 found (USB 309c:0018)\n";
+            stopUSBMonitoring();
+            return kExitNoDevice;
+        }
+    }
+
+    const int code = action();
+    if (needsUsb) stopUSBMonitoring();
+    simply.reset();
+    SimplyCoreAudio::setBackend(nullptr);
+    audio.reset();
     out().flush();
     err().flush();
     return saveSimulation(code);

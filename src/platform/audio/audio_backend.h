@@ -37,9 +37,9 @@ QString transportTypeText(TransportType type);
 
 // What the backend knows of one device. Read and written on the main thread only.
 struct AudioDeviceInfo {
-    uint32_t id = 0;        // unique while the device exists, never reused within a run
-    QString uid;            // persistent name, e.g. "alsa_card.usb-Norvalt_H8_1234ABCD-00"
-    QString name;           // human-readable name
+    uint32_t id = 0;  // unique while the device exists, never reused within a run
+    QString uid;      // persistent name, e.g. "alsa_card.usb-Norvalt_H8_1234ABCD-00"
+    QString name;     // human-readable name
     std::optional<QString> modelUID;             // "H8:309C:0018"; absent without USB ids
     std::optional<TransportType> transportType;  // absent when unknown to the platform
     uint32_t inputChannels = 0;

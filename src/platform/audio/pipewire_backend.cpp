@@ -1,0 +1,648 @@
+#include "platform/audio/pipewire_backend.h"
+
+#include "platform/diagnostics.h"
+
+#include <pipewire/extensions/metadata.h>
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/param/props.h>
+#include <spa/pod/iter.h>
+#include <spa/utils/result.h>
+
+#include <QMetaObject>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace h8 {
+
+namespace {
+
+constexpr int64_t kConnectTimeoutNs = 2'000'000'000;
+constexpr int64_t kConfirmTimeoutNs = 1'000'000'000;
+
+class LoopLock {
+public:
+    explicit LoopLock(pw_thread_loop* loop) : loop_(loop) { pw_thread_loop_lock(loop_); }
+    ~LoopLock() { pw_thread_loop_unlock(loop_); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pw_thread_loop* loop_;
+};
+
+pw::Properties copyProperties(const spa_dict* dict) {
+    pw::Properties props;
+    if (dict == nullptr) return props;
+    const spa_dict_item* item;
+    spa_dict_for_each(item, dict) {
+        if (item->key != nullptr && item->value != nullptr) {
+            props.emplace(item->key, item->value);
+        }
+    }
+    return props;
+}
+
+const char* lookup(const spa_dict* dict, const char* key) {
+    return dict ? spa_dict_lookup(dict, key) : nullptr;
+}
+
+bool isAudioNodeClass(const char* mediaClass) {
+    return mediaClass != nullptr &&
+           (std::strcmp(mediaClass, "Audio/Source") == 0 || std::strcmp(mediaClass, "Audio/Sink") == 0 ||
+            std::strcmp(mediaClass, "Audio/Duplex") == 0);
+}
+
+bool hasOutput(const char* mediaClass) {
+    return mediaClass != nullptr &&
+           (std::strcmp(mediaClass, "Audio/Sink") == 0 || std::strcmp(mediaClass, "Audio/Duplex") == 0);
+}
+
+// The linear volume of the first channel in a Props parameter, if it has channel volumes.
+std::optional<float> firstChannelVolume(const spa_pod* param) {
+    if (param == nullptr || !spa_pod_is_object_type(param, SPA_TYPE_OBJECT_Props)) {
+        return std::nullopt;
+    }
+    const spa_pod_prop* prop = spa_pod_find_prop(param, nullptr, SPA_PROP_channelVolumes);
+    if (prop == nullptr) {
+        return std::nullopt;
+    }
+    float volumes[SPA_AUDIO_MAX_CHANNELS];
+    uint32_t n = spa_pod_copy_array(&prop->value, SPA_TYPE_Float, volumes, SPA_AUDIO_MAX_CHANNELS);
+    if (n == 0) {
+        return std::nullopt;
+    }
+    return volumes[0];
+}
+
+}  // namespace
+
+// The connection to the server: the thread loop, the context and the core. Shared by the
+// backend and its capture streams, so that a stream may outlive the backend.
+struct PipeWireBackend::Connection {
+    pw_thread_loop* loop = nullptr;
+    pw_context* context = nullptr;
+    pw_core* core = nullptr;
+    bool lost = false;  // under the loop lock
+
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    ~Connection() {
+        if (loop != nullptr && core != nullptr) {
+            LoopLock lock(loop);
+            pw_core_disconnect(core);
+        }
+        if (loop != nullptr) pw_thread_loop_stop(loop);
+        if (context != nullptr) pw_context_destroy(context);
+        if (loop != nullptr) pw_thread_loop_destroy(loop);
+    }
+};
+
+// Everything the PipeWire thread knows of the server. Only touched under the loop lock: by the
+// PipeWire thread in its callbacks, and by the main thread while it holds the lock.
+struct PipeWireBackend::Registry {
+    // A device or node proxy bound to read its full properties.
+    struct Bound {
+        Registry* registry = nullptr;
+        uint32_t id = 0;
+        bool isNode = false;
+        pw_proxy* proxy = nullptr;
+        spa_hook listener{};
+        std::optional<float> channelVolume;  // from the node's Props, which may come first
+    };
+
+    PipeWireBackend* backend;  // only as the target of queued calls to the main thread
+    Connection* connection;
+    pw_registry* registry = nullptr;
+    spa_hook registryListener{};
+    spa_hook coreListener{};
+    pw_metadata* settings = nullptr;
+    uint32_t settingsId = SPA_ID_INVALID;
+    spa_hook settingsListener{};
+
+    std::map<uint32_t, std::unique_ptr<Bound>> bound;
+    // Objects whose full properties have arrived.
+    std::map<uint32_t, pw::DeviceObject> devices;
+    std::map<uint32_t, pw::NodeObject> nodes;
+    pw::GraphSettings graph;
+
+    // Round trips to the server.
+    int waitSeq = -1;
+    bool waitDone = false;
+
+    // Changes are handed to the main thread once it has taken the initial list.
+    bool publishing = false;
+    uint64_t generation = 0;
+    pw::DeviceModel published;
+
+    Registry(PipeWireBackend* b, Connection* c) : backend(b), connection(c) {}
+
+    void start();
+    void stop();
+    // Sends a sync to the server and waits, releasing the lock, until it comes back. False when
+    // `deadline` passes first or the connection is lost.
+    bool roundTrip(const timespec& deadline);
+    // Recomputes the device list and hands it to the main thread when it differs.
+    void changed();
+    void dropObjects();
+
+    void onGlobal(uint32_t id, const char* type, const spa_dict* props);
+    void onGlobalRemove(uint32_t id);
+    void onDeviceInfo(Bound& b, const pw_device_info* info);
+    void onNodeInfo(Bound& b, const pw_node_info* info);
+    void onNodeParam(Bound& b, uint32_t paramId, const spa_pod* param);
+    void onSetting(uint32_t subject, const char* key, const char* value);
+    void onCoreDone(uint32_t id, int seq);
+    void onCoreError(uint32_t id, int res, const char* message);
+};
+
+namespace {
+
+using Registry = PipeWireBackend::Registry;
+
+const pw_registry_events kRegistryEvents = {
+    .version = PW_VERSION_REGISTRY_EVENTS,
+    .global = [](void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
+        static_cast<Registry*>(data)->onGlobal(id, type, props);
+    },
+    .global_remove = [](void* data, uint32_t id) { static_cast<Registry*>(data)->onGlobalRemove(id); },
+};
+
+const pw_device_events kDeviceEvents = {
+    .version = PW_VERSION_DEVICE_EVENTS,
+    .info =
+        [](void* data, const pw_device_info* info) {
+            auto* b = static_cast<Registry::Bound*>(data);
+            b->registry->onDeviceInfo(*b, info);
+        },
+    .param = nullptr,
+};
+
+const pw_node_events kNodeEvents = {
+    .version = PW_VERSION_NODE_EVENTS,
+    .info =
+        [](void* data, const pw_node_info* info) {
+            auto* b = static_cast<Registry::Bound*>(data);
+            b->registry->onNodeInfo(*b, info);
+        },
+    .param =
+        [](void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param) {
+            auto* b = static_cast<Registry::Bound*>(data);
+            b->registry->onNodeParam(*b, id, param);
+        },
+};
+
+const pw_metadata_events kMetadataEvents = {
+    .version = PW_VERSION_METADATA_EVENTS,
+    .property = [](void* data, uint32_t subject, const char* key, const char*, const char* value) {
+        static_cast<Registry*>(data)->onSetting(subject, key, value);
+        return 0;
+    },
+};
+
+const pw_core_events kCoreEvents = {
+    .version = PW_VERSION_CORE_EVENTS,
+    .info = nullptr,
+    .done = [](void* data, uint32_t id, int seq) { static_cast<Registry*>(data)->onCoreDone(id, seq); },
+    .ping = nullptr,
+    .error = [](void* data, uint32_t id, int, int res, const char* message) {
+        static_cast<Registry*>(data)->onCoreError(id, res, message);
+    },
+    .remove_id = nullptr,
+    .bound_id = nullptr,
+    .add_mem = nullptr,
+    .remove_mem = nullptr,
+};
+
+}  // namespace
+
+void Registry::start() {
+    pw_core_add_listener(connection->core, &coreListener, &kCoreEvents, this);
+    registry = pw_core_get_registry(connection->core, PW_VERSION_REGISTRY, 0);
+    pw_registry_add_listener(registry, &registryListener, &kRegistryEvents, this);
+}
+
+void Registry::stop() {
+    publishing = false;
+    dropObjects();
+    if (registry != nullptr) {
+        spa_hook_remove(&registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+        registry = nullptr;
+    }
+    spa_hook_remove(&coreListener);
+}
+
+void Registry::dropObjects() {
+    for (auto& [id, b] : bound) {
+        spa_hook_remove(&b->listener);
+        pw_proxy_destroy(b->proxy);
+    }
+    bound.clear();
+    devices.clear();
+    nodes.clear();
+    if (settings != nullptr) {
+        spa_hook_remove(&settingsListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(settings));
+        settings = nullptr;
+        settingsId = SPA_ID_INVALID;
+    }
+    graph = {};
+}
+
+bool Registry::roundTrip(const timespec& deadline) {
+    if (connection->lost) return false;
+    waitDone = false;
+    waitSeq = pw_core_sync(connection->core, PW_ID_CORE, 0);
+    while (!waitDone && !connection->lost) {
+        timespec until = deadline;
+        if (pw_thread_loop_timed_wait_full(connection->loop, &until) != 0 && !waitDone) {
+            return false;
+        }
+    }
+    return waitDone;
+}
+
+void Registry::changed() {
+    if (!publishing) return;
+    pw::DeviceModel model = pw::buildDeviceModel(devices, nodes, graph);
+    if (model == published) return;
+    published = model;
+    uint64_t gen = ++generation;
+    auto copy = std::make_shared<const pw::DeviceModel>(std::move(model));
+    PipeWireBackend* target = backend;
+    QMetaObject::invokeMethod(
+        target, [target, gen, copy] { target->apply(gen, *copy); }, Qt::QueuedConnection);
+}
+
+void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
+    const char* mediaClass = lookup(props, PW_KEY_MEDIA_CLASS);
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Device) == 0) {
+        if (mediaClass == nullptr || std::strcmp(mediaClass, "Audio/Device") != 0) return;
+        // The registry announces only some properties; the bound proxy reports them all.
+        auto b = std::make_unique<Bound>();
+        b->registry = this;
+        b->id = id;
+        b->proxy = static_cast<pw_proxy*>(pw_registry_bind(registry, id, type, PW_VERSION_DEVICE, 0));
+        if (b->proxy == nullptr) return;
+        pw_device_add_listener(reinterpret_cast<pw_device*>(b->proxy), &b->listener, &kDeviceEvents, b.get());
+        bound[id] = std::move(b);
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
+        if (!isAudioNodeClass(mediaClass)) return;
+        auto b = std::make_unique<Bound>();
+        b->registry = this;
+        b->id = id;
+        b->isNode = true;
+        b->proxy = static_cast<pw_proxy*>(pw_registry_bind(registry, id, type, PW_VERSION_NODE, 0));
+        if (b->proxy == nullptr) return;
+        auto* node = reinterpret_cast<pw_node*>(b->proxy);
+        pw_node_add_listener(node, &b->listener, &kNodeEvents, b.get());
+        if (hasOutput(mediaClass)) {
+            // Outputs report their volume in Props; the server repeats it on every change.
+            uint32_t ids[] = {SPA_PARAM_Props};
+            pw_node_subscribe_params(node, ids, 1);
+        }
+        bound[id] = std::move(b);
+    } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
+        const char* name = lookup(props, PW_KEY_METADATA_NAME);
+        if (settings != nullptr || name == nullptr || std::strcmp(name, "settings") != 0) return;
+        settings = static_cast<pw_metadata*>(pw_registry_bind(registry, id, type, PW_VERSION_METADATA, 0));
+        if (settings == nullptr) return;
+        settingsId = id;
+        pw_metadata_add_listener(settings, &settingsListener, &kMetadataEvents, this);
+    }
+}
+
+void Registry::onGlobalRemove(uint32_t id) {
+    // Every object's removal is announced; only the ones tracked here matter.
+    if (auto it = bound.find(id); it != bound.end()) {
+        spa_hook_remove(&it->second->listener);
+        pw_proxy_destroy(it->second->proxy);
+        bound.erase(it);
+        devices.erase(id);
+        nodes.erase(id);
+        changed();
+    } else if (id == settingsId) {
+        spa_hook_remove(&settingsListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(settings));
+        settings = nullptr;
+        settingsId = SPA_ID_INVALID;
+        graph = {};
+        changed();
+    }
+}
+
+void Registry::onDeviceInfo(Bound& b, const pw_device_info* info) {
+    if ((info->change_mask & PW_DEVICE_CHANGE_MASK_PROPS) == 0) return;
+    devices[b.id].props = copyProperties(info->props);
+    changed();
+}
+
+void Registry::onNodeInfo(Bound& b, const pw_node_info* info) {
+    if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) == 0) return;
+    pw::NodeObject& node = nodes[b.id];
+    node.props = copyProperties(info->props);
+    node.channelVolume = b.channelVolume;
+    changed();
+}
+
+void Registry::onNodeParam(Bound& b, uint32_t paramId, const spa_pod* param) {
+    if (paramId != SPA_PARAM_Props) return;
+    // Props may come as several objects (converter and device); only one has channel volumes.
+    auto volume = firstChannelVolume(param);
+    if (!volume || volume == b.channelVolume) return;
+    b.channelVolume = volume;
+    if (auto it = nodes.find(b.id); it != nodes.end()) {
+        it->second.channelVolume = volume;
+        changed();
+    }
+}
+
+void Registry::onSetting(uint32_t subject, const char* key, const char* value) {
+    if (subject != PW_ID_CORE) return;
+    if (key == nullptr) {  // all properties were cleared
+        graph = {};
+    } else if (std::strcmp(key, "clock.rate") == 0) {
+        graph.clockRate = pw::parseUnsigned(value ? value : "").value_or(0);
+    } else if (std::strcmp(key, "clock.force-rate") == 0) {
+        graph.forceRate = pw::parseUnsigned(value ? value : "").value_or(0);
+    } else {
+        return;
+    }
+    changed();
+}
+
+void Registry::onCoreDone(uint32_t id, int seq) {
+    if (id == PW_ID_CORE && seq == waitSeq) {
+        waitDone = true;
+        pw_thread_loop_signal(connection->loop, false);
+    }
+}
+
+void Registry::onCoreError(uint32_t id, int res, const char* message) {
+    diagf("PipeWire: error on object %u: %s (%s)", id, message ? message : "", spa_strerror(res));
+    if (id == PW_ID_CORE && res == -EPIPE) {
+        // The server went away: no devices any more, and nothing will answer.
+        connection->lost = true;
+        dropObjects();
+        changed();
+        pw_thread_loop_signal(connection->loop, false);
+    }
+}
+
+namespace {
+
+// Capture of one input node. The process callback runs on PipeWire's real-time data thread.
+class PipeWireCaptureStream final : public CaptureStream {
+public:
+    PipeWireCaptureStream(std::shared_ptr<PipeWireBackend::Connection> connection, CaptureSink* sink,
+                          uint32_t channels)
+        : connection_(std::move(connection)), sink_(sink), channels_(channels) {}
+
+    ~PipeWireCaptureStream() override {
+        if (stream_ != nullptr) {
+            // Returns once the data thread has left the process callback for good.
+            LoopLock lock(connection_->loop);
+            spa_hook_remove(&listener_);
+            pw_stream_destroy(stream_);
+        }
+    }
+
+    PipeWireCaptureStream(const PipeWireCaptureStream&) = delete;
+    PipeWireCaptureStream& operator=(const PipeWireCaptureStream&) = delete;
+
+    bool start(const pw::CaptureSource& source) {
+        LoopLock lock(connection_->loop);
+        if (connection_->lost) return false;
+        QByteArray target = source.target.toUtf8();
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Production",
+            PW_KEY_NODE_NAME, "h8-controller.capture", PW_KEY_TARGET_OBJECT, target.constData(),
+            // Capture this device or nothing: never fall back to another input.
+            PW_KEY_NODE_DONT_RECONNECT, "true",
+            // Channel c of the stream is channel c of the device.
+            PW_KEY_STREAM_DONT_REMIX, "true", nullptr);
+        stream_ = pw_stream_new(connection_->core, "H8 Controller capture", props);
+        if (stream_ == nullptr) return false;
+        pw_stream_add_listener(stream_, &listener_, &kEvents, this);
+
+        // The device's own channel positions: anything else makes the server remap channels.
+        spa_audio_info_raw info{};
+        info.format = SPA_AUDIO_FORMAT_F32;  // interleaved
+        info.rate = 0;                       // follow the graph
+        info.channels = channels_;
+        for (uint32_t c = 0; c < channels_; ++c) {
+            info.position[c] = source.positions[c];
+        }
+        uint8_t buffer[1024];
+        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+        const spa_pod* params[] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                                  PW_STREAM_FLAG_RT_PROCESS);
+        int res = pw_stream_connect(stream_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1);
+        if (res < 0) {
+            diagf("PipeWire: cannot capture %s: %s", target.constData(), spa_strerror(res));
+            spa_hook_remove(&listener_);
+            pw_stream_destroy(stream_);
+            stream_ = nullptr;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    // Real-time data thread: no locks, no allocation, no logging.
+    static void onProcess(void* data) {
+        auto* self = static_cast<PipeWireCaptureStream*>(data);
+        pw_buffer* b = pw_stream_dequeue_buffer(self->stream_);
+        if (b == nullptr) return;
+        const spa_buffer* buf = b->buffer;
+        if (buf->n_datas > 0 && buf->datas[0].data != nullptr && buf->datas[0].chunk != nullptr) {
+            const spa_data& d = buf->datas[0];
+            uint32_t offset = std::min(d.chunk->offset, d.maxsize);
+            uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
+            uint32_t frames = size / (sizeof(float) * self->channels_);
+            if (frames > 0) {
+                const auto* samples = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
+                self->sink_->process(samples, frames, self->channels_);
+            }
+        }
+        pw_stream_queue_buffer(self->stream_, b);
+    }
+
+    static void onStateChanged(void*, pw_stream_state, pw_stream_state state, const char* error) {
+        if (state == PW_STREAM_STATE_ERROR) {
+            diagf("PipeWire: capture stopped: %s", error ? error : "unknown error");
+        }
+    }
+
+    static constexpr pw_stream_events kEvents = {
+        .version = PW_VERSION_STREAM_EVENTS,
+        .destroy = nullptr,
+        .state_changed = onStateChanged,
+        .control_info = nullptr,
+        .io_changed = nullptr,
+        .param_changed = nullptr,
+        .add_buffer = nullptr,
+        .remove_buffer = nullptr,
+        .process = onProcess,
+        .drained = nullptr,
+        .command = nullptr,
+        .trigger_done = nullptr,
+    };
+
+    std::shared_ptr<PipeWireBackend::Connection> connection_;
+    CaptureSink* sink_;
+    uint32_t channels_;
+    pw_stream* stream_ = nullptr;
+    spa_hook listener_{};
+};
+
+}  // namespace
+
+PipeWireBackend::PipeWireBackend(std::shared_ptr<Connection> connection)
+    : connection_(std::move(connection)), registry_(std::make_unique<Registry>(this, connection_.get())) {}
+
+PipeWireBackend::~PipeWireBackend() {
+    {
+        LoopLock lock(connection_->loop);
+        registry_->stop();
+    }
+    registry_.reset();
+    // The connection closes here, or with the last capture stream still running.
+    connection_.reset();
+}
+
+std::unique_ptr<PipeWireBackend> PipeWireBackend::create(QString* error) {
+    auto fail = [error](const QString& reason) {
+        if (error != nullptr) *error = reason;
+        return nullptr;
+    };
+    static std::once_flag initialized;
+    std::call_once(initialized, [] { pw_init(nullptr, nullptr); });
+
+    auto connection = std::make_shared<Connection>();
+    connection->loop = pw_thread_loop_new("h8-pipewire", nullptr);
+    if (connection->loop == nullptr) return fail(QStringLiteral("cannot create the PipeWire thread"));
+    // client-rt.conf raises the priority of the real-time data thread where it may.
+    pw_properties* props = pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr);
+    connection->context = pw_context_new(pw_thread_loop_get_loop(connection->loop), props, 0);
+    if (connection->context == nullptr) return fail(QStringLiteral("cannot create a PipeWire context"));
+    if (pw_thread_loop_start(connection->loop) < 0) return fail(QStringLiteral("cannot start the PipeWire thread"));
+    {
+        LoopLock lock(connection->loop);
+        connection->core = pw_context_connect(connection->context, nullptr, 0);
+        if (connection->core == nullptr) {
+            return fail(QStringLiteral("no PipeWire server: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        }
+    }
+
+    std::unique_ptr<PipeWireBackend> backend(new PipeWireBackend(connection));
+    Registry& registry = *backend->registry_;
+    uint64_t generation = 0;
+    pw::DeviceModel model;
+    {
+        LoopLock lock(connection->loop);
+        registry.start();
+        timespec deadline{};
+        pw_thread_loop_get_time(connection->loop, &deadline, kConnectTimeoutNs);
+        // The first round trip brings the registry's objects, the second the properties of the
+        // objects bound while the first came in.
+        if (!registry.roundTrip(deadline) || !registry.roundTrip(deadline)) {
+            return fail(QStringLiteral("the PipeWire server did not answer within 2 s"));
+        }
+        registry.publishing = true;
+        registry.published = pw::buildDeviceModel(registry.devices, registry.nodes, registry.graph);
+        generation = ++registry.generation;
+        model = registry.published;
+    }
+    backend->generation_ = generation;
+    backend->model_ = std::move(model);
+    return backend;
+}
+
+QList<AudioDeviceInfo> PipeWireBackend::devices() const {
+    return model_.devices;
+}
+
+std::optional<AudioDeviceInfo> PipeWireBackend::device(uint32_t id) const {
+    for (const AudioDeviceInfo& info : model_.devices) {
+        if (info.id == id) return info;
+    }
+    return std::nullopt;
+}
+
+bool PipeWireBackend::setNominalSampleRate(uint32_t id, double rate) {
+    if (!device(id)) return false;
+    if (!(rate >= 1.0 && rate <= 1'000'000.0) || rate != static_cast<double>(static_cast<uint32_t>(rate))) {
+        return false;
+    }
+    return writeForceRate(static_cast<uint32_t>(rate));
+}
+
+bool PipeWireBackend::releaseNominalSampleRate() {
+    return writeForceRate(0);
+}
+
+bool PipeWireBackend::writeForceRate(uint32_t rate) {
+    uint64_t generation = 0;
+    pw::DeviceModel model;
+    {
+        LoopLock lock(connection_->loop);
+        Registry& registry = *registry_;
+        if (registry.settings == nullptr || connection_->lost) return false;
+        std::string value = std::to_string(rate);
+        pw_metadata_set_property(registry.settings, PW_ID_CORE, "clock.force-rate", "", value.c_str());
+        timespec deadline{};
+        pw_thread_loop_get_time(connection_->loop, &deadline, kConfirmTimeoutNs);
+        // The server answers the sync after it has sent the setting back to us.
+        if (!registry.roundTrip(deadline) || registry.graph.forceRate != rate) return false;
+        generation = registry.generation;
+        model = registry.published;
+    }
+    // Show the new rate at once rather than when the queued update arrives.
+    apply(generation, model);
+    return true;
+}
+
+std::unique_ptr<CaptureStream> PipeWireBackend::startCapture(uint32_t id, CaptureSink* sink) {
+    auto it = model_.captureSources.constFind(id);
+    if (sink == nullptr || it == model_.captureSources.constEnd()) return nullptr;
+    const pw::CaptureSource& source = *it;
+    uint32_t channels = std::min<uint32_t>(source.channels, SPA_AUDIO_MAX_CHANNELS);
+    if (channels == 0 || source.positions.size() < channels) return nullptr;
+    auto stream = std::make_unique<PipeWireCaptureStream>(connection_, sink, channels);
+    if (!stream->start(source)) return nullptr;
+    return stream;
+}
+
+void PipeWireBackend::apply(uint64_t generation, const pw::DeviceModel& model) {
+    if (generation <= generation_) return;  // an older list than the one shown
+    generation_ = generation;
+    const QList<AudioDeviceInfo> before = model_.devices;
+    model_ = model;
+    const QList<AudioDeviceInfo> after = model_.devices;
+
+    // Rate and volume changes have signals of their own.
+    auto sameDevice = [](AudioDeviceInfo a, AudioDeviceInfo b) {
+        a.nominalSampleRate = b.nominalSampleRate;
+        a.volumeScalar = b.volumeScalar;
+        return a == b;
+    };
+    bool listChanged = before.size() != after.size() ||
+                       !std::equal(before.begin(), before.end(), after.begin(), sameDevice);
+    if (listChanged) emit devicesChanged();
+    for (const AudioDeviceInfo& now : after) {
+        auto was = std::find_if(before.begin(), before.end(), [&](const auto& d) { return d.id == now.id; });
+        if (was == before.end()) continue;
+        if (was->nominalSampleRate != now.nominalSampleRate) emit nominalSampleRateChanged(now.id);
+        if (was->volumeScalar != now.volumeScalar) emit volumeChanged(now.id);
+    }
+}
+
+}  // namespace h8

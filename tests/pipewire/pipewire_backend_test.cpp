@@ -1,0 +1,351 @@
+// PipeWireBackend against a real PipeWire server: the private stack of scripts/pipewire-env.sh
+// with its fake 16-channel USB input (see pipewire_stack.h for how the tests find it).
+#include "pipewire_stack.h"
+#include "platform/audio/pipewire_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <unistd.h>
+
+namespace h8 {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kFakeUid = QStringLiteral("alsa_input.usb-Fake_309c_0018_CI0001-00.multichannel-input");
+
+// Keeps per-channel peaks and a frame count; called on PipeWire's real-time thread.
+class PeakSink : public CaptureSink {
+public:
+    void process(const float* samples, uint32_t frames, uint32_t channels) noexcept override {
+        channels_.store(channels, std::memory_order_relaxed);
+        for (uint32_t c = 0; c < std::min<uint32_t>(channels, kMax); ++c) {
+            float peak = peaks_[c].load(std::memory_order_relaxed);
+            for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i * channels + c]));
+            peaks_[c].store(peak, std::memory_order_relaxed);
+        }
+        frames_.fetch_add(frames, std::memory_order_relaxed);
+    }
+
+    void resetPeaks() {
+        for (auto& p : peaks_) p.store(0.0f);
+    }
+    float peak(uint32_t c) const { return peaks_[c].load(); }
+    uint64_t frames() const { return frames_.load(); }
+    uint32_t channels() const { return channels_.load(); }
+
+    // Frames delivered per second of wall-clock time, over `window`.
+    double measureRate(std::chrono::milliseconds window) const {
+        auto t0 = std::chrono::steady_clock::now();
+        uint64_t f0 = frames();
+        std::this_thread::sleep_for(window);
+        uint64_t f1 = frames();
+        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - t0;
+        return static_cast<double>(f1 - f0) / elapsed.count();
+    }
+
+private:
+    static constexpr uint32_t kMax = 64;
+    std::array<std::atomic<float>, kMax> peaks_{};
+    std::atomic<uint64_t> frames_{0};
+    std::atomic<uint32_t> channels_{0};
+};
+
+bool waitForFrames(const PeakSink& sink, uint64_t frames, std::chrono::milliseconds timeout = 5s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (sink.frames() < frames) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Another program changing the graph rate: the stack's own command-line tool.
+bool setSettingFromOutside(const QString& key, const QString& value) {
+    QProcess tool;
+    tool.start(QStringLiteral("pw-metadata"), {QStringLiteral("-n"), QStringLiteral("settings"), QStringLiteral("0"), key, value});
+    return tool.waitForFinished(5000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+class PipeWireBackendTest : public testing::Test {
+protected:
+    void SetUp() override {
+        stack_ = test::findPipeWireStack();
+        if (!stack_.problem.empty()) {
+            if (test::runningInCi()) FAIL() << stack_.problem;
+            GTEST_SKIP() << stack_.problem;
+        }
+        QString error;
+        backend_ = PipeWireBackend::create(&error);
+        ASSERT_TRUE(backend_) << error.toStdString();
+        auto fake = findByUid(kFakeUid);
+        ASSERT_TRUE(fake) << "the fake USB input is not listed";
+        fakeId_ = fake->id;
+    }
+
+    void TearDown() override {
+        // The graph rate is server-wide: never leave it forced for the tests that follow.
+        if (backend_) backend_->releaseNominalSampleRate();
+    }
+
+    std::optional<AudioDeviceInfo> findByUid(const QString& uid) const {
+        for (const AudioDeviceInfo& d : backend_->devices()) {
+            if (d.uid == uid) return d;
+        }
+        return std::nullopt;
+    }
+
+    test::PipeWireStack stack_;
+    std::unique_ptr<PipeWireBackend> backend_;
+    uint32_t fakeId_ = 0;
+};
+
+// ---- The device list ----
+
+TEST_F(PipeWireBackendTest, ListsTheFakeInterfaceAsAUsbDeviceWithSixteenInputs) {
+    auto fake = backend_->device(fakeId_);
+    ASSERT_TRUE(fake);
+    EXPECT_EQ(fake->name, QStringLiteral("Fake USB 16ch"));
+    EXPECT_TRUE(fake->uid.contains(QStringLiteral("usb")));
+    EXPECT_EQ(fake->transportType, TransportType::usb);
+    ASSERT_TRUE(fake->modelUID);
+    EXPECT_TRUE(fake->modelUID->endsWith(QStringLiteral(":309C:0018"))) << fake->modelUID->toStdString();
+    EXPECT_EQ(fake->inputChannels, 16u);
+    EXPECT_EQ(fake->outputChannels, 0u);
+    EXPECT_EQ(fake->nominalSampleRate, 48000.0);
+    EXPECT_FALSE(fake->volumeScalar);  // an input has no main output volume
+}
+
+TEST_F(PipeWireBackendTest, TheServerSideHelpersAreNotDevices) {
+    // The graph drivers and the backend's own streams are nodes too, but not audio devices.
+    PeakSink sink;
+    auto stream = backend_->startCapture(fakeId_, &sink);
+    ASSERT_TRUE(stream);
+    QTest::qWait(300);
+    for (const AudioDeviceInfo& d : backend_->devices()) {
+        EXPECT_FALSE(d.uid.contains(QStringLiteral("Driver"))) << d.uid.toStdString();
+        EXPECT_FALSE(d.uid.contains(QStringLiteral("h8-controller"))) << d.uid.toStdString();
+    }
+}
+
+TEST_F(PipeWireBackendTest, FollowsADeviceThatAppearsAndDisappears) {
+    QSignalSpy changed(backend_.get(), &AudioBackend::devicesChanged);
+    // Signals come on the main thread, after devices() already shows the change.
+    std::vector<bool> listedWhenSignalled;
+    bool offMainThread = false;
+    const QString uid = QStringLiteral("h8-test-output-%1").arg(getpid());
+    QObject::connect(backend_.get(), &AudioBackend::devicesChanged, backend_.get(), [&] {
+        offMainThread |= QThread::currentThread() != qApp->thread();
+        listedWhenSignalled.push_back(findByUid(uid).has_value());
+    });
+
+    auto other = std::make_unique<test::PipeWireClient>();
+    ASSERT_TRUE(other->connected());
+    auto nodeId = other->createSink(uid.toStdString(), 2);
+    ASSERT_TRUE(nodeId);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return findByUid(uid).has_value(); }, 5000));
+    auto added = *findByUid(uid);
+    EXPECT_EQ(added.id, *nodeId);
+    EXPECT_EQ(added.outputChannels, 2u);
+    EXPECT_EQ(added.inputChannels, 0u);
+    EXPECT_EQ(added.name, QStringLiteral("H8 test output"));
+    EXPECT_FALSE(added.modelUID);  // no USB ids
+    ASSERT_FALSE(listedWhenSignalled.empty());
+    EXPECT_TRUE(listedWhenSignalled.back());
+    EXPECT_TRUE(backend_->device(fakeId_)) << "the other device is still there";
+    EXPECT_EQ(backend_->devices().size(), 2);
+    // An output alone cannot be captured.
+    PeakSink sink;
+    EXPECT_EQ(backend_->startCapture(added.id, &sink), nullptr);
+
+    changed.clear();
+    listedWhenSignalled.clear();
+    other.reset();  // the server removes what the client created
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !findByUid(uid).has_value(); }, 5000));
+    EXPECT_GE(changed.count(), 1);
+    ASSERT_FALSE(listedWhenSignalled.empty());
+    EXPECT_FALSE(listedWhenSignalled.back());
+    EXPECT_FALSE(backend_->device(added.id));
+    EXPECT_TRUE(backend_->device(fakeId_));
+    EXPECT_EQ(backend_->devices().size(), 1);
+    EXPECT_FALSE(offMainThread);
+}
+
+TEST_F(PipeWireBackendTest, ReportsTheMainOutputVolumeAsShownToUsers) {
+    const QString uid = QStringLiteral("h8-test-volume-%1").arg(getpid());
+    test::PipeWireClient other;
+    ASSERT_TRUE(other.createSink(uid.toStdString(), 2));
+    // The volume may follow the device's appearance by a moment.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return findByUid(uid) && findByUid(uid)->volumeScalar; }, 5000));
+    auto sink = *findByUid(uid);
+    EXPECT_FLOAT_EQ(*sink.volumeScalar, 1.0f);
+
+    // Users see the cube root of the linear channel volume: 0.125 shows as 50 %.
+    QSignalSpy volume(backend_.get(), &AudioBackend::volumeChanged);
+    ASSERT_TRUE(other.setSinkVolume(0.125f, 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !volume.isEmpty(); }, 5000));
+    EXPECT_EQ(volume.first().at(0).value<uint32_t>(), sink.id);
+    ASSERT_TRUE(backend_->device(sink.id)->volumeScalar);
+    EXPECT_NEAR(*backend_->device(sink.id)->volumeScalar, 0.5f, 1e-4);
+}
+
+// ---- Capture ----
+
+class PipeWireCaptureTest : public PipeWireBackendTest {
+protected:
+    void SetUp() override {
+        PipeWireBackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        feeder_ = std::make_unique<test::FifoFeeder>(stack_.dir + "/usb16.fifo");
+        ASSERT_EQ(feeder_->error(), "");
+    }
+
+    std::unique_ptr<test::FifoFeeder> feeder_;
+};
+
+TEST_F(PipeWireCaptureTest, EachChannelCarriesItsOwnSignal) {
+    PeakSink sink;
+    auto stream = backend_->startCapture(fakeId_, &sink);
+    ASSERT_TRUE(stream);
+    // Let the FIFO and the resampler settle, then measure half a second.
+    ASSERT_TRUE(waitForFrames(sink, 24000));
+    sink.resetPeaks();
+    uint64_t before = sink.frames();
+    ASSERT_TRUE(waitForFrames(sink, before + 24000));
+
+    EXPECT_EQ(sink.channels(), 16u);
+    for (uint32_t c = 0; c < 16; ++c) {
+        EXPECT_NEAR(sink.peak(c), test::fakeInputLevel(c), 0.02f) << "channel " << c;
+    }
+}
+
+TEST_F(PipeWireCaptureTest, TheSinkIsNotCalledAfterTheStreamIsGone) {
+    PeakSink sink;
+    auto stream = backend_->startCapture(fakeId_, &sink);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(waitForFrames(sink, 4800));
+    stream.reset();
+    uint64_t after = sink.frames();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(sink.frames(), after);
+}
+
+TEST_F(PipeWireCaptureTest, AStreamMayOutliveItsBackend) {
+    PeakSink sink;
+    auto stream = backend_->startCapture(fakeId_, &sink);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(waitForFrames(sink, 4800));
+    backend_.reset();
+    uint64_t now = sink.frames();
+    EXPECT_TRUE(waitForFrames(sink, now + 4800)) << "capture stopped with the backend";
+    stream.reset();
+}
+
+TEST_F(PipeWireCaptureTest, NothingToCaptureFromUnknownDevices) {
+    PeakSink sink;
+    EXPECT_EQ(backend_->startCapture(fakeId_ + 100000, &sink), nullptr);
+    EXPECT_EQ(backend_->startCapture(fakeId_, nullptr), nullptr);
+}
+
+// ---- The graph's sample rate ----
+
+TEST_F(PipeWireCaptureTest, SettingTheRateMakesTheGraphRunAtIt) {
+    QSignalSpy rateChanged(backend_.get(), &AudioBackend::nominalSampleRateChanged);
+    bool offMainThread = false;
+    QObject::connect(backend_.get(), &AudioBackend::nominalSampleRateChanged, backend_.get(),
+            [&] { offMainThread |= QThread::currentThread() != qApp->thread(); });
+
+    ASSERT_TRUE(backend_->setNominalSampleRate(fakeId_, 96000));
+    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 96000.0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rateChanged.isEmpty(); }, 2000));
+    EXPECT_EQ(rateChanged.first().at(0).value<uint32_t>(), fakeId_);
+    EXPECT_FALSE(offMainThread);
+
+    {
+        // The graph clock, seen as frames delivered per second, runs at the new rate; the fake
+        // input itself stays at 48 kHz and is resampled.
+        PeakSink sink;
+        auto stream = backend_->startCapture(fakeId_, &sink);
+        ASSERT_TRUE(stream);
+        ASSERT_TRUE(waitForFrames(sink, 19200));
+        EXPECT_NEAR(sink.measureRate(1000ms), 96000.0, 9600.0);
+        sink.resetPeaks();
+        uint64_t before = sink.frames();
+        ASSERT_TRUE(waitForFrames(sink, before + 48000));
+        EXPECT_NEAR(sink.peak(15), test::fakeInputLevel(15), 0.02f);
+    }
+
+    rateChanged.clear();
+    ASSERT_TRUE(backend_->releaseNominalSampleRate());
+    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
+    EXPECT_FALSE(rateChanged.isEmpty());
+    {
+        PeakSink sink;
+        auto stream = backend_->startCapture(fakeId_, &sink);
+        ASSERT_TRUE(stream);
+        ASSERT_TRUE(waitForFrames(sink, 9600));
+        EXPECT_NEAR(sink.measureRate(1000ms), 48000.0, 4800.0);
+    }
+}
+
+TEST_F(PipeWireBackendTest, FollowsRateChangesMadeByOtherPrograms) {
+    QSignalSpy rateChanged(backend_.get(), &AudioBackend::nominalSampleRateChanged);
+    ASSERT_TRUE(setSettingFromOutside(QStringLiteral("clock.force-rate"), QStringLiteral("44100")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rateChanged.isEmpty(); }, 5000));
+    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 44100.0);
+
+    rateChanged.clear();
+    ASSERT_TRUE(setSettingFromOutside(QStringLiteral("clock.force-rate"), QStringLiteral("0")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rateChanged.isEmpty(); }, 5000));
+    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
+}
+
+TEST_F(PipeWireBackendTest, RefusesRatesItCannotSet) {
+    QSignalSpy rateChanged(backend_.get(), &AudioBackend::nominalSampleRateChanged);
+    EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_ + 100000, 96000));
+    EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, 0));
+    EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, -48000));
+    EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, 44100.5));
+    EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, std::nan("")));
+    QTest::qWait(100);
+    EXPECT_TRUE(rateChanged.isEmpty());
+    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
+}
+
+// ---- Connecting ----
+
+TEST(PipeWireBackendConnect, FailsQuicklyWithAReasonWhenNoServerAnswers) {
+    QByteArray saved = qgetenv("PIPEWIRE_REMOTE");
+    qputenv("PIPEWIRE_REMOTE", "h8-test-no-such-server");
+    QString error;
+    auto start = std::chrono::steady_clock::now();
+    auto backend = PipeWireBackend::create(&error);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    if (saved.isNull()) {
+        qunsetenv("PIPEWIRE_REMOTE");
+    } else {
+        qputenv("PIPEWIRE_REMOTE", saved);
+    }
+    EXPECT_EQ(backend, nullptr);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.contains(QLatin1Char('\n')));
+    EXPECT_LT(elapsed, 3s);
+}
+
+}  // namespace
+}  // namespace h8
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

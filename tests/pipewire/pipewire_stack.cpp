@@ -1,0 +1,229 @@
+#include "pipewire_stack.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace h8::test {
+
+PipeWireStack findPipeWireStack() {
+    const char* dir = std::getenv("H8_TEST_PIPEWIRE_DIR");
+    if (dir == nullptr || *dir == '\0') {
+        return {{}, "H8_TEST_PIPEWIRE_DIR is not set: run scripts/test.sh, or "
+                    "`source scripts/pipewire-env.sh start DIR` before running this test"};
+    }
+    std::string socket = std::string(dir) + "/pipewire-0";
+    struct stat st{};
+    if (stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+        return {dir, "no PipeWire server socket at " + socket + " (is the stack running?)"};
+    }
+    return {dir, {}};
+}
+
+bool runningInCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && (std::strcmp(ci, "true") == 0 || std::strcmp(ci, "1") == 0);
+}
+
+// ---- FifoFeeder ----
+
+namespace {
+constexpr uint32_t kRate = 48000;
+constexpr uint32_t kChannels = 16;
+constexpr uint32_t kBlockFrames = kRate / 100;  // 10 ms
+constexpr double kToneHz = 1000.0;
+}  // namespace
+
+FifoFeeder::FifoFeeder(const std::string& fifoPath) {
+    // Non-blocking: opening fails at once instead of hanging when nothing reads the FIFO.
+    fd_ = open(fifoPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = "cannot open " + fifoPath + ": " + std::strerror(errno);
+        return;
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+FifoFeeder::~FifoFeeder() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+}
+
+void FifoFeeder::run() {
+    std::vector<int16_t> block(kBlockFrames * kChannels);
+    const auto start = std::chrono::steady_clock::now();
+    uint64_t written = 0;  // frames
+    while (!stop_) {
+        for (uint32_t i = 0; i < kBlockFrames; ++i) {
+            double s = std::sin(2.0 * M_PI * kToneHz * static_cast<double>(written + i) / kRate);
+            for (uint32_t c = 0; c < kChannels; ++c) {
+                block[i * kChannels + c] = static_cast<int16_t>(std::lround(fakeInputLevel(c) * s * 32767.0));
+            }
+        }
+        const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+        size_t left = block.size() * sizeof(int16_t);
+        while (left > 0 && !stop_) {
+            ssize_t n = write(fd_, bytes, left);
+            if (n > 0) {
+                bytes += n;
+                left -= static_cast<size_t>(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            } else {
+                // The server reads only while the input is in use.
+                pollfd p{fd_, POLLOUT, 0};
+                poll(&p, 1, 20);
+            }
+        }
+        written += kBlockFrames;
+        // Stay at most 50 ms ahead of real time.
+        auto due = start + std::chrono::microseconds(written * 1'000'000 / kRate - 50'000);
+        std::this_thread::sleep_until(due);
+    }
+}
+
+// ---- PipeWireClient ----
+
+struct PipeWireClient::Listener {
+    pw_thread_loop* loop = nullptr;
+    spa_hook core{};
+    spa_hook proxy{};
+    int waitSeq = -1;
+    bool done = false;
+    bool failed = false;
+    std::optional<uint32_t> boundId;
+
+    static void onDone(void* data, uint32_t id, int seq) {
+        auto* self = static_cast<Listener*>(data);
+        if (id == PW_ID_CORE && seq == self->waitSeq) {
+            self->done = true;
+            pw_thread_loop_signal(self->loop, false);
+        }
+    }
+    static void onError(void* data, uint32_t, int, int, const char*) {
+        auto* self = static_cast<Listener*>(data);
+        self->failed = true;
+        pw_thread_loop_signal(self->loop, false);
+    }
+    static void onBound(void* data, uint32_t globalId) {
+        auto* self = static_cast<Listener*>(data);
+        self->boundId = globalId;
+        pw_thread_loop_signal(self->loop, false);
+    }
+};
+
+namespace {
+const pw_core_events kCoreEvents = {
+    .version = PW_VERSION_CORE_EVENTS,
+    .info = nullptr,
+    .done = PipeWireClient::Listener::onDone,
+    .ping = nullptr,
+    .error = PipeWireClient::Listener::onError,
+    .remove_id = nullptr,
+    .bound_id = nullptr,
+    .add_mem = nullptr,
+    .remove_mem = nullptr,
+};
+const pw_proxy_events kProxyEvents = {
+    .version = PW_VERSION_PROXY_EVENTS,
+    .destroy = nullptr,
+    .bound = PipeWireClient::Listener::onBound,
+    .removed = nullptr,
+    .done = nullptr,
+    .error = nullptr,
+};
+}  // namespace
+
+PipeWireClient::PipeWireClient() {
+    pw_init(nullptr, nullptr);
+    loop_ = pw_thread_loop_new("h8-test-client", nullptr);
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+    listener_ = new Listener;
+    listener_->loop = loop_;
+    pw_thread_loop_start(loop_);
+    pw_thread_loop_lock(loop_);
+    core_ = pw_context_connect(context_, nullptr, 0);
+    if (core_ != nullptr) {
+        pw_core_add_listener(core_, &listener_->core, &kCoreEvents, listener_);
+    }
+    pw_thread_loop_unlock(loop_);
+}
+
+PipeWireClient::~PipeWireClient() {
+    pw_thread_loop_lock(loop_);
+    if (sink_ != nullptr) spa_hook_remove(&listener_->proxy);
+    if (core_ != nullptr) {
+        spa_hook_remove(&listener_->core);
+        // The server destroys the objects this client created when it goes.
+        pw_core_disconnect(core_);
+    }
+    pw_thread_loop_unlock(loop_);
+    pw_thread_loop_stop(loop_);
+    pw_context_destroy(context_);
+    pw_thread_loop_destroy(loop_);
+    delete listener_;
+}
+
+bool PipeWireClient::roundTrip() {
+    listener_->done = false;
+    listener_->waitSeq = pw_core_sync(core_, PW_ID_CORE, 0);
+    timespec deadline{};
+    pw_thread_loop_get_time(loop_, &deadline, 2'000'000'000);
+    while (!listener_->done && !listener_->failed) {
+        if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) break;
+    }
+    return listener_->done && !listener_->failed;
+}
+
+std::optional<uint32_t> PipeWireClient::createSink(const std::string& name, uint32_t channels) {
+    if (core_ == nullptr || sink_ != nullptr) return std::nullopt;
+    pw_thread_loop_lock(loop_);
+    std::string channelCount = std::to_string(channels);
+    // Without positions the server leaves the sink's channels unconfigured.
+    std::string positions;
+    for (uint32_t c = 0; c < channels; ++c) positions += (c ? ",AUX" : "AUX") + std::to_string(c);
+    pw_properties* props = pw_properties_new(
+        "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION,
+        "H8 test output", PW_KEY_MEDIA_CLASS, "Audio/Sink", PW_KEY_AUDIO_CHANNELS, channelCount.c_str(),
+        "audio.position", positions.c_str(),
+        PW_KEY_OBJECT_LINGER, "false", nullptr);
+    sink_ = static_cast<pw_proxy*>(
+        pw_core_create_object(core_, "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
+    pw_properties_free(props);
+    std::optional<uint32_t> id;
+    if (sink_ != nullptr) {
+        pw_proxy_add_listener(sink_, &listener_->proxy, &kProxyEvents, listener_);
+        if (roundTrip()) id = listener_->boundId;
+    }
+    pw_thread_loop_unlock(loop_);
+    return id;
+}
+
+bool PipeWireClient::setSinkVolume(float linear, uint32_t channels) {
+    if (sink_ == nullptr) return false;
+    pw_thread_loop_lock(loop_);
+    std::vector<float> volumes(channels, linear);
+    uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    auto* param = static_cast<spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props, SPA_PROP_channelVolumes,
+        SPA_POD_Array(sizeof(float), SPA_TYPE_Float, channels, volumes.data())));
+    pw_node_set_param(reinterpret_cast<pw_node*>(sink_), SPA_PARAM_Props, 0, param);
+    bool ok = roundTrip();
+    pw_thread_loop_unlock(loop_);
+    return ok;
+}
+
+}  // namespace h8::test

@@ -1,0 +1,85 @@
+// Test helpers for the private PipeWire stack that scripts/pipewire-env.sh starts.
+//
+// The tests find the stack through the environment that scripts/test.sh exports:
+//   H8_TEST_PIPEWIRE_DIR   the stack's folder; the fake 16-channel USB input reads
+//                          $H8_TEST_PIPEWIRE_DIR/usb16.fifo (S16LE, 16 channels, 48 kHz)
+//   PIPEWIRE_RUNTIME_DIR   the same folder; PipeWire clients find the server's socket there
+// Without them the tests skip, except under CI=true, where a missing stack is a failure.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+
+struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
+struct pw_proxy;
+
+namespace h8::test {
+
+// The stack's folder, or an explanation of why there is none.
+struct PipeWireStack {
+    std::string dir;
+    std::string problem;  // empty when the stack is usable
+};
+PipeWireStack findPipeWireStack();
+bool runningInCi();
+
+// The level of channel c of the signal FifoFeeder writes, as a fraction of full scale.
+constexpr float fakeInputLevel(uint32_t channel) {
+    return static_cast<float>(channel + 1) / 20.0f;
+}
+
+// Writes a 1 kHz sine to the fake input's FIFO, paced to real time, until destroyed: channel c
+// at fakeInputLevel(c). What the server does not read in time is dropped.
+class FifoFeeder {
+public:
+    explicit FifoFeeder(const std::string& fifoPath);
+    ~FifoFeeder();
+    FifoFeeder(const FifoFeeder&) = delete;
+    FifoFeeder& operator=(const FifoFeeder&) = delete;
+
+    // Empty when the FIFO is open for writing.
+    const std::string& error() const { return error_; }
+
+private:
+    void run();
+
+    int fd_ = -1;
+    std::string error_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A second PipeWire client, standing for another program: it can add an output device of its
+// own (a null sink), which disappears with the client.
+class PipeWireClient {
+public:
+    PipeWireClient();
+    ~PipeWireClient();
+    PipeWireClient(const PipeWireClient&) = delete;
+    PipeWireClient& operator=(const PipeWireClient&) = delete;
+
+    bool connected() const { return core_ != nullptr; }
+    // Creates an Audio/Sink node named `name` with `channels` channels; its global id once the
+    // server has registered it.
+    std::optional<uint32_t> createSink(const std::string& name, uint32_t channels);
+    // Sets every channel of the created sink to `linear` volume; true once the server has it.
+    bool setSinkVolume(float linear, uint32_t channels);
+
+    struct Listener;
+
+private:
+    bool roundTrip();
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_proxy* sink_ = nullptr;
+    Listener* listener_ = nullptr;
+};
+
+}  // namespace h8::test
