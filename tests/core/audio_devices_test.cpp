@@ -163,9 +163,3 @@ TEST(SampleRateTextTest, TruncatesToWholeHertz) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -239,10 +239,3 @@ TEST_F(AudioHelperTest, RowsMapToDeviceSourceCodes) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -155,10 +155,3 @@ TEST_F(DeviceControlsTest, PollRespectsTheGateAndTheOtgFlag) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -148,9 +148,3 @@ TEST_F(EngineTest, ChannelsTheDeviceDoesNotHaveStayAtZero) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

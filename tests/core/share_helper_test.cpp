@@ -160,9 +160,3 @@ TEST_F(StoreTest, RouteMapThatIsNotAListFallsBackToTheDefault) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -148,6 +148,7 @@ TEST_F(PipeWireBackendTest, FollowsADeviceThatAppearsAndDisappears) {
         listedWhenSignalled.push_back(findByUid(uid).has_value());
     });
 
+    const qsizetype before = backend_->devices().size();
     auto other = std::make_unique<test::PipeWireClient>();
     ASSERT_TRUE(other->connected());
     auto nodeId = other->createSink(uid.toStdString(), 2);
@@ -162,7 +163,7 @@ TEST_F(PipeWireBackendTest, FollowsADeviceThatAppearsAndDisappears) {
     ASSERT_FALSE(listedWhenSignalled.empty());
     EXPECT_TRUE(listedWhenSignalled.back());
     EXPECT_TRUE(backend_->device(fakeId_)) << "the other device is still there";
-    EXPECT_EQ(backend_->devices().size(), 2);
+    EXPECT_EQ(backend_->devices().size(), before + 1);
     // An output alone cannot be captured.
     PeakSink sink;
     EXPECT_EQ(backend_->startCapture(added.id, &sink), nullptr);
@@ -176,7 +177,7 @@ TEST_F(PipeWireBackendTest, FollowsADeviceThatAppearsAndDisappears) {
     EXPECT_FALSE(listedWhenSignalled.back());
     EXPECT_FALSE(backend_->device(added.id));
     EXPECT_TRUE(backend_->device(fakeId_));
-    EXPECT_EQ(backend_->devices().size(), 1);
+    EXPECT_EQ(backend_->devices().size(), before);
     EXPECT_FALSE(offMainThread);
 }
 

@@ -52,6 +52,8 @@ FifoFeeder::FifoFeeder(const std::string& fifoPath) {
         error_ = "cannot open " + fifoPath + ": " + std::strerror(errno);
         return;
     }
+    // A deeper pipe than the default 64 KiB (40 ms here) rides out a busy machine's stalls.
+    fcntl(fd_, F_SETPIPE_SZ, 256 * 1024);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -88,8 +90,8 @@ void FifoFeeder::run() {
             }
         }
         written += kBlockFrames;
-        // Stay at most 50 ms ahead of real time.
-        auto due = start + std::chrono::microseconds(written * 1'000'000 / kRate - 50'000);
+        // Stay at most 100 ms ahead of real time.
+        auto due = start + std::chrono::microseconds(written * 1'000'000 / kRate) - std::chrono::milliseconds(100);
         std::this_thread::sleep_until(due);
     }
 }
@@ -163,7 +165,10 @@ PipeWireClient::PipeWireClient() {
 
 PipeWireClient::~PipeWireClient() {
     pw_thread_loop_lock(loop_);
-    if (sink_ != nullptr) spa_hook_remove(&listener_->proxy);
+    if (sink_ != nullptr) {
+        spa_hook_remove(&listener_->proxy);
+        pw_proxy_destroy(sink_);
+    }
     if (core_ != nullptr) {
         spa_hook_remove(&listener_->core);
         // The server destroys the objects this client created when it goes.

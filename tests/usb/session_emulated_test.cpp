@@ -48,9 +48,3 @@ TEST_F(PermissionTest, DeniedOpenSaysHowToInstallTheUdevRule) {
 }
 
 }  // namespace h8::test
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
