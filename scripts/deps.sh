@@ -11,6 +11,7 @@ packages=(
     umockdev libumockdev-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev
+    pipewire pipewire-bin wireplumber dbus libpipewire-0.3-dev libspa-0.2-dev
 )
 
 missing=()

@@ -1,7 +1,10 @@
 #include "core/device_controls.h"
 
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "core/vendor_requests.h"
+#include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 
 namespace h8 {
@@ -89,6 +92,51 @@ std::optional<HardwarePoll> pollHardwareState() {
     uint8_t hpMute = 0;
     if (NorvaltUSBAudioGetMute(0, 1, hpMute)) poll.headphoneMute = hpMute;
     return poll;
+}
+
+}  // namespace h8
+
+namespace h8 {
+
+MuteStates pushMuteStates() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    UserDefaults& defaults = UserDefaults::standard();
+    const MuteStates m{store.micMuteState == 1 ? 1 : 0, store.mic2MuteState == 1 ? 1 : 0,
+                       store.hpMuteState == 1 ? 1 : 0};
+    NorvaltUSBAudioSetMute(1, 1, static_cast<uint8_t>(m.input1));
+    defaults.setInteger(kMicMute1Key, m.input1);
+    NorvaltUSBAudioSetMute(1, 2, static_cast<uint8_t>(m.input2));
+    defaults.setInteger(kMicMute2Key, m.input2);
+    sendHeadphoneMute(m.headphones);
+    defaults.setInteger(kHeadphoneMuteKey, m.headphones);
+    return m;
+}
+
+void applyStoredSampleRate() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    if (!store.hardwareDevice) return;
+    NotificationCenter::defaultCenter().post(notify::kChangeSampleRate);
+    QString text = store.sampleRate;
+    text.remove(QStringLiteral("Hz"));
+    bool ok = false;
+    const double rate = text.toDouble(&ok);
+    if (!ok || rate <= 0) return;  // not a rate: leave the device alone
+    const std::optional<double> current = store.hardwareDevice->nominalSampleRate();
+    if (!current || *current != rate) store.hardwareDevice->setNominalSampleRate(rate);
+}
+
+void resendRouteCrosspoints() {
+    const QVariantList map = NorvShareHelper::shared().channelMapArray();
+    for (qsizetype d = 0; d < map.size() && d < 12; ++d) {
+        const std::vector<Output> column = columnsFromStoredMap({map[d]});
+        for (int s = 0; s < 12; ++s) {
+            if (!column.front().enableArray[s]) continue;
+            const float level = storedCrosspointLevel(s + 1, static_cast<int>(d) + 1);
+            NorvaltUSBAudioSetMixer(
+                sourceCodeForRow(s), static_cast<uint16_t>(d),
+                HexPercentageConverter::percentToLevel(static_cast<int>(level)));
+        }
+    }
 }
 
 }  // namespace h8

@@ -54,3 +54,26 @@ struct HardwarePoll {
 std::optional<HardwarePoll> pollHardwareState();
 
 }  // namespace h8
+
+namespace h8 {
+
+// Sends the store's three mute states to the device (input 1, input 2, then both headphone
+// channels) and keeps them in the user defaults; only a state of exactly 1 mutes. Returns what
+// was sent, for the buttons.
+struct MuteStates {
+    int input1 = 0;
+    int input2 = 0;
+    int headphones = 0;
+};
+MuteStates pushMuteStates();
+
+// After a preset import: posts "changeSampeRate" and sets the store's sample-rate text on the
+// interface's audio device when that reports another rate (or none). Does nothing without a
+// hardware device.
+void applyStoredSampleRate();
+
+// Re-sends the stored level of every route that is on in the stored route map (the 12
+// destinations and 12 sources of the mixer; anything else in the map is ignored).
+void resendRouteCrosspoints();
+
+}  // namespace h8

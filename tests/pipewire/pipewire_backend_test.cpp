@@ -229,6 +229,27 @@ TEST_F(PipeWireCaptureTest, EachChannelCarriesItsOwnSignal) {
     }
 }
 
+TEST_F(PipeWireCaptureTest, CapturesTheChosenDeviceRatherThanTheDefaultInput) {
+    // The fake interface is the server's default input; a silent second input must not be
+    // mistaken for it.
+    const QString uid = QStringLiteral("h8-test-input-%1").arg(getpid());
+    test::PipeWireClient other;
+    const std::string fifo = stack_.dir + "/test-input-" + std::to_string(getpid()) + ".fifo";
+    ASSERT_TRUE(other.addPipeSource(uid.toStdString(), fifo, 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return findByUid(uid).has_value(); }, 5000));
+    EXPECT_EQ(findByUid(uid)->inputChannels, 2u);
+
+    PeakSink sink;
+    auto stream = backend_->startCapture(findByUid(uid)->id, &sink);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(waitForFrames(sink, 24000));
+    EXPECT_EQ(sink.channels(), 2u);
+    EXPECT_LT(sink.peak(0), 0.001f);
+    EXPECT_LT(sink.peak(1), 0.001f);
+    stream.reset();
+    unlink(fifo.c_str());
+}
+
 TEST_F(PipeWireCaptureTest, TheSinkIsNotCalledAfterTheStreamIsGone) {
     PeakSink sink;
     auto stream = backend_->startCapture(fakeId_, &sink);
@@ -344,9 +365,3 @@ TEST(PipeWireBackendConnect, FailsQuicklyWithAReasonWhenNoServerAnswers) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -188,15 +188,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TransportCase{{{"device.bus", "usb"}}, TransportType::usb},
                     TransportCase{{{"device.bus", "pci"}, {"device.api", "alsa"}}, TransportType::pci},
                     TransportCase{{{"device.bus", "pci"}, {"device.form-factor", "internal"}}, TransportType::builtIn},
-                    TransportCase{{{"device.bus", "firewire"}}, TransportType::fireWire},
-                    TransportCase{{{"device.bus", "bluetooth"}}, TransportType::bluetooth},
                     TransportCase{{{"device.api", "bluez5"}}, TransportType::bluetooth},
-                    TransportCase{{{"device.bus", "thunderbolt"}}, TransportType::thunderbolt},
                     TransportCase{{{"device.api", "alsa"}}, TransportType::builtIn},
                     // The fake interface is a virtual node, but its bus says USB.
                     TransportCase{{{"device.bus", "usb"}, {"node.virtual", "true"}}, TransportType::usb},
                     TransportCase{{{"node.virtual", "true"}}, TransportType::virtualDevice},
-                    TransportCase{{{"device.api", "jack"}}, std::nullopt},
                     TransportCase{{}, std::nullopt}));
 
 // ---- Channel positions ----

@@ -1,5 +1,6 @@
 #include "pipewire_stack.h"
 
+#include <pipewire/impl-module.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/props.h>
 #include <spa/pod/builder.h>
@@ -165,6 +166,7 @@ PipeWireClient::PipeWireClient() {
 
 PipeWireClient::~PipeWireClient() {
     pw_thread_loop_lock(loop_);
+    if (source_ != nullptr) pw_impl_module_destroy(source_);
     if (sink_ != nullptr) {
         spa_hook_remove(&listener_->proxy);
         pw_proxy_destroy(sink_);
@@ -229,6 +231,21 @@ bool PipeWireClient::setSinkVolume(float linear, uint32_t channels) {
     bool ok = roundTrip();
     pw_thread_loop_unlock(loop_);
     return ok;
+}
+
+bool PipeWireClient::addPipeSource(const std::string& name, const std::string& fifoPath, uint32_t channels) {
+    if (core_ == nullptr || source_ != nullptr) return false;
+    std::string positions;
+    for (uint32_t c = 0; c < channels; ++c) positions += " AUX" + std::to_string(c);
+    // The same kind of node as the stack's fake interface, but running in this process.
+    std::string args = "{ tunnel.mode = source pipe.filename = \"" + fifoPath +
+                       "\" audio.format = S16LE audio.rate = 48000 audio.channels = " + std::to_string(channels) +
+                       " audio.position = [" + positions + " ] stream.props = { node.name = \"" + name +
+                       "\" node.description = \"H8 test input\" media.class = Audio/Source } }";
+    pw_thread_loop_lock(loop_);
+    source_ = pw_context_load_module(context_, "libpipewire-module-pipe-tunnel", args.c_str(), nullptr);
+    pw_thread_loop_unlock(loop_);
+    return source_ != nullptr;
 }
 
 }  // namespace h8::test

@@ -17,6 +17,7 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_proxy;
+struct pw_impl_module;
 
 namespace h8::test {
 
@@ -54,8 +55,8 @@ private:
     std::thread thread_;
 };
 
-// A second PipeWire client, standing for another program: it can add an output device of its
-// own (a null sink), which disappears with the client.
+// A second PipeWire client, standing for another program: it can add devices of its own, which
+// disappear with the client.
 class PipeWireClient {
 public:
     PipeWireClient();
@@ -64,11 +65,14 @@ public:
     PipeWireClient& operator=(const PipeWireClient&) = delete;
 
     bool connected() const { return core_ != nullptr; }
-    // Creates an Audio/Sink node named `name` with `channels` channels; its global id once the
-    // server has registered it.
+    // Creates an output (Audio/Sink) named `name` with `channels` channels; its global id once
+    // the server has registered it. One per client.
     std::optional<uint32_t> createSink(const std::string& name, uint32_t channels);
     // Sets every channel of the created sink to `linear` volume; true once the server has it.
     bool setSinkVolume(float linear, uint32_t channels);
+    // Adds an input (Audio/Source) named `name` with `channels` channels that reads S16LE from
+    // the FIFO `fifoPath` (created if missing): silent while nothing writes to it.
+    bool addPipeSource(const std::string& name, const std::string& fifoPath, uint32_t channels);
 
     struct Listener;
 
@@ -79,6 +83,7 @@ private:
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     pw_proxy* sink_ = nullptr;
+    pw_impl_module* source_ = nullptr;
     Listener* listener_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,7 @@
 #include "core/audio_helper.h"
 #include "core/device_controls.h"
 #include "core/level_engine.h"
+#include "core/preset_file.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
@@ -47,6 +49,7 @@ Commands:
   level SOURCE DESTINATION PERCENT set a route's level (0-100)
   routes                         show the route map with its levels
   monitor [--seconds N]          show the level of every input channel, 20 times a second
+  preset export|import FILE      save the panel's state to a preset file, or load one
   udev-rule                      print the udev rule that gives the logged-in user access
   sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
                                  CONTROL: gain1 gain2 hp-level (code 0-255),
@@ -62,7 +65,8 @@ Options:
   --json                   print results as JSON
   -h, --help               show this help
 
-Exit codes: 0 success, 1 usage error, 2 no device or device unavailable, 4 I/O error.
+Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
+            3 preset rejected (another device model, or not a preset), 4 I/O error.
 )";
 
 struct Options {
@@ -476,6 +480,59 @@ int monitor(const Options& o, const AudioDevicePtr& device, std::optional<int> s
     return kExitOk;
 }
 
+// ---- presets ----
+
+// Fills the store as the panel keeps it: identity (from the arrival), the hardware state,
+// the mute states the panel records, and the sample rate when the sound server is there.
+bool readPanelState(const AudioDevicePtr& audioDevice) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    UserDefaults& defaults = UserDefaults::standard();
+    uint32_t raw = 0;
+    bool ok = NorvaltUSBAudioGetHWState(raw);
+    std::array<uint8_t, 4> hw;
+    std::memcpy(hw.data(), &raw, 4);
+    store.applyHardwareState(hw);
+    store.micMuteState = static_cast<int>(defaults.integerForKey(kMicMute1Key));
+    store.mic2MuteState = static_cast<int>(defaults.integerForKey(kMicMute2Key));
+    uint8_t hpMute = 0;
+    ok = NorvaltUSBAudioGetMute(0, 1, hpMute) && ok;
+    store.hpMuteState = hpMute;
+    if (audioDevice) {
+        if (const auto rate = audioDevice->nominalSampleRate())
+            store.sampleRate = sampleRateText(*rate);
+    }
+    return ok;
+}
+
+int presetExport(const QString& path, const AudioDevicePtr& audioDevice) {
+    if (!readPanelState(audioDevice)) return ioError();
+    return NorvExportFileHelper::shared().exportFile(path) ? kExitOk : kExitIoError;
+}
+
+// Imports a preset and applies to the device what the panel applies: the mute states, the
+// sample rate and the crosspoints of the routes.
+int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.hardwareDevice = audioDevice;
+    if (audioDevice) {
+        if (const auto rate = audioDevice->nominalSampleRate())
+            store.sampleRate = sampleRateText(*rate);
+    }
+    const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
+    if (presets.importFile(path) == NorvExportFileHelper::ImportResult::mismatch) {
+        err() << "h8ctl: " << NorvExportFileHelper::mismatchMessage() << "\n";
+        return kExitRejected;
+    }
+    pushMuteStates();
+    if (audioDevice) {
+        applyStoredSampleRate();
+    } else {
+        err() << "h8ctl: no sound server: the sample rate of the preset was not applied\n";
+    }
+    resendRouteCrosspoints();
+    return kExitOk;
+}
+
 }  // namespace
 
 int run(const QStringList& arguments) {
@@ -494,6 +551,7 @@ int run(const QStringList& arguments) {
     // USB control path, its audio device, or neither.
     std::function<int()> action;
     bool needsUsb = false, needsAudio = false;
+    bool wantsAudio = false;  // uses the audio device when there is one
     AudioDevicePtr audioDevice;
     std::optional<int> number;
     if (command == "udev-rule") {
@@ -559,6 +617,18 @@ int run(const QStringList& arguments) {
         }
         needsAudio = true;
         action = [&] { return monitor(o, audioDevice, number); };
+    } else if (command == "preset") {
+        if (argc != 2 || (o.command[1] != "export" && o.command[1] != "import"))
+            return usageError("preset needs export|import FILE");
+        const bool exporting = o.command[1] == "export";
+        if (!exporting && !QFileInfo(o.command[2]).isFile())
+            return usageError("no preset file '" + o.command[2] + "'");
+        needsUsb = true;
+        wantsAudio = true;
+        const QString path = o.command[2];
+        action = [&, exporting, path] {
+            return exporting ? presetExport(path, audioDevice) : presetImport(path, audioDevice);
+        };
     } else if (command == "sim-set") {
         if (!o.simulate) return usageError("sim-set works only with --simulate");
     } else {
@@ -606,13 +676,13 @@ int run(const QStringList& arguments) {
 
     std::unique_ptr<AudioBackend> audio;
     std::unique_ptr<SimplyCoreAudio> simply;
-    if (needsAudio) {
+    if (needsAudio || wantsAudio) {
         if (sim) {
             audio = std::make_unique<emulated::EmulatedAudioBackend>(sim->model());
         } else {
             QString error;
             audio = createPlatformAudioBackend(&error);
-            if (!audio) {
+            if (!audio && needsAudio) {
                 err() << "h8ctl: no sound server: " << error << "\n";
                 return kExitNoDevice;
             }
@@ -620,7 +690,7 @@ int run(const QStringList& arguments) {
         SimplyCoreAudio::setBackend(audio.get());
         simply = std::make_unique<SimplyCoreAudio>();
         audioDevice = findH8AudioDevice(simply->allDevices());
-        if (!audioDevice) {
+        if (!audioDevice && needsAudio) {
             err() << "h8ctl: the sound server lists no H8 (USB 309C:0018)\n";
             return kExitNoDevice;
         }

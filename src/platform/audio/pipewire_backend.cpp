@@ -110,7 +110,6 @@ struct PipeWireBackend::Registry {
     struct Bound {
         Registry* registry = nullptr;
         uint32_t id = 0;
-        bool isNode = false;
         pw_proxy* proxy = nullptr;
         spa_hook listener{};
         std::optional<float> channelVolume;  // from the node's Props, which may come first
@@ -230,12 +229,12 @@ void Registry::start() {
 void Registry::stop() {
     publishing = false;
     dropObjects();
-    if (registry != nullptr) {
+    if (registry != nullptr) {  // started
         spa_hook_remove(&registryListener);
         pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
         registry = nullptr;
+        spa_hook_remove(&coreListener);
     }
-    spa_hook_remove(&coreListener);
 }
 
 void Registry::dropObjects() {
@@ -297,7 +296,6 @@ void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
         auto b = std::make_unique<Bound>();
         b->registry = this;
         b->id = id;
-        b->isNode = true;
         b->proxy = static_cast<pw_proxy*>(pw_registry_bind(registry, id, type, PW_VERSION_NODE, 0));
         if (b->proxy == nullptr) return;
         auto* node = reinterpret_cast<pw_node*>(b->proxy);

@@ -38,6 +38,7 @@ public:
     // server has confirmed it.
     bool releaseNominalSampleRate();
 
+    // Implementation details, defined in the source file.
     struct Connection;
     struct Registry;
 

@@ -1,0 +1,65 @@
+// Preset files: the whole panel state of one interface model as a JSON object, sealed with
+// AES-192-GCM under the key built into the program. File bytes: 12-byte nonce, ciphertext
+// (as long as the plaintext), 16-byte tag; no header. Main thread only.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVariantMap>
+#include <array>
+#include <optional>
+
+namespace h8 {
+
+class NorvExportFileHelper {
+public:
+    static NorvExportFileHelper& shared();
+
+    static constexpr const char* kKeyString = "PresetSealKey0042";
+    static constexpr const char* kFileExtension = "norv";
+    static constexpr size_t kNonceSize = 12;
+    static constexpr size_t kTagSize = 16;
+
+    // The key string zero-padded to an AES key length: 17 bytes + 7 zeros = AES-192.
+    static std::array<uint8_t, 24> key();
+
+    // Seals `plaintext` with a fresh random nonce (or the given one) and returns the file bytes.
+    static std::optional<QByteArray> seal(const QByteArray& plaintext, QString* error);
+    static std::optional<QByteArray> seal(const QByteArray& plaintext,
+                                          const std::array<uint8_t, kNonceSize>& nonce,
+                                          QString* error);
+    // Opens file bytes; nothing when they are too short or do not authenticate.
+    static std::optional<QByteArray> open(const QByteArray& combined, QString* error);
+
+    // The object an export writes, from the shared state and the user defaults.
+    QJsonObject exportObject() const;
+    // Builds, seals and writes the preset to `path` (atomically). Prints the outcome.
+    bool exportFile(const QString& path) const;
+
+    // Reads and opens a preset file and parses its JSON; an empty map for anything that is not
+    // an authentic preset of a JSON object (the reason is printed).
+    QVariantMap openFile(const QString& path) const;
+
+    enum class ImportResult { applied, mismatch };
+    // Checks that the preset belongs to this device model and holds a usable route map, then
+    // applies it to the shared state and the user defaults and posts "entranceFileSuccesName".
+    // On mismatch nothing is changed.
+    ImportResult applyImport(const QVariantMap& preset) const;
+    ImportResult importFile(const QString& path) const { return applyImport(openFile(path)); }
+
+    // The alert texts of a rejected import.
+    static QString mismatchTitle() { return QStringLiteral("警告"); }
+    static QString mismatchMessage() {
+        return QStringLiteral("导入的文件设备与当前设备型号不符！");
+    }
+    static QString mismatchButton() { return QStringLiteral("确定"); }
+
+    // True when `map` holds at least 12 lists of at least 12 booleans (the grid reads 12 × 12).
+    static bool isUsableRouteMap(const QVariant& map);
+
+private:
+    NorvExportFileHelper() = default;
+};
+
+}  // namespace h8
