@@ -1,9 +1,9 @@
 // PipeWireBackend against a real PipeWire server: the private stack of scripts/pipewire-env.sh
 // with its fake 16-channel USB input (see pipewire_stack.h for how the tests find it).
-#include "pipewire_stack.h"
 #include "platform/audio/pipewire_backend.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -14,14 +14,16 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <unistd.h>
+
+#include "pipewire_stack.h"
 
 namespace h8 {
 namespace {
 
 using namespace std::chrono_literals;
 
-const QString kFakeUid = QStringLiteral("alsa_input.usb-Fake_309c_0018_CI0001-00.multichannel-input");
+const QString kFakeUid =
+    QStringLiteral("alsa_input.usb-Fake_309c_0018_CI0001-00.multichannel-input");
 
 // Keeps per-channel peaks and a frame count; called on PipeWire's real-time thread.
 class PeakSink : public CaptureSink {
@@ -30,7 +32,8 @@ public:
         channels_.store(channels, std::memory_order_relaxed);
         for (uint32_t c = 0; c < std::min<uint32_t>(channels, kMax); ++c) {
             float peak = peaks_[c].load(std::memory_order_relaxed);
-            for (uint32_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(samples[i * channels + c]));
+            for (uint32_t i = 0; i < frames; ++i)
+                peak = std::max(peak, std::fabs(samples[i * channels + c]));
             peaks_[c].store(peak, std::memory_order_relaxed);
         }
         frames_.fetch_add(frames, std::memory_order_relaxed);
@@ -72,8 +75,10 @@ bool waitForFrames(const PeakSink& sink, uint64_t frames, std::chrono::milliseco
 // Another program changing the graph rate: the stack's own command-line tool.
 bool setSettingFromOutside(const QString& key, const QString& value) {
     QProcess tool;
-    tool.start(QStringLiteral("pw-metadata"), {QStringLiteral("-n"), QStringLiteral("settings"), QStringLiteral("0"), key, value});
-    return tool.waitForFinished(5000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    tool.start(QStringLiteral("pw-metadata"),
+               {QStringLiteral("-n"), QStringLiteral("settings"), QStringLiteral("0"), key, value});
+    return tool.waitForFinished(5000) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
 }
 
 class PipeWireBackendTest : public testing::Test {
@@ -118,7 +123,8 @@ TEST_F(PipeWireBackendTest, ListsTheFakeInterfaceAsAUsbDeviceWithSixteenInputs) 
     EXPECT_TRUE(fake->uid.contains(QStringLiteral("usb")));
     EXPECT_EQ(fake->transportType, TransportType::usb);
     ASSERT_TRUE(fake->modelUID);
-    EXPECT_TRUE(fake->modelUID->endsWith(QStringLiteral(":309C:0018"))) << fake->modelUID->toStdString();
+    EXPECT_TRUE(fake->modelUID->endsWith(QStringLiteral(":309C:0018")))
+        << fake->modelUID->toStdString();
     EXPECT_EQ(fake->inputChannels, 16u);
     EXPECT_EQ(fake->outputChannels, 0u);
     EXPECT_EQ(fake->nominalSampleRate, 48000.0);
@@ -186,7 +192,8 @@ TEST_F(PipeWireBackendTest, ReportsTheMainOutputVolumeAsShownToUsers) {
     test::PipeWireClient other;
     ASSERT_TRUE(other.createSink(uid.toStdString(), 2));
     // The volume may follow the device's appearance by a moment.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return findByUid(uid) && findByUid(uid)->volumeScalar; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return findByUid(uid) && findByUid(uid)->volumeScalar; }, 5000));
     auto sink = *findByUid(uid);
     EXPECT_FLOAT_EQ(*sink.volumeScalar, 1.0f);
 
@@ -284,7 +291,7 @@ TEST_F(PipeWireCaptureTest, SettingTheRateMakesTheGraphRunAtIt) {
     QSignalSpy rateChanged(backend_.get(), &AudioBackend::nominalSampleRateChanged);
     bool offMainThread = false;
     QObject::connect(backend_.get(), &AudioBackend::nominalSampleRateChanged, backend_.get(),
-            [&] { offMainThread |= QThread::currentThread() != qApp->thread(); });
+                     [&] { offMainThread |= QThread::currentThread() != qApp->thread(); });
 
     ASSERT_TRUE(backend_->setNominalSampleRate(fakeId_, 96000));
     EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 96000.0);

@@ -7,7 +7,8 @@
 namespace h8::pw {
 namespace {
 
-NodeObject node(std::string mediaClass, uint32_t channels, std::optional<uint32_t> deviceId = std::nullopt) {
+NodeObject node(std::string mediaClass, uint32_t channels,
+                std::optional<uint32_t> deviceId = std::nullopt) {
     NodeObject n;
     n.props["media.class"] = std::move(mediaClass);
     n.props["audio.channels"] = std::to_string(channels);
@@ -104,7 +105,8 @@ TEST(PipeWireDeviceModel, OnlyAudioDevicesAndTheirEndpointsCount) {
 
 TEST(PipeWireDeviceModel, DevicesAndLoneNodesAreOrderedById) {
     std::map<uint32_t, DeviceObject> devices{{50, usbInterface()}, {20, usbInterface()}};
-    std::map<uint32_t, NodeObject> nodes{{35, node("Audio/Sink", 2)}, {10, node("Audio/Source", 1)}};
+    std::map<uint32_t, NodeObject> nodes{{35, node("Audio/Sink", 2)},
+                                         {10, node("Audio/Source", 1)}};
     DeviceModel model = buildDeviceModel(devices, nodes, {});
     ASSERT_EQ(model.devices.size(), 4);
     EXPECT_EQ(model.devices[0].id, 10u);
@@ -118,7 +120,8 @@ TEST(PipeWireDeviceModel, EveryDeviceRunsAtTheGraphRate) {
     std::map<uint32_t, NodeObject> nodes{{33, node("Audio/Source", 16)}};
     auto rates = [&](GraphSettings graph) {
         DeviceModel model = buildDeviceModel(devices, nodes, graph);
-        return std::make_pair(*model.devices[0].nominalSampleRate, *model.devices[1].nominalSampleRate);
+        return std::make_pair(*model.devices[0].nominalSampleRate,
+                              *model.devices[1].nominalSampleRate);
     };
     EXPECT_EQ(rates({}), std::make_pair(48000.0, 48000.0));
     EXPECT_EQ(rates({44100, 0}), std::make_pair(44100.0, 44100.0));
@@ -148,8 +151,10 @@ TEST(PipeWireDeviceModel, TheMainVolumeIsThatOfTheFirstOutputAsUsersSeeIt) {
 // ---- Identifiers ----
 
 TEST(PipeWireModelUid, JoinsTheProductAndFourDigitUpperCaseIds) {
-    EXPECT_EQ(modelUidFrom(QStringLiteral("H8"), "0x309c", "0x0018"), QStringLiteral("H8:309C:0018"));
-    EXPECT_EQ(modelUidFrom(QStringLiteral("h8 mk2"), "309c", "0x18"), QStringLiteral("h8 mk2:309C:0018"));
+    EXPECT_EQ(modelUidFrom(QStringLiteral("H8"), "0x309c", "0x0018"),
+              QStringLiteral("H8:309C:0018"));
+    EXPECT_EQ(modelUidFrom(QStringLiteral("h8 mk2"), "309c", "0x18"),
+              QStringLiteral("h8 mk2:309C:0018"));
     EXPECT_EQ(modelUidFrom(QStringLiteral("X"), "0XABCD", "0x1"), QStringLiteral("X:ABCD:0001"));
 }
 
@@ -185,24 +190,27 @@ TEST_P(PipeWireTransport, ComesFromTheBusTheApiOrTheFormFactor) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PipeWireTransport,
-    testing::Values(TransportCase{{{"device.bus", "usb"}}, TransportType::usb},
-                    TransportCase{{{"device.bus", "pci"}, {"device.api", "alsa"}}, TransportType::pci},
-                    TransportCase{{{"device.bus", "pci"}, {"device.form-factor", "internal"}}, TransportType::builtIn},
-                    TransportCase{{{"device.api", "bluez5"}}, TransportType::bluetooth},
-                    TransportCase{{{"device.api", "alsa"}}, TransportType::builtIn},
-                    // The fake interface is a virtual node, but its bus says USB.
-                    TransportCase{{{"device.bus", "usb"}, {"node.virtual", "true"}}, TransportType::usb},
-                    TransportCase{{{"node.virtual", "true"}}, TransportType::virtualDevice},
-                    TransportCase{{}, std::nullopt}));
+    testing::Values(
+        TransportCase{{{"device.bus", "usb"}}, TransportType::usb},
+        TransportCase{{{"device.bus", "pci"}, {"device.api", "alsa"}}, TransportType::pci},
+        TransportCase{{{"device.bus", "pci"}, {"device.form-factor", "internal"}},
+                      TransportType::builtIn},
+        TransportCase{{{"device.api", "bluez5"}}, TransportType::bluetooth},
+        TransportCase{{{"device.api", "alsa"}}, TransportType::builtIn},
+        // The fake interface is a virtual node, but its bus says USB.
+        TransportCase{{{"device.bus", "usb"}, {"node.virtual", "true"}}, TransportType::usb},
+        TransportCase{{{"node.virtual", "true"}}, TransportType::virtualDevice},
+        TransportCase{{}, std::nullopt}));
 
 // ---- Channel positions ----
 
 TEST(PipeWireChannelPositions, ParsesTheListFormsPipeWireUses) {
     std::vector<uint32_t> aux;
     for (uint32_t c = 0; c < 16; ++c) aux.push_back(SPA_AUDIO_CHANNEL_AUX0 + c);
-    EXPECT_EQ(parseChannelPositions("[ AUX0 AUX1 AUX2 AUX3 AUX4 AUX5 AUX6 AUX7 AUX8 AUX9 AUX10 AUX11 AUX12 "
-                                    "AUX13 AUX14 AUX15 ]",
-                                    16),
+    EXPECT_EQ(parseChannelPositions(
+                  "[ AUX0 AUX1 AUX2 AUX3 AUX4 AUX5 AUX6 AUX7 AUX8 AUX9 AUX10 AUX11 AUX12 "
+                  "AUX13 AUX14 AUX15 ]",
+                  16),
               aux);
     std::vector<uint32_t> stereo{SPA_AUDIO_CHANNEL_FL, SPA_AUDIO_CHANNEL_FR};
     EXPECT_EQ(parseChannelPositions("FL,FR", 2), stereo);
@@ -211,7 +219,8 @@ TEST(PipeWireChannelPositions, ParsesTheListFormsPipeWireUses) {
 }
 
 TEST(PipeWireChannelPositions, FallsBackToAuxWhenTheListDoesNotFit) {
-    std::vector<uint32_t> aux3{SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX1, SPA_AUDIO_CHANNEL_AUX2};
+    std::vector<uint32_t> aux3{SPA_AUDIO_CHANNEL_AUX0, SPA_AUDIO_CHANNEL_AUX1,
+                               SPA_AUDIO_CHANNEL_AUX2};
     EXPECT_EQ(parseChannelPositions("", 3), aux3);
     EXPECT_EQ(parseChannelPositions("FL,FR", 3), aux3);
     EXPECT_EQ(parseChannelPositions("FL,XX,FR", 3), aux3);

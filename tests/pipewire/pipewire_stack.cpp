@@ -1,19 +1,19 @@
 #include "pipewire_stack.h"
 
+#include <fcntl.h>
 #include <pipewire/impl-module.h>
 #include <pipewire/pipewire.h>
+#include <poll.h>
 #include <spa/param/props.h>
 #include <spa/pod/builder.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace h8::test {
@@ -21,11 +21,12 @@ namespace h8::test {
 PipeWireStack findPipeWireStack() {
     const char* dir = std::getenv("H8_TEST_PIPEWIRE_DIR");
     if (dir == nullptr || *dir == '\0') {
-        return {{}, "H8_TEST_PIPEWIRE_DIR is not set: run scripts/test.sh, or "
-                    "`source scripts/pipewire-env.sh start DIR` before running this test"};
+        return {{},
+                "H8_TEST_PIPEWIRE_DIR is not set: run scripts/test.sh, or "
+                "`source scripts/pipewire-env.sh start DIR` before running this test"};
     }
     std::string socket = std::string(dir) + "/pipewire-0";
-    struct stat st{};
+    struct stat st {};
     if (stat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) {
         return {dir, "no PipeWire server socket at " + socket + " (is the stack running?)"};
     }
@@ -46,7 +47,8 @@ constexpr uint32_t kBlockFrames = kRate / 100;  // 10 ms
 constexpr double kToneHz = 1000.0;
 }  // namespace
 
-FifoFeeder::FifoFeeder(const std::string& fifoPath) {
+FifoFeeder::FifoFeeder(const std::string& fifoPath, std::optional<uint32_t> onlyChannel)
+    : onlyChannel_(onlyChannel) {
     // Non-blocking: opening fails at once instead of hanging when nothing reads the FIFO.
     fd_ = open(fifoPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -72,7 +74,9 @@ void FifoFeeder::run() {
         for (uint32_t i = 0; i < kBlockFrames; ++i) {
             double s = std::sin(2.0 * M_PI * kToneHz * static_cast<double>(written + i) / kRate);
             for (uint32_t c = 0; c < kChannels; ++c) {
-                block[i * kChannels + c] = static_cast<int16_t>(std::lround(fakeInputLevel(c) * s * 32767.0));
+                const bool silent = onlyChannel_ && *onlyChannel_ != c;
+                block[i * kChannels + c] =
+                    silent ? 0 : static_cast<int16_t>(std::lround(fakeInputLevel(c) * s * 32767.0));
             }
         }
         const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
@@ -92,7 +96,8 @@ void FifoFeeder::run() {
         }
         written += kBlockFrames;
         // Stay at most 100 ms ahead of real time.
-        auto due = start + std::chrono::microseconds(written * 1'000'000 / kRate) - std::chrono::milliseconds(100);
+        auto due = start + std::chrono::microseconds(written * 1'000'000 / kRate) -
+                   std::chrono::milliseconds(100);
         std::this_thread::sleep_until(due);
     }
 }
@@ -202,12 +207,12 @@ std::optional<uint32_t> PipeWireClient::createSink(const std::string& name, uint
     std::string positions;
     for (uint32_t c = 0; c < channels; ++c) positions += (c ? ",AUX" : "AUX") + std::to_string(c);
     pw_properties* props = pw_properties_new(
-        "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION,
-        "H8 test output", PW_KEY_MEDIA_CLASS, "Audio/Sink", PW_KEY_AUDIO_CHANNELS, channelCount.c_str(),
-        "audio.position", positions.c_str(),
+        "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, name.c_str(),
+        PW_KEY_NODE_DESCRIPTION, "H8 test output", PW_KEY_MEDIA_CLASS, "Audio/Sink",
+        PW_KEY_AUDIO_CHANNELS, channelCount.c_str(), "audio.position", positions.c_str(),
         PW_KEY_OBJECT_LINGER, "false", nullptr);
-    sink_ = static_cast<pw_proxy*>(
-        pw_core_create_object(core_, "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
+    sink_ = static_cast<pw_proxy*>(pw_core_create_object(core_, "adapter", PW_TYPE_INTERFACE_Node,
+                                                         PW_VERSION_NODE, &props->dict, 0));
     pw_properties_free(props);
     std::optional<uint32_t> id;
     if (sink_ != nullptr) {
@@ -233,17 +238,20 @@ bool PipeWireClient::setSinkVolume(float linear, uint32_t channels) {
     return ok;
 }
 
-bool PipeWireClient::addPipeSource(const std::string& name, const std::string& fifoPath, uint32_t channels) {
+bool PipeWireClient::addPipeSource(const std::string& name, const std::string& fifoPath,
+                                   uint32_t channels) {
     if (core_ == nullptr || source_ != nullptr) return false;
     std::string positions;
     for (uint32_t c = 0; c < channels; ++c) positions += " AUX" + std::to_string(c);
     // The same kind of node as the stack's fake interface, but running in this process.
-    std::string args = "{ tunnel.mode = source pipe.filename = \"" + fifoPath +
-                       "\" audio.format = S16LE audio.rate = 48000 audio.channels = " + std::to_string(channels) +
-                       " audio.position = [" + positions + " ] stream.props = { node.name = \"" + name +
-                       "\" node.description = \"H8 test input\" media.class = Audio/Source } }";
+    std::string args =
+        "{ tunnel.mode = source pipe.filename = \"" + fifoPath +
+        "\" audio.format = S16LE audio.rate = 48000 audio.channels = " + std::to_string(channels) +
+        " audio.position = [" + positions + " ] stream.props = { node.name = \"" + name +
+        "\" node.description = \"H8 test input\" media.class = Audio/Source } }";
     pw_thread_loop_lock(loop_);
-    source_ = pw_context_load_module(context_, "libpipewire-module-pipe-tunnel", args.c_str(), nullptr);
+    source_ =
+        pw_context_load_module(context_, "libpipewire-module-pipe-tunnel", args.c_str(), nullptr);
     pw_thread_loop_unlock(loop_);
     return source_ != nullptr;
 }

@@ -38,7 +38,9 @@ constexpr float fakeInputLevel(uint32_t channel) {
 // at fakeInputLevel(c). What the server does not read in time is dropped.
 class FifoFeeder {
 public:
-    explicit FifoFeeder(const std::string& fifoPath);
+    // With `onlyChannel`, every other channel is silent.
+    explicit FifoFeeder(const std::string& fifoPath,
+                        std::optional<uint32_t> onlyChannel = std::nullopt);
     ~FifoFeeder();
     FifoFeeder(const FifoFeeder&) = delete;
     FifoFeeder& operator=(const FifoFeeder&) = delete;
@@ -50,6 +52,7 @@ private:
     void run();
 
     int fd_ = -1;
+    std::optional<uint32_t> onlyChannel_;
     std::string error_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -1,0 +1,176 @@
+// The audio device layer, the level engines, the routing engine and h8ctl on the real PipeWire
+// stack of scripts/pipewire-env.sh with its fake 16-channel USB input.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTest>
+#include <chrono>
+#include <thread>
+
+#include "core/audio_devices.h"
+#include "core/audio_helper.h"
+#include "core/level_engine.h"
+#include "core/notification_names.h"
+#include "core/share_helper.h"
+#include "pipewire_stack.h"
+#include "platform/audio/pipewire_backend.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+
+namespace h8 {
+namespace {
+
+using namespace std::chrono_literals;
+
+class AudioLayerPipeWireTest : public testing::Test {
+protected:
+    void SetUp() override {
+        stack_ = test::findPipeWireStack();
+        if (!stack_.problem.empty()) {
+            if (test::runningInCi()) FAIL() << stack_.problem;
+            GTEST_SKIP() << stack_.problem;
+        }
+        QString error;
+        backend_ = PipeWireBackend::create(&error);
+        ASSERT_TRUE(backend_) << error.toStdString();
+        SimplyCoreAudio::setBackend(backend_.get());
+        simply_ = std::make_unique<SimplyCoreAudio>();
+        device_ = findH8AudioDevice(simply_->allDevices());
+        ASSERT_TRUE(device_) << "the fake interface is not found as an H8";
+    }
+    void TearDown() override {
+        simply_.reset();
+        SimplyCoreAudio::setBackend(nullptr);
+        if (backend_) backend_->releaseNominalSampleRate();
+    }
+    QString fifo() const { return QString::fromStdString(stack_.dir) + "/usb16.fifo"; }
+
+    test::TempEnv env_;
+    test::PipeWireStack stack_;
+    std::unique_ptr<PipeWireBackend> backend_;
+    std::unique_ptr<SimplyCoreAudio> simply_;
+    AudioDevicePtr device_;
+};
+
+TEST_F(AudioLayerPipeWireTest, EachEngineReadsItsOwnChannelAndNoOther) {
+    ASSERT_EQ(device_->channels(Scope::input), 16u);
+    std::vector<std::unique_ptr<Engine>> engines;
+    for (int i = 0; i < 16; ++i) engines.push_back(std::make_unique<Engine>(device_, i));
+    for (auto& e : engines) ASSERT_TRUE(e->start());
+
+    for (uint32_t active : {0u, 6u, 15u}) {
+        test::FifoFeeder feeder(fifo().toStdString(), active);
+        ASSERT_TRUE(feeder.error().empty()) << feeder.error();
+        // Wait for the signal, then for the silence of the previous round to reach the others.
+        const bool heard = QTest::qWaitFor(
+            [&] {
+                if (engines[active]->volumeIntensity() <= 0.01) return false;
+                for (int i = 0; i < 16; ++i) {
+                    if (static_cast<uint32_t>(i) != active && engines[i]->volumeIntensity() != 0.0)
+                        return false;
+                }
+                return true;
+            },
+            8000);
+        ASSERT_TRUE(heard) << "channel " << active;
+        for (int sample = 0; sample < 5; ++sample) {
+            std::this_thread::sleep_for(30ms);
+            for (int i = 0; i < 16; ++i) {
+                if (static_cast<uint32_t>(i) == active) {
+                    EXPECT_GT(engines[i]->volumeIntensity(), 0.01) << "channel " << i;
+                } else {
+                    EXPECT_EQ(engines[i]->volumeIntensity(), 0.0)
+                        << "channel " << i << " while " << active << " plays";
+                }
+            }
+        }
+    }
+    for (auto& e : engines) e->stop();
+}
+
+TEST_F(AudioLayerPipeWireTest, RoutingEngineBuildsOneEnginePerInputOfTheInterface) {
+    UserDefaults::setStandard(nullptr);
+    NorvShareHelper::shared().resetForTesting();
+    auto helper = std::make_shared<NorvAudioHelper>(device_);
+    EXPECT_EQ(helper->inputUnits().size(), 16u);
+    EXPECT_EQ(helper->outputUnits().size(), 16u);
+    EXPECT_EQ(NorvShareHelper::shared().sampleRate, "48000Hz");
+    for (const auto& e : helper->inputUnits()) EXPECT_TRUE(e->isRunning());
+}
+
+TEST_F(AudioLayerPipeWireTest, AddingAndRemovingADevicePostsTheLists) {
+    QList<Notification> changes;
+    QObject observer;
+    NotificationCenter::defaultCenter().addObserver(
+        &observer, notify::kDeviceListChanged, [&](const Notification& n) { changes.append(n); });
+    uint32_t addedId = 0;
+    {
+        test::PipeWireClient other;
+        ASSERT_TRUE(other.connected());
+        ASSERT_TRUE(other.createSink("h8-test-extra-sink", 2));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const auto& n : changes) {
+                    const AudioDeviceList added = audioDeviceListFrom(n.userInfo["addedDevices"]);
+                    for (const auto& d : added) {
+                        if (d->cachedDeviceName().contains("h8-test-extra-sink") ||
+                            d->uid().value_or("").contains("h8-test-extra-sink")) {
+                            addedId = d->id();
+                        }
+                    }
+                }
+                return addedId != 0;
+            },
+            5000));
+        changes.clear();
+    }
+    // The sink goes with its client.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const auto& n : changes) {
+                for (const auto& d : audioDeviceListFrom(n.userInfo["removedDevices"])) {
+                    if (d->id() == addedId) return true;
+                }
+            }
+            return false;
+        },
+        5000));
+    for (const auto& n : changes) {
+        EXPECT_TRUE(audioDeviceListFrom(n.userInfo["addedDevices"]).isEmpty());
+    }
+}
+
+struct Result {
+    int exitCode;
+    QString out, err;
+};
+
+Result h8ctl(const QStringList& args) {
+    QProcess p;
+    p.start(H8CTL_PATH, args);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST_F(AudioLayerPipeWireTest, H8ctlRateAndMonitorNeedOnlyTheSoundServer) {
+    // No USB access at all here: only the sound server sees the interface.
+    Result r = h8ctl({"rate", "96000"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "96000Hz\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return device_->nominalSampleRate() == 96000.0; }, 3000));
+    EXPECT_EQ(h8ctl({"rate"}).out, "96000Hz\n");
+    ASSERT_TRUE(backend_->releaseNominalSampleRate());
+
+    test::FifoFeeder feeder(fifo().toStdString());
+    r = h8ctl({"--json", "monitor", "--seconds", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 10);
+    EXPECT_TRUE(lines.last().contains("\"levels\":["));
+}
+
+}  // namespace
+}  // namespace h8
