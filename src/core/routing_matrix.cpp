@@ -1,0 +1,231 @@
+#include "core/routing_matrix.h"
+
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
+#include "core/share_helper.h"
+#include "core/vendor_requests.h"
+#include "platform/diagnostics.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+
+namespace h8 {
+namespace {
+
+bool validCrosspoint(int row, int col) {
+    return row >= 1 && row <= kMatrixSources && col >= 1 && col <= kMatrixDestinations;
+}
+
+// Route flags [col][row] of the stored map, tolerant of short or malformed maps.
+std::vector<Output> storedColumns() { return columnsFromStoredMap(NorvShareHelper::shared().channelMapArray()); }
+
+bool storedRouteIsOn(const std::vector<Output>& columns, int row, int col) {
+    return static_cast<size_t>(col - 1) < columns.size() && columns[col - 1].enableArray[row - 1];
+}
+
+void post(const char* name, const QVariant& object) { NotificationCenter::defaultCenter().post(name, object); }
+
+void sendLevel(int row, int col, float volume) {
+    NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
+                            HexPercentageConverter::percentToLevel(static_cast<int>(volume)));
+}
+
+}  // namespace
+
+QVariant crosspointPayload(int row, int col) {
+    return QVariantMap{{QStringLiteral("row"), row}, {QStringLiteral("col"), col}};
+}
+
+std::optional<Crosspoint> crosspointFromPayload(const QVariant& payload) {
+    if (payload.typeId() != QMetaType::QVariantMap) return std::nullopt;
+    const QVariantMap m = payload.toMap();
+    const QVariant row = m.value(QStringLiteral("row")), col = m.value(QStringLiteral("col"));
+    if (row.typeId() != QMetaType::Int || col.typeId() != QMetaType::Int) return std::nullopt;
+    return Crosspoint{row.toInt(), col.toInt()};
+}
+
+bool isHardwareSource(int row) { return row >= 1 && row <= 4; }
+
+QString sourceHandleText(int row) { return QString::number(isHardwareSource(row) ? row : row - 4); }
+
+bool dropHits(const QPointF& origin, const QSizeF& floating, const QRectF& target) {
+    constexpr double kMargin = 5;
+    return origin.x() >= target.left() - kMargin && origin.x() <= target.right() + kMargin - floating.width() &&
+           origin.y() >= target.top() - kMargin && origin.y() <= target.bottom() + kMargin - floating.height();
+}
+
+// ---- RouteChips ----
+
+RouteChips::RouteChips() {
+    NotificationCenter::defaultCenter().addObserver(this, notify::kGridViewBtnIsOn, [this](const Notification& n) {
+        const auto x = crosspointFromPayload(n.object);
+        if (x && validCrosspoint(x->row, x->col)) appendChip(x->row, x->col);
+    });
+}
+
+RouteChips::~RouteChips() { NotificationCenter::defaultCenter().removeObserver(this); }
+
+const QList<int>& RouteChips::chips(int col) const {
+    static const QList<int> none;
+    return col >= 1 && col <= kMatrixDestinations ? chips_[col - 1] : none;
+}
+
+bool RouteChips::hasChip(int row, int col) const { return chips(col).contains(row); }
+
+void RouteChips::updateIndexQuote(int row, bool add) {
+    std::vector<int>& counts = NorvShareHelper::shared().indexQuoteArray;
+    if (row < 1 || static_cast<size_t>(row) > counts.size()) return;
+    if (add) {
+        counts[row - 1] += 1;
+        post(notify::kIndexQuoteAddition, row);
+    } else {
+        counts[row - 1] -= 1;
+        if (counts[row - 1] == 0) post(notify::kIndexQuoteSubtraction, row);
+    }
+}
+
+void RouteChips::appendChip(int row, int col) {
+    updateIndexQuote(row, true);
+    chips_[col - 1].append(row);
+    emit chipsChanged(col);
+}
+
+void RouteChips::commit(int row, int col, bool on) {
+    if (const auto& engine = NorvShareHelper::shared().audio) engine->setStartAndStop(row - 1, col - 1, on);
+}
+
+bool RouteChips::drop(int row, int col) {
+    if (!validCrosspoint(row, col) || hasChip(row, col)) return false;
+    diagf("actRowIndex = %d  actColIndex = %d", row, col);
+    appendChip(row, col);
+    post(notify::kDropZoneAddDrag, crosspointPayload(row, col));
+    commit(row, col, true);
+    return true;
+}
+
+void RouteChips::removeByDoubleClick(int row, int col) {
+    if (!hasChip(row, col)) return;
+    updateIndexQuote(row, false);
+    post(notify::kMouseExitedChannelLabel, crosspointPayload(row, col));
+    post(notify::kDropZoneRemoveDrag, crosspointPayload(row, col));
+    chips_[col - 1].removeOne(row);
+    emit chipsChanged(col);
+    commit(row, col, false);
+}
+
+void RouteChips::removeByDragOut(int row, int col) {
+    if (!hasChip(row, col)) return;
+    updateIndexQuote(row, false);
+    chips_[col - 1].removeOne(row);
+    post(notify::kDropZoneRemoveDrag, crosspointPayload(row, col));
+    emit chipsChanged(col);
+    commit(row, col, false);
+}
+
+bool RouteChips::removeForGrid(int row, int col) {
+    if (!hasChip(row, col)) return false;
+    chips_[col - 1].removeOne(row);
+    emit chipsChanged(col);
+    commit(row, col, false);
+    updateIndexQuote(row, false);
+    return true;
+}
+
+void RouteChips::recoverLastBuildUI() {
+    const std::vector<Output> columns = storedColumns();
+    for (size_t d = 0; d < columns.size() && d < kMatrixDestinations; ++d) {
+        const int col = static_cast<int>(d) + 1;
+        for (int row = 1; row <= kMatrixSources; ++row) {
+            if (!columns[d].enableArray[row - 1]) continue;
+            appendChip(row, col);
+            sendLevel(row, col, storedCrosspointLevel(row, col));
+        }
+    }
+}
+
+void RouteChips::rebuildAfterImport() {
+    for (int col = 1; col <= kMatrixDestinations; ++col) {
+        chips_[col - 1].clear();
+        emit chipsChanged(col);
+    }
+    std::vector<int>& counts = NorvShareHelper::shared().indexQuoteArray;
+    std::fill(counts.begin(), counts.end(), 0);
+    recoverLastBuildUI();
+}
+
+// ---- CrosspointGrid ----
+
+CrosspointGrid::CrosspointGrid(RouteChips* chips) : chips_(chips) {
+    const std::vector<Output> columns = storedColumns();
+    for (int col = 1; col <= kMatrixDestinations; ++col) {
+        for (int row = 1; row <= kMatrixSources; ++row) {
+            on_[index(row, col)] = storedRouteIsOn(columns, row, col);
+            // Show the level the device was given (a route's stored level, 100 % when none was
+            // stored), so the first scroll step moves on from it instead of jumping from 100.
+            volume_[index(row, col)] = on_[index(row, col)] ? storedCrosspointLevel(row, col) : 100.0f;
+        }
+    }
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.addObserver(this, notify::kDropZoneAddDrag, [this](const Notification& n) {
+        const auto x = crosspointFromPayload(n.object);
+        if (!x || !validCrosspoint(x->row, x->col)) return;
+        set(x->row, x->col, true);
+        volume_[index(x->row, x->col)] = 100.0f;
+        applyVolume(x->row, x->col);
+    });
+    center.addObserver(this, notify::kDropZoneRemoveDrag, [this](const Notification& n) {
+        const auto x = crosspointFromPayload(n.object);
+        if (x && validCrosspoint(x->row, x->col)) set(x->row, x->col, false);
+    });
+    center.addObserver(this, notify::kEntranceFileSuccess, [this](const Notification&) { changeBtnState(); });
+}
+
+CrosspointGrid::~CrosspointGrid() { NotificationCenter::defaultCenter().removeObserver(this); }
+
+bool CrosspointGrid::isOn(int row, int col) const { return validCrosspoint(row, col) && on_[index(row, col)]; }
+
+float CrosspointGrid::volume(int row, int col) const {
+    return validCrosspoint(row, col) ? volume_[index(row, col)] : 0.0f;
+}
+
+void CrosspointGrid::set(int row, int col, bool on) {
+    on_[index(row, col)] = on;
+    emit buttonChanged(row, col);
+}
+
+void CrosspointGrid::click(int row, int col) {
+    if (!validCrosspoint(row, col)) return;
+    const bool on = !on_[index(row, col)];
+    set(row, col, on);
+    if (on) {
+        volume_[index(row, col)] = 100.0f;
+        applyVolume(row, col);
+        post(notify::kGridViewBtnIsOn, crosspointPayload(row, col));
+    } else if (chips_) {
+        chips_->removeForGrid(row, col);
+    }
+    if (const auto& engine = NorvShareHelper::shared().audio) engine->setStartAndStop(row - 1, col - 1, on);
+}
+
+void CrosspointGrid::scroll(int row, int col, double deltaY) {
+    if (!isOn(row, col)) return;
+    const int step = deltaY > 10 ? 2 : deltaY > 0 ? 1 : deltaY < -10 ? -2 : -1;
+    float& v = volume_[index(row, col)];
+    v = std::clamp(v + step, 0.0f, 100.0f);
+    applyVolume(row, col);
+}
+
+void CrosspointGrid::applyVolume(int row, int col) {
+    const float v = volume_[index(row, col)];
+    sendLevel(row, col, v);
+    UserDefaults::standard().setFloat(crosspointLevelKey(row, col), v);
+    emit buttonChanged(row, col);
+}
+
+void CrosspointGrid::changeBtnState() {
+    const std::vector<Output> columns = storedColumns();
+    for (int col = 1; col <= kMatrixDestinations; ++col) {
+        for (int row = 1; row <= kMatrixSources; ++row) set(row, col, storedRouteIsOn(columns, row, col));
+    }
+}
+
+}  // namespace h8

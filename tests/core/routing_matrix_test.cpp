@@ -1,0 +1,217 @@
+// The routing matrix models with the routing engine and the emulated H8: what each edit posts,
+// sends and stores, in order.
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "core/vendor_requests.h"
+#include "emulated/emulated_usb_transport.h"
+#include "fake_audio_backend.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+
+namespace h8 {
+namespace {
+
+// Records the panel notifications as "name row/col" or "name n".
+class PanelEvents : public QObject {
+public:
+    PanelEvents() {
+        for (const char* name : {notify::kDropZoneAddDrag, notify::kDropZoneRemoveDrag, notify::kGridViewBtnIsOn,
+                                 notify::kIndexQuoteAddition, notify::kIndexQuoteSubtraction,
+                                 notify::kMouseExitedChannelLabel}) {
+            NotificationCenter::defaultCenter().addObserver(this, name, [this, name](const Notification& n) {
+                if (const auto x = crosspointFromPayload(n.object)) {
+                    log.append(QStringLiteral("%1 %2/%3").arg(name).arg(x->row).arg(x->col));
+                } else {
+                    log.append(QStringLiteral("%1 %2").arg(name).arg(n.object.toInt()));
+                }
+            });
+        }
+    }
+    QStringList log;
+};
+
+class RoutingMatrixTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        store().resetForTesting();
+        usb_.plug();
+        ASSERT_TRUE(startUSBMonitoring(usb_));
+        SimplyCoreAudio::setBackend(&backend_);
+        backend_.setDevices({test::fakeInterface(7, 16)});
+    }
+    void TearDown() override {
+        grid_.reset();
+        chips_.reset();
+        store().audio.reset();
+        stopUSBMonitoring();
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+    void build(bool withEngine = true) {
+        if (withEngine) store().audio = std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
+        chips_ = std::make_unique<RouteChips>();
+        grid_ = std::make_unique<CrosspointGrid>(chips_.get());
+        usb_.model().clearTransfers();
+    }
+    // The mixer writes since the last call, as "wValue=byte".
+    QStringList mixerWrites() {
+        QStringList writes;
+        for (const auto& t : usb_.model().transfers()) {
+            if (t.setup.requestType == 0x40 && t.setup.index == 0x001E) {
+                writes.append(QStringLiteral("%1=%2").arg(t.setup.value).arg(t.data[0], 2, 16, QChar('0')));
+            }
+        }
+        usb_.model().clearTransfers();
+        return writes;
+    }
+    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
+    static bool storedRoute(int row, int col) {
+        return store().channelMapArray()[col - 1].toList()[row - 1].toBool();
+    }
+
+    test::TempEnv env_;
+    emulated::EmulatedUsbTransport usb_;
+    test::FakeAudioBackend backend_;
+    std::unique_ptr<RouteChips> chips_;
+    std::unique_ptr<CrosspointGrid> grid_;
+};
+
+TEST_F(RoutingMatrixTest, DropSendsTheLevelThenTheCommit) {
+    build();
+    PanelEvents events;
+    // Handle 1 of the microphone strip onto L1: source code 8, destination 4.
+    ASSERT_TRUE(chips_->drop(1, 5));
+    EXPECT_EQ(mixerWrites(), (QStringList{"56=81", "56=80"}));
+    EXPECT_EQ(events.log, (QStringList{"indexQuoteAdditionName 1", "dropZoneAddDragName 1/5"}));
+    EXPECT_TRUE(grid_->isOn(1, 5));
+    EXPECT_EQ(chips_->chips(5), QList<int>{1});
+    EXPECT_TRUE(storedRoute(1, 5));
+    EXPECT_EQ(UserDefaults::standard().floatForKey("volume15"), 100.0f);
+
+    // A second drop of the same source on the same row adds nothing.
+    EXPECT_FALSE(chips_->drop(1, 5));
+    EXPECT_TRUE(mixerWrites().isEmpty());
+    EXPECT_EQ(store().indexQuoteArray[0], 1);
+}
+
+TEST_F(RoutingMatrixTest, RemovingChipsUncountsAndCommitsOff) {
+    build();
+    chips_->drop(6, 3);  // playback 2 → O3: code 1, destination 2 → wValue 25
+    chips_->drop(6, 4);
+    mixerWrites();
+    PanelEvents events;
+    chips_->removeByDoubleClick(6, 3);
+    EXPECT_EQ(events.log, (QStringList{"mouseExitedChannelLabel 6/3", "dropZoneRemoveDragName 6/3"}));
+    EXPECT_EQ(mixerWrites(), QStringList{"25=ff"});
+    EXPECT_FALSE(grid_->isOn(6, 3));
+    events.log.clear();
+    chips_->removeByDragOut(6, 4);
+    // The handle goes dark only with its last chip.
+    EXPECT_EQ(events.log, (QStringList{"indexQuoteSubtractionName 6", "dropZoneRemoveDragName 6/4"}));
+    EXPECT_EQ(mixerWrites(), QStringList{"37=ff"});
+    EXPECT_FALSE(storedRoute(6, 4));
+}
+
+TEST_F(RoutingMatrixTest, GridClickOnAddsAChipAndClickOffRemovesIt) {
+    build();
+    PanelEvents events;
+    grid_->click(3, 12);  // OTG in 3 → L8: code 10, destination 11 → wValue 142
+    EXPECT_EQ(mixerWrites(), (QStringList{"142=81", "142=80"}));
+    EXPECT_EQ(chips_->chips(12), QList<int>{3});
+    // The chip is added (and counted) while "gridViewBtnIsOnName" is being delivered.
+    EXPECT_EQ(events.log, (QStringList{"indexQuoteAdditionName 3", "gridViewBtnIsOnName 3/12"}));
+    grid_->click(3, 12);
+    EXPECT_TRUE(chips_->chips(12).isEmpty());
+    EXPECT_EQ(mixerWrites(), (QStringList{"142=ff", "142=ff"}));
+    EXPECT_FALSE(storedRoute(3, 12));
+}
+
+TEST_F(RoutingMatrixTest, ScrollStepsClampAndOnlyWhileOn) {
+    build();
+    grid_->scroll(1, 1, 20);  // off: nothing
+    EXPECT_TRUE(mixerWrites().isEmpty());
+    grid_->click(1, 1);
+    mixerWrites();
+    grid_->scroll(1, 1, 20);  // stays at 100
+    grid_->scroll(1, 1, -20);
+    grid_->scroll(1, 1, -5);
+    grid_->scroll(1, 1, 0);  // a zero delta lowers by 1
+    EXPECT_FLOAT_EQ(grid_->volume(1, 1), 96);
+    EXPECT_EQ(mixerWrites(), (QStringList{"8=81", "8=84", "8=85", "8=86"}));
+    EXPECT_FLOAT_EQ(UserDefaults::standard().floatForKey("volume11"), 96);
+    for (int i = 0; i < 60; ++i) grid_->scroll(1, 1, -11);
+    EXPECT_FLOAT_EQ(grid_->volume(1, 1), 0);
+    EXPECT_EQ(mixerWrites().last(), "8=ff");  // 0 % is silent
+}
+
+TEST_F(RoutingMatrixTest, RebuildFromTheStoredMapSendsStoredLevels) {
+    // No map stored: playback 1 and 2 to the headphones, whose levels were never stored.
+    build(false);
+    chips_->recoverLastBuildUI();
+    EXPECT_EQ(chips_->chips(1), QList<int>{5});
+    EXPECT_EQ(chips_->chips(2), QList<int>{6});
+    EXPECT_EQ(mixerWrites(), (QStringList{"0=81", "13=81"}));  // shown and sent at 100 %
+    EXPECT_TRUE(grid_->isOn(5, 1));
+
+    UserDefaults::standard().setFloat("volume51", 50);
+    UserDefaults::standard().setFloat("volume62", 0);
+    chips_->rebuildAfterImport();
+    EXPECT_EQ(store().indexQuoteArray[4], 1);  // zeroed, then counted again
+    EXPECT_EQ(mixerWrites(), (QStringList{"0=c0", "13=ff"}));
+}
+
+TEST_F(RoutingMatrixTest, WithoutAnEngineNothingIsCommitted) {
+    build(false);
+    chips_->drop(2, 7);
+    // Only the grid's level request goes out.
+    EXPECT_EQ(mixerWrites(), QStringList{QStringLiteral("%1=81").arg(9 + 12 * 6)});
+    EXPECT_FALSE(storedRoute(2, 7));
+    EXPECT_TRUE(grid_->isOn(2, 7));
+}
+
+TEST_F(RoutingMatrixTest, ShortOrMalformedStoredMapsAreReadAsFarAsTheyGo) {
+    // A destination that is not a list is empty; a short list counts what it has.
+    UserDefaults::standard().setObject(kChannelMapKey, QVariantList{QVariant("x"), QVariant(QVariantList{true})});
+    build(false);
+    EXPECT_FALSE(grid_->isOn(5, 1));
+    EXPECT_TRUE(grid_->isOn(1, 2));
+    EXPECT_FALSE(grid_->isOn(1, 12));
+    chips_->recoverLastBuildUI();
+    for (int col = 1; col <= 12; ++col) {
+        EXPECT_EQ(chips_->chips(col), col == 2 ? QList<int>{1} : QList<int>{}) << col;
+    }
+}
+
+TEST(DropTest, FiveUnitMargin) {
+    const QRectF row(0, 0, 100, 20);
+    const QSizeF chip(17, 17);
+    EXPECT_TRUE(dropHits({-5, -5}, chip, row));
+    EXPECT_FALSE(dropHits({-5.5, 0}, chip, row));
+    EXPECT_TRUE(dropHits({100 + 5 - 17, 20 + 5 - 17}, chip, row));
+    EXPECT_FALSE(dropHits({100 + 5 - 17 + 0.5, 0}, chip, row));
+    EXPECT_FALSE(dropHits({0, 8.5}, chip, row));
+    // A pair (17 × 41) never fits a single 20-point row, only a pair of rows.
+    EXPECT_FALSE(dropHits({0, 0}, {17, 41}, row));
+    EXPECT_TRUE(dropHits({0, 0}, {17, 41}, QRectF(0, 0, 100, 40)));
+}
+
+TEST(PayloadTest, OnlyIntegerRowAndColCount) {
+    EXPECT_EQ(crosspointFromPayload(crosspointPayload(3, 4)), (Crosspoint{3, 4}));
+    EXPECT_FALSE(crosspointFromPayload(QVariantMap{{"row", "3"}, {"col", 4}}));
+    EXPECT_FALSE(crosspointFromPayload(QVariant(5)));
+    EXPECT_EQ(sourceHandleText(4), "4");
+    EXPECT_EQ(sourceHandleText(5), "1");
+    EXPECT_EQ(sourceHandleText(12), "8");
+}
+
+}  // namespace
+}  // namespace h8
