@@ -1,6 +1,7 @@
 #include "core/routing_matrix.h"
 
 #include "core/audio_helper.h"
+#include "core/device_controls.h"
 #include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "core/vendor_requests.h"
@@ -16,13 +17,17 @@ bool validCrosspoint(int row, int col) {
 }
 
 // Route flags [col][row] of the stored map, tolerant of short or malformed maps.
-std::vector<Output> storedColumns() { return columnsFromStoredMap(NorvShareHelper::shared().channelMapArray()); }
+std::vector<Output> storedColumns() {
+    return columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
+}
 
 bool storedRouteIsOn(const std::vector<Output>& columns, int row, int col) {
     return static_cast<size_t>(col - 1) < columns.size() && columns[col - 1].enableArray[row - 1];
 }
 
-void post(const char* name, const QVariant& object) { NotificationCenter::defaultCenter().post(name, object); }
+void post(const char* name, const QVariant& object) {
+    NotificationCenter::defaultCenter().post(name, object);
+}
 
 void sendLevel(int row, int col, float volume) {
     NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
@@ -43,33 +48,48 @@ std::optional<Crosspoint> crosspointFromPayload(const QVariant& payload) {
     return Crosspoint{row.toInt(), col.toInt()};
 }
 
-bool isHardwareSource(int row) { return row >= 1 && row <= 4; }
+bool isHardwareSource(int row) {
+    return row >= 1 && row <= 4;
+}
 
-QString sourceHandleText(int row) { return QString::number(isHardwareSource(row) ? row : row - 4); }
+int crosspointScrollStep(double d) {
+    return d > 10 ? 2 : d > 0 ? 1 : d < -10 ? -2 : -1;
+}
+
+QString sourceHandleText(int row) {
+    return QString::number(isHardwareSource(row) ? row : row - 4);
+}
 
 bool dropHits(const QPointF& origin, const QSizeF& floating, const QRectF& target) {
     constexpr double kMargin = 5;
-    return origin.x() >= target.left() - kMargin && origin.x() <= target.right() + kMargin - floating.width() &&
-           origin.y() >= target.top() - kMargin && origin.y() <= target.bottom() + kMargin - floating.height();
+    return origin.x() >= target.left() - kMargin &&
+           origin.x() <= target.right() + kMargin - floating.width() &&
+           origin.y() >= target.top() - kMargin &&
+           origin.y() <= target.bottom() + kMargin - floating.height();
 }
 
 // ---- RouteChips ----
 
 RouteChips::RouteChips() {
-    NotificationCenter::defaultCenter().addObserver(this, notify::kGridViewBtnIsOn, [this](const Notification& n) {
-        const auto x = crosspointFromPayload(n.object);
-        if (x && validCrosspoint(x->row, x->col)) appendChip(x->row, x->col);
-    });
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kGridViewBtnIsOn, [this](const Notification& n) {
+            const auto x = crosspointFromPayload(n.object);
+            if (x && validCrosspoint(x->row, x->col)) appendChip(x->row, x->col);
+        });
 }
 
-RouteChips::~RouteChips() { NotificationCenter::defaultCenter().removeObserver(this); }
+RouteChips::~RouteChips() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
 
 const QList<int>& RouteChips::chips(int col) const {
     static const QList<int> none;
     return col >= 1 && col <= kMatrixDestinations ? chips_[col - 1] : none;
 }
 
-bool RouteChips::hasChip(int row, int col) const { return chips(col).contains(row); }
+bool RouteChips::hasChip(int row, int col) const {
+    return chips(col).contains(row);
+}
 
 void RouteChips::updateIndexQuote(int row, bool add) {
     std::vector<int>& counts = NorvShareHelper::shared().indexQuoteArray;
@@ -90,12 +110,12 @@ void RouteChips::appendChip(int row, int col) {
 }
 
 void RouteChips::commit(int row, int col, bool on) {
-    if (const auto& engine = NorvShareHelper::shared().audio) engine->setStartAndStop(row - 1, col - 1, on);
+    if (const auto& engine = NorvShareHelper::shared().audio)
+        engine->setStartAndStop(row - 1, col - 1, on);
 }
 
 bool RouteChips::drop(int row, int col) {
     if (!validCrosspoint(row, col) || hasChip(row, col)) return false;
-    diagf("actRowIndex = %d  actColIndex = %d", row, col);
     appendChip(row, col);
     post(notify::kDropZoneAddDrag, crosspointPayload(row, col));
     commit(row, col, true);
@@ -161,7 +181,8 @@ CrosspointGrid::CrosspointGrid(RouteChips* chips) : chips_(chips) {
             on_[index(row, col)] = storedRouteIsOn(columns, row, col);
             // Show the level the device was given (a route's stored level, 100 % when none was
             // stored), so the first scroll step moves on from it instead of jumping from 100.
-            volume_[index(row, col)] = on_[index(row, col)] ? storedCrosspointLevel(row, col) : 100.0f;
+            volume_[index(row, col)] =
+                on_[index(row, col)] ? storedCrosspointLevel(row, col) : 100.0f;
         }
     }
     NotificationCenter& center = NotificationCenter::defaultCenter();
@@ -176,12 +197,17 @@ CrosspointGrid::CrosspointGrid(RouteChips* chips) : chips_(chips) {
         const auto x = crosspointFromPayload(n.object);
         if (x && validCrosspoint(x->row, x->col)) set(x->row, x->col, false);
     });
-    center.addObserver(this, notify::kEntranceFileSuccess, [this](const Notification&) { changeBtnState(); });
+    center.addObserver(this, notify::kEntranceFileSuccess,
+                       [this](const Notification&) { changeBtnState(); });
 }
 
-CrosspointGrid::~CrosspointGrid() { NotificationCenter::defaultCenter().removeObserver(this); }
+CrosspointGrid::~CrosspointGrid() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
 
-bool CrosspointGrid::isOn(int row, int col) const { return validCrosspoint(row, col) && on_[index(row, col)]; }
+bool CrosspointGrid::isOn(int row, int col) const {
+    return validCrosspoint(row, col) && on_[index(row, col)];
+}
 
 float CrosspointGrid::volume(int row, int col) const {
     return validCrosspoint(row, col) ? volume_[index(row, col)] : 0.0f;
@@ -203,14 +229,18 @@ void CrosspointGrid::click(int row, int col) {
     } else if (chips_) {
         chips_->removeForGrid(row, col);
     }
-    if (const auto& engine = NorvShareHelper::shared().audio) engine->setStartAndStop(row - 1, col - 1, on);
+    if (const auto& engine = NorvShareHelper::shared().audio)
+        engine->setStartAndStop(row - 1, col - 1, on);
 }
 
 void CrosspointGrid::scroll(int row, int col, double deltaY) {
     if (!isOn(row, col)) return;
-    const int step = deltaY > 10 ? 2 : deltaY > 0 ? 1 : deltaY < -10 ? -2 : -1;
-    float& v = volume_[index(row, col)];
-    v = std::clamp(v + step, 0.0f, 100.0f);
+    setVolume(row, col, volume_[index(row, col)] + crosspointScrollStep(deltaY));
+}
+
+void CrosspointGrid::setVolume(int row, int col, float volume) {
+    if (!validCrosspoint(row, col)) return;
+    volume_[index(row, col)] = std::clamp(volume, 0.0f, 100.0f);
     applyVolume(row, col);
 }
 
@@ -224,8 +254,23 @@ void CrosspointGrid::applyVolume(int row, int col) {
 void CrosspointGrid::changeBtnState() {
     const std::vector<Output> columns = storedColumns();
     for (int col = 1; col <= kMatrixDestinations; ++col) {
-        for (int row = 1; row <= kMatrixSources; ++row) set(row, col, storedRouteIsOn(columns, row, col));
+        for (int row = 1; row <= kMatrixSources; ++row)
+            set(row, col, storedRouteIsOn(columns, row, col));
     }
+}
+
+MuteStates entranceFileSucces(RouteChips* chips) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.canReadStatue = false;
+    const MuteStates mutes = pushMuteStates();
+    applyStoredSampleRate();
+    if (chips) {
+        chips->rebuildAfterImport();
+    } else {
+        resendRouteCrosspoints();
+    }
+    store.canReadStatue = true;
+    return mutes;
 }
 
 }  // namespace h8

@@ -32,6 +32,10 @@ QVariant crosspointPayload(int row, int col);
 std::optional<Crosspoint> crosspointFromPayload(const QVariant& payload);
 
 bool isHardwareSource(int row);
+
+// The level change of one scroll-wheel step with vertical delta d: +2 above 10, +1 above 0,
+// -2 below -10, otherwise -1 (a zero delta lowers the level).
+int crosspointScrollStep(double deltaY);
 // The number on a source's handle and chips: 1-4 for the inputs, 1-8 for playback.
 QString sourceHandleText(int row);
 
@@ -104,6 +108,8 @@ public:
     void scroll(int row, int col, double deltaY);
     // Sends the button's level to the device and stores it under "volume<row><col>".
     void applyVolume(int row, int col);
+    // Sets a button's level (clamped to 0..100) and applies it.
+    void setVolume(int row, int col, float volume);
     // Every button off, then on where the stored route map says so (no request).
     void changeBtnState();
 
@@ -118,5 +124,11 @@ private:
     std::array<bool, kMatrixSources * kMatrixDestinations> on_{};
     std::array<float, kMatrixSources * kMatrixDestinations> volume_{};
 };
+
+// Brings the device and the chips in line with a preset that was just imported: pauses the
+// hardware poll, sends the mute states, applies the sample rate, rebuilds the chips (or, with
+// no chips, re-sends the routes' crosspoints), resumes the poll. Returns the mute states sent.
+struct MuteStates;
+MuteStates entranceFileSucces(RouteChips* chips);
 
 }  // namespace h8

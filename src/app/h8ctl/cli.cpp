@@ -20,6 +20,7 @@
 #include "core/device_controls.h"
 #include "core/level_engine.h"
 #include "core/preset_file.h"
+#include "core/routing_matrix.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
@@ -523,13 +524,9 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
         err() << "h8ctl: " << NorvExportFileHelper::mismatchMessage() << "\n";
         return kExitRejected;
     }
-    pushMuteStates();
-    if (audioDevice) {
-        applyStoredSampleRate();
-    } else {
-        err() << "h8ctl: no sound server: the sample rate of the preset was not applied\n";
-    }
-    resendRouteCrosspoints();
+    if (!audioDevice)
+        err() << "h8ctl: no sound server: the sample rate of the preset is not applied\n";
+    entranceFileSucces(nullptr);
     return kExitOk;
 }
 

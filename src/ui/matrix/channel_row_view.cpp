@@ -1,0 +1,73 @@
+#include "ui/matrix/channel_row_view.h"
+
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "platform/notification_center.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/norv_sub_drag_view.h"
+#include "ui/widgets/style.h"
+
+namespace h8::ui {
+
+QColor sourceColor(int row) {
+    return isHardwareSource(row) ? kHardwareColor : kSoftwareColor;
+}
+
+ChannelRowView::ChannelRowView(int col, RouteChips* chips, QWidget* parent)
+    : HoverView(parent), col_(col), chips_(chips) {
+    actColIndex = col;
+    setFixedHeight(20);
+    setBorder(QColor(Qt::gray), 1, 2);
+    if (chips_) {
+        connect(chips_, &RouteChips::chipsChanged, this, [this](int changed) {
+            if (changed == col_) rebuild();
+        });
+    }
+    rebuild();
+}
+
+LumLabel* ChannelRowView::makeChip(int row, int position) {
+    auto* chip = new LumLabel(this);
+    chip->actRowIndex = row;
+    chip->actColIndex = col_;
+    chip->canDrag = true;
+    chip->setText(sourceHandleText(row));
+    chip->setAlignment(Qt::AlignCenter);
+    chip->setFont(systemFont(10));
+    chip->setTextColor(QColor(Qt::white));
+    chip->setBackgroundColor(withAlpha(sourceColor(row), 0.5));
+    chip->setBorder(sourceColor(row), 1);
+    chip->setGeometry(kChipSize * position, 1, kChipSize, kChipSize);
+    chip->labelDoubleClick = [this](LumLabel* label) {
+        if (chips_) chips_->removeByDoubleClick(label->actRowIndex, label->actColIndex);
+    };
+    chip->labelMouseUp = [this](NorvSubDragView* floating, LumLabel* label) {
+        // Released inside its own row (with the 5-point margin) the chip stays; anywhere else,
+        // even over another destination, the route is removed.
+        const QPoint origin = mapFrom(floating->parentWidget(), floating->pos());
+        if (dropHits(origin, floating->size(), rect())) return;
+        if (chips_) chips_->removeByDragOut(label->actRowIndex, label->actColIndex);
+    };
+    chip->observer = [](MouseMoveEvent event, LumLabel* label) {
+        NotificationCenter::defaultCenter().post(
+            event == MouseMoveEvent::entered ? notify::kMouseEnteredChannelLabel
+                                             : notify::kMouseExitedChannelLabel,
+            crosspointPayload(label->actRowIndex, label->actColIndex));
+    };
+    chip->show();
+    return chip;
+}
+
+void ChannelRowView::rebuild() {
+    // The chip that triggered the change may still be handling its own mouse event.
+    for (LumLabel* chip : chipLabels_) {
+        chip->hide();
+        chip->deleteLater();
+    }
+    chipLabels_.clear();
+    if (!chips_) return;
+    int position = 0;
+    for (int row : chips_->chips(col_)) chipLabels_.append(makeChip(row, position++));
+}
+
+}  // namespace h8::ui

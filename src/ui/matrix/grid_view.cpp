@@ -1,0 +1,109 @@
+#include "ui/matrix/grid_view.h"
+
+#include <QLabel>
+#include <QPainter>
+
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "platform/notification_center.h"
+#include "ui/widgets/hover_button.h"
+#include "ui/widgets/images.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/style.h"
+
+namespace h8::ui {
+namespace {
+const QStringList kDestinationTitles = {"H1", "H2", "O3", "O4", "L1", "L2",
+                                        "L3", "L4", "L5", "L6", "L7", "L8"};
+
+QLabel* headerLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFont(systemFont(10));
+    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    return label;
+}
+}  // namespace
+
+NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWidget* parent)
+    : QWidget(parent),
+      verticalArray(kDestinationTitles),
+      grid_(grid),
+      firstRow_(titles.size() < 5 ? 1 : 5),
+      sources_(static_cast<int>(titles.size())),
+      corner_(new QWidget(this)) {
+    setAttribute(Qt::WA_StyledBackground);
+    setObjectName(QStringLiteral("grid"));
+    setStyleSheet(
+        QStringLiteral("#grid { background: rgb(18, 17, 24); border: 0.5px solid gray; }"));
+    setFixedSize(kCellWidth * (sources_ + 1), kCellHeight * (kMatrixDestinations + 1));
+
+    for (int j = 0; j < sources_; ++j)
+        headerLabel(titles[j], this)->setGeometry(j * kCellWidth, 0, kCellWidth, kCellHeight);
+    corner_->setGeometry(sources_ * kCellWidth, 0, kCellWidth, kCellHeight);
+    for (int i = 0; i < kMatrixDestinations; ++i) {
+        headerLabel(verticalArray[i], this)
+            ->setGeometry(sources_ * kCellWidth, (i + 1) * kCellHeight, kCellWidth, kCellHeight);
+    }
+
+    const QString onImage =
+        firstRow_ == 1 ? QStringLiteral("hardware") : QStringLiteral("software");
+    for (int i = 0; i < kMatrixDestinations; ++i) {
+        for (int j = 0; j < sources_; ++j) {
+            auto* b = new HoverButton(this);
+            b->row = firstRow_ + j;
+            b->col = i + 1;
+            b->setOnImage(onImage);
+            b->setGeometry(j * kCellWidth, (i + 1) * kCellHeight, kCellWidth, kCellHeight);
+            b->observer = [this, b](MouseMoveEvent event) {
+                highlight(b, event == MouseMoveEvent::entered);
+            };
+            b->applyVolume = [this](HoverButton* button) {
+                if (grid_) grid_->setVolume(button->row, button->col, button->volume);
+            };
+            connect(b, &QAbstractButton::clicked, this, [this, b] {
+                if (grid_) grid_->click(b->row, b->col);
+            });
+            buttons_.append(b);
+            syncButton(b->row, b->col);
+        }
+    }
+    if (grid_) connect(grid_, &CrosspointGrid::buttonChanged, this, &NorvGridView::syncButton);
+}
+
+HoverButton* NorvGridView::button(int row, int col) const {
+    const int j = row - firstRow_, i = col - 1;
+    if (j < 0 || j >= sources_ || i < 0 || i >= kMatrixDestinations) return nullptr;
+    return buttons_[i * sources_ + j];
+}
+
+void NorvGridView::syncButton(int row, int col) {
+    HoverButton* b = button(row, col);
+    if (!b || !grid_) return;
+    b->setChecked(grid_->isOn(row, col));
+    b->volume = grid_->volume(row, col);
+    b->label->setText(QString::number(static_cast<int>(b->volume)));
+}
+
+void NorvGridView::highlight(HoverButton* hovered, bool on) {
+    NotificationCenter::defaultCenter().post(
+        on ? notify::kMouseEnteredChannelLabel : notify::kMouseExitedChannelLabel,
+        crosspointPayload(hovered->row, hovered->col));
+    for (HoverButton* b : buttons_) {
+        // The path from the hovered cell across to its destination label and up to its source.
+        const bool inPath = on && ((b->col == hovered->col && b->row >= hovered->row) ||
+                                   (b->row == hovered->row && b->col <= hovered->col));
+        b->setHighlighted(inPath);
+    }
+}
+
+void NorvGridView::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    QPainter p(this);
+    p.setPen(QPen(QColor(128, 128, 128), 0.5));
+    for (int i = 1; i <= kMatrixDestinations; ++i)
+        p.drawLine(0, (i + 1) * kCellHeight, width(), (i + 1) * kCellHeight);
+    for (int j = 1; j <= sources_; ++j) p.drawLine(j * kCellWidth, 0, j * kCellWidth, height());
+}
+
+}  // namespace h8::ui

@@ -1,0 +1,258 @@
+// The routing matrix widgets driven by synthetic mouse events, offscreen, with the routing
+// engine committing to the emulated H8: drags of source handles onto destination rows, chips
+// removed by double-click or by dragging them out, grid clicks and scrolling, and a preset
+// import redrawing grid and chips.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QMouseEvent>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "emulated/emulated_usb_transport.h"
+#include "fake_audio_backend.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+#include "ui/matrix/channel_row_view.h"
+#include "ui/matrix/destination_view.h"
+#include "ui/matrix/drag_view.h"
+#include "ui/matrix/grid_view.h"
+#include "ui/matrix/matrix_registry.h"
+#include "ui/widgets/hover_button.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/norv_sub_drag_view.h"
+
+namespace h8::ui {
+namespace {
+
+void send(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button,
+          Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+// Presses on `from`, moves in steps to `to` (a point of `target`) and releases there.
+void drag(QWidget* from, QPoint start, QWidget* target, QPoint to) {
+    send(from, QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
+    const QPoint end = from->mapFrom(from->window(), target->mapTo(target->window(), to));
+    for (int i = 1; i <= 5; ++i) {
+        send(from, QEvent::MouseMove, start + (end - start) * i / 5, Qt::NoButton, Qt::LeftButton);
+    }
+    send(from, QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
+}
+
+class MatrixWidgetsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        NorvShareHelper::shared().resetForTesting();
+        usb_.plug();
+        ASSERT_TRUE(startUSBMonitoring(usb_));
+        SimplyCoreAudio::setBackend(&backend_);
+        backend_.setDevices({test::fakeInterface(7, 16)});
+        NorvShareHelper::shared().audio =
+            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
+
+        chips_ = std::make_unique<RouteChips>();
+        grid_ = std::make_unique<CrosspointGrid>(chips_.get());
+        MatrixRegistry& registry = MatrixRegistry::shared();
+        registry.clear();
+        registry.chips = chips_.get();
+        registry.grid = grid_.get();
+
+        window_ = std::make_unique<QWidget>();
+        window_->resize(945, 750);
+        upperGrid_ = new NorvGridView({"M1", "M2", "O3", "O4"}, grid_.get(), window_.get());
+        upperGrid_->move(400, 20);
+        for (int k = 0; k < 6; ++k) {
+            auto* pair = new NorvDestinationView(2 * k + 1, chips_.get(), window_.get());
+            pair->setGeometry(150, 40 + k * 60, 200, 42);
+            registry.detiNationViewArray.append(pair);
+            registry.channelViewArray.append(pair->channelTop);
+            registry.channelViewArray.append(pair->channelBot);
+        }
+        mic1_ = new NorvDragView(window_.get());
+        mic1_->actRowIndex = 1;
+        mic1_->setTitleText("1");
+        mic1_->move(20, 40);
+        link_ = new QCheckBox(window_.get());
+        link_->move(20, 100);
+        pb1_ = new NorvDragView(window_.get());
+        pb1_->actRowIndex = 5;
+        pb1_->setTitleText("1");
+        pb1_->linkedBtn = link_;
+        pb1_->move(20, 140);
+        window_->show();
+        usb_.model().clearTransfers();
+    }
+    void TearDown() override {
+        window_.reset();
+        MatrixRegistry::shared().clear();
+        grid_.reset();
+        chips_.reset();
+        NorvShareHelper::shared().audio.reset();
+        stopUSBMonitoring();
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+
+    ChannelRowView* row(int col) { return MatrixRegistry::shared().channelViewArray[col - 1]; }
+    QStringList mixerWrites() {
+        QStringList writes;
+        for (const auto& t : usb_.model().transfers()) {
+            if (t.setup.requestType == 0x40 && t.setup.index == 0x001E)
+                writes.append(
+                    QStringLiteral("%1=%2").arg(t.setup.value).arg(t.data[0], 2, 16, QChar('0')));
+        }
+        usb_.model().clearTransfers();
+        return writes;
+    }
+    int floatingViews() {
+        return static_cast<int>(window_->findChildren<NorvSubDragView*>().size());
+    }
+
+    test::TempEnv env_;
+    emulated::EmulatedUsbTransport usb_;
+    test::FakeAudioBackend backend_;
+    std::unique_ptr<RouteChips> chips_;
+    std::unique_ptr<CrosspointGrid> grid_;
+    std::unique_ptr<QWidget> window_;
+    NorvGridView* upperGrid_ = nullptr;
+    NorvDragView* mic1_ = nullptr;
+    NorvDragView* pb1_ = nullptr;
+    QCheckBox* link_ = nullptr;
+};
+
+TEST_F(MatrixWidgetsTest, SingleDropCreatesAChipSwitchesTheGridOnAndSendsLevelThenCommit) {
+    QStringList lit;
+    QObject observer;
+    NotificationCenter::defaultCenter().addObserver(
+        &observer, notify::kIndexQuoteAddition,
+        [&](const Notification& n) { lit.append(n.object.toString()); });
+    // Handle 1 of the microphone strip onto L1 (destination 5).
+    drag(mic1_, {8, 8}, row(5), {30, 8});
+    ASSERT_EQ(row(5)->chipLabels().size(), 1);
+    EXPECT_EQ(row(5)->chipLabels()[0]->text(), "1");
+    EXPECT_EQ(lit, QStringList{"1"});
+    EXPECT_TRUE(upperGrid_->button(1, 5)->isChecked());
+    EXPECT_EQ(mixerWrites(), (QStringList{"56=81", "56=80"}));
+    EXPECT_EQ(floatingViews(), 0);
+
+    // The same source onto the same row again adds nothing.
+    drag(mic1_, {8, 8}, row(5), {30, 8});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(row(5)->chipLabels().size(), 1);
+    EXPECT_TRUE(mixerWrites().isEmpty());
+
+    // Dropped nowhere: nothing.
+    drag(mic1_, {8, 8}, window_.get(), {900, 700});
+    EXPECT_TRUE(mixerWrites().isEmpty());
+    EXPECT_EQ(floatingViews(), 0);
+}
+
+TEST_F(MatrixWidgetsTest, PairDropAddsOnlyTheMissingChannels) {
+    link_->setChecked(true);
+    chips_->drop(6, 10);  // playback 2 already on L6
+    mixerWrites();
+    // Playback 1-2 onto the pair L5/L6 (destinations 9 and 10).
+    NorvDestinationView* pair = MatrixRegistry::shared().detiNationViewArray[4];
+    drag(pb1_, {8, 8}, pair, {40, 12});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(row(9)->chipLabels().size(), 1);
+    EXPECT_EQ(row(10)->chipLabels().size(), 1);
+    EXPECT_EQ(chips_->chips(9), QList<int>{5});
+    // Playback 1 is source code 0, L5 destination 8: wValue 96.
+    EXPECT_EQ(mixerWrites(), (QStringList{"96=81", "96=80"}));
+}
+
+TEST_F(MatrixWidgetsTest, ChipStaysInItsRowAndIsRemovedAnywhereElse) {
+    chips_->drop(1, 5);
+    QCoreApplication::processEvents();
+    mixerWrites();
+    LumLabel* chip = row(5)->chipLabels()[0];
+    // Released within its own row: stays.
+    drag(chip, {9, 9}, row(5), {60, 9});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chips_->chips(5), QList<int>{1});
+    EXPECT_TRUE(mixerWrites().isEmpty());
+
+    // Released over another destination: removed and committed off.
+    chip = row(5)->chipLabels()[0];
+    drag(chip, {9, 9}, row(7), {30, 9});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(chips_->chips(5).isEmpty());
+    EXPECT_TRUE(chips_->chips(7).isEmpty());
+    EXPECT_EQ(mixerWrites(), QStringList{"56=ff"});
+    EXPECT_FALSE(upperGrid_->button(1, 5)->isChecked());
+    EXPECT_EQ(NorvShareHelper::shared().indexQuoteArray[0], 0);
+}
+
+TEST_F(MatrixWidgetsTest, DoubleClickRemovesAChip) {
+    chips_->drop(2, 3);
+    QCoreApplication::processEvents();
+    mixerWrites();
+    QTest::mouseDClick(row(3)->chipLabels()[0], Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(chips_->chips(3).isEmpty());
+    EXPECT_EQ(mixerWrites(), QStringList{QStringLiteral("%1=ff").arg(9 + 12 * 2)});
+}
+
+TEST_F(MatrixWidgetsTest, GridClickAndScrollSetLevels) {
+    HoverButton* b = upperGrid_->button(4, 12);
+    QTest::mouseClick(b, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(b->isChecked());
+    EXPECT_EQ(chips_->chips(12), QList<int>{4});
+    EXPECT_EQ(mixerWrites(), (QStringList{"143=81", "143=80"}));
+
+    QWheelEvent down(QPointF(5, 5), QPointF(b->mapToGlobal(QPoint(5, 5))), QPoint(),
+                     QPoint(0, -120 * 4), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(b, &down);
+    EXPECT_LT(grid_->volume(4, 12), 100.0f);
+    EXPECT_EQ(mixerWrites().size(), 1);
+    EXPECT_EQ(UserDefaults::standard().floatForKey("volume412"), grid_->volume(4, 12));
+
+    QTest::mouseClick(b, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(b->isChecked());
+    EXPECT_TRUE(chips_->chips(12).isEmpty());
+}
+
+TEST_F(MatrixWidgetsTest, ImportRedrawsGridAndChips) {
+    chips_->recoverLastBuildUI();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(row(1)->chipLabels().size(), 1);  // the default map: playback 1 → H1
+    QVariantList map;
+    for (int d = 0; d < 12; ++d) {
+        QVariantList r;
+        for (int s = 0; s < 16; ++s) r.append(d == 2 && s == 0);  // only M1 → O3
+        map.append(QVariant(r));
+    }
+    NorvShareHelper::shared().setChannelMapArray(map);
+    NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
+    chips_->rebuildAfterImport();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(row(1)->chipLabels().isEmpty());
+    ASSERT_EQ(row(3)->chipLabels().size(), 1);
+    EXPECT_TRUE(upperGrid_->button(1, 3)->isChecked());
+    EXPECT_FALSE(upperGrid_->button(1, 1)->isChecked());
+}
+
+}  // namespace
+}  // namespace h8::ui
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    h8::NorvShareHelper::disableLogFile();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
