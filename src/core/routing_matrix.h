@@ -15,6 +15,8 @@
 #include <array>
 #include <optional>
 
+#include "core/device_controls.h"
+
 namespace h8 {
 
 inline constexpr int kMatrixSources = 12;
@@ -128,7 +130,6 @@ private:
 // Brings the device and the chips in line with a preset that was just imported: pauses the
 // hardware poll, sends the mute states, applies the sample rate, rebuilds the chips (or, with
 // no chips, re-sends the routes' crosspoints), resumes the poll. Returns the mute states sent.
-struct MuteStates;
 MuteStates entranceFileSucces(RouteChips* chips);
 
 }  // namespace h8

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTest>
 #include <QVBoxLayout>
@@ -14,6 +16,7 @@
 
 #include "core/audio_helper.h"
 #include "core/notification_names.h"
+#include "core/preset_file.h"
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
@@ -27,6 +30,7 @@
 #include "ui/matrix/drag_view.h"
 #include "ui/matrix/grid_view.h"
 #include "ui/matrix/matrix_registry.h"
+#include "ui/presets/preset_dialogs.h"
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/norv_sub_drag_view.h"
@@ -245,6 +249,54 @@ TEST_F(MatrixWidgetsTest, ImportRedrawsGridAndChips) {
     ASSERT_EQ(row(3)->chipLabels().size(), 1);
     EXPECT_TRUE(upperGrid_->button(1, 3)->isChecked());
     EXPECT_FALSE(upperGrid_->button(1, 1)->isChecked());
+}
+
+TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
+    chips_->recoverLastBuildUI();
+    NorvShareHelper::shared().deviceName = "H8";
+    // A preset of this model with only M2 → L8 routed.
+    QVariantList map;
+    for (int d = 0; d < 12; ++d) {
+        QVariantList r;
+        for (int s = 0; s < 16; ++s) r.append(d == 11 && s == 1);
+        map.append(QVariant(r));
+    }
+    NorvShareHelper::shared().setChannelMapArray(map);
+    const QString path = env_.root() + "/p.norv";
+    ASSERT_TRUE(NorvExportFileHelper::shared().exportFile(path));
+    NorvShareHelper::shared().setChannelMapArray({});  // something else meanwhile
+    NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
+    mixerWrites();
+
+    EXPECT_EQ(importPresetFile(path, window_.get(), chips_.get()), nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(upperGrid_->button(2, 12)->isChecked());
+    EXPECT_FALSE(upperGrid_->button(1, 1)->isChecked());
+    ASSERT_EQ(row(12)->chipLabels().size(), 1);
+    EXPECT_TRUE(row(1)->chipLabels().isEmpty());
+    const QStringList writes = mixerWrites();
+    EXPECT_TRUE(writes.contains(QStringLiteral("%1=81").arg(9 + 12 * 11)))
+        << writes.join(" ").toStdString();
+    EXPECT_TRUE(NorvShareHelper::shared().canReadStatue);
+
+    // The same file on an interface of another name: the alert, and nothing changes.
+    NorvShareHelper::shared().deviceName = "H9";
+    NorvShareHelper::shared().setChannelMapArray({});
+    QMessageBox* alert = importPresetFile(path, window_.get(), chips_.get());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->windowTitle(), "警告");
+    EXPECT_EQ(alert->text(), "导入的文件设备与当前设备型号不符！");
+    ASSERT_EQ(alert->buttons().size(), 1);
+    EXPECT_EQ(alert->buttons()[0]->text(), "确定");
+    EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());  // unchanged
+    alert->buttons()[0]->click();
+}
+
+TEST(PresetFileNameTest, AddsTheSuffixOnlyWhenMissing) {
+    EXPECT_EQ(presetFileName("/tmp/a"), "/tmp/a.norv");
+    EXPECT_EQ(presetFileName("/tmp/a.norv"), "/tmp/a.norv");
+    EXPECT_EQ(presetFileName("/tmp/a.NORV"), "/tmp/a.NORV");
+    EXPECT_EQ(presetFileName("/tmp/a.json"), "/tmp/a.json.norv");
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#include "ui/presets/preset_dialogs.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "core/preset_file.h"
+#include "core/routing_matrix.h"
+
+namespace h8::ui {
+namespace {
+
+QString filter() {
+    return QStringLiteral("H8 preset (*.%1)").arg(NorvExportFileHelper::kFileExtension);
+}
+
+// Texts of the alert go through the translation tables with the Chinese text as the key.
+QString localized(const QString& text) {
+    return QCoreApplication::translate("Preset", text.toUtf8().constData());
+}
+
+}  // namespace
+
+QString presetFileName(const QString& chosen) {
+    const QString suffix = QStringLiteral(".") + NorvExportFileHelper::kFileExtension;
+    return chosen.endsWith(suffix, Qt::CaseInsensitive) ? chosen : chosen + suffix;
+}
+
+void exportPreset(QWidget* parent) {
+    auto* dialog = new QFileDialog(parent, QString(), QString(), filter());
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(NorvExportFileHelper::kFileExtension);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QFileDialog::fileSelected, [](const QString& file) {
+        if (!file.isEmpty()) NorvExportFileHelper::shared().exportFile(presetFileName(file));
+    });
+    dialog->open();
+}
+
+void importPreset(QWidget* parent, RouteChips* chips) {
+    auto* dialog = new QFileDialog(parent, QString(), QString(), filter());
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QFileDialog::fileSelected, [parent, chips](const QString& file) {
+        if (!file.isEmpty()) importPresetFile(file, parent, chips);
+    });
+    dialog->open();
+}
+
+QMessageBox* importPresetFile(const QString& path, QWidget* parent, RouteChips* chips) {
+    const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
+    if (presets.importFile(path) == NorvExportFileHelper::ImportResult::applied) {
+        entranceFileSucces(chips);
+        return nullptr;
+    }
+    auto* alert =
+        new QMessageBox(QMessageBox::Critical, localized(NorvExportFileHelper::mismatchTitle()),
+                        localized(NorvExportFileHelper::mismatchMessage()), QMessageBox::NoButton,
+                        parent ? parent->window() : nullptr);
+    alert->addButton(localized(NorvExportFileHelper::mismatchButton()), QMessageBox::AcceptRole);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    alert->open();
+    return alert;
+}
+
+}  // namespace h8::ui
