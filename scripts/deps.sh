@@ -6,11 +6,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    qt6-base-dev qt6-base-dev-tools
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev fonts-noto-cjk
     libusb-1.0-0-dev libglib2.0-dev
     umockdev libumockdev-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev
+    clang libclang-rt-14-dev
     pipewire pipewire-bin wireplumber dbus libpipewire-0.3-dev libspa-0.2-dev
 )
 

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Renders the panel's views to PNG files for checking by eye (offscreen, no display needed).
+# Usage: scripts/screenshots.sh [OUTPUT_DIR]   (default: build/screenshots)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/screenshots}
+mkdir -p "$out"
+cmake --preset default >/dev/null
+cmake --build --preset default --target h8-widget-gallery h8-matrix-shot
+export QT_QPA_PLATFORM=offscreen
+build/default/tools/screenshot/h8-widget-gallery "$out/widgets.png"
+build/default/tools/screenshot/h8-matrix-shot "$out/matrix.png"
+echo "Screenshots in $out"

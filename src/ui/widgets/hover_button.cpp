@@ -1,0 +1,86 @@
+#include "ui/widgets/hover_button.h"
+
+#include <QEnterEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "ui/widgets/images.h"
+#include "ui/widgets/style.h"
+
+namespace h8::ui {
+
+HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent), label(new LumLabel(this)) {
+    setCheckable(true);
+    setFocusPolicy(Qt::NoFocus);
+    resize(kWidth, kHeight);
+    label->setGeometry(0, 0, kWidth, kHeight);
+    label->setFont(systemFont(8));
+    label->setTextColor(Qt::white);
+    label->setAlignment(Qt::AlignCenter);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->hide();
+}
+
+void HoverButton::setOnImage(const QString& imageName) {
+    onImage_ = imageName;
+    update();
+}
+
+void HoverButton::setHighlighted(bool highlighted) {
+    if (highlighted_ == highlighted) return;
+    highlighted_ = highlighted;
+    update();
+}
+
+void HoverButton::setLabelShown(bool shown) {
+    label->setVisible(shown);
+}
+
+bool HoverButton::isLabelShown() const {
+    return !label->isHidden();
+}
+
+int HoverButton::volumeStep(double d) {
+    if (d > 10) return 2;
+    if (d > 0) return 1;
+    if (d >= -10) return -1;
+    return -2;
+}
+
+void HoverButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (highlighted_) p.fillRect(rect(), withAlpha(QColor(128, 128, 128), 0.3));
+    if (isChecked() && !onImage_.isEmpty()) {
+        p.drawPixmap(QPoint(0, 0), image(onImage_, size(), devicePixelRatioF()));
+    }
+}
+
+void HoverButton::enterEvent(QEnterEvent* event) {
+    QAbstractButton::enterEvent(event);
+    hoverState = MouseMoveEvent::entered;
+    if (observer) observer(MouseMoveEvent::entered);
+    if (isChecked()) setLabelShown(true);
+}
+
+void HoverButton::leaveEvent(QEvent* event) {
+    QAbstractButton::leaveEvent(event);
+    hoverState = MouseMoveEvent::exited;
+    if (observer) observer(MouseMoveEvent::exited);
+    setLabelShown(false);
+}
+
+// Only a checked crosspoint has a level to change; an unchecked one lets the wheel go on to the
+// enclosing view.
+void HoverButton::wheelEvent(QWheelEvent* event) {
+    if (!isChecked()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    volume = std::clamp(
+        volume + static_cast<float>(volumeStep(wheelDelta(event->angleDelta().y()))), 0.0f, 100.0f);
+    if (applyVolume) applyVolume(this);
+}
+
+}  // namespace h8::ui

@@ -1,0 +1,36 @@
+#include "ui/widgets/lum_text_field.h"
+
+namespace h8::ui {
+
+LumTextField::LumTextField(QWidget* parent) : QLineEdit(parent) {
+    setReadOnly(false);
+    setTextColor(Qt::white);
+    connect(this, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (textDidChange) textDidChange(text);
+    });
+}
+
+void LumTextField::setTextColor(const QColor& color) {
+    QPalette pal = palette();
+    pal.setColor(QPalette::Text, color);
+    setPalette(pal);
+}
+
+// The line edit places the cursor and may start a drag selection on press; the click as a whole
+// still ends with everything selected, so select again on release.
+void LumTextField::mousePressEvent(QMouseEvent* event) {
+    QLineEdit::mousePressEvent(event);
+    selectAll();
+}
+
+void LumTextField::mouseReleaseEvent(QMouseEvent* event) {
+    QLineEdit::mouseReleaseEvent(event);
+    selectAll();
+}
+
+void LumTextField::mouseDoubleClickEvent(QMouseEvent* event) {
+    QLineEdit::mouseDoubleClickEvent(event);
+    selectAll();
+}
+
+}  // namespace h8::ui
