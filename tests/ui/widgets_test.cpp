@@ -401,7 +401,7 @@ TEST(NorvButtonViewTest, SetStateRestoresWithoutCallback) {
     EXPECT_TRUE(view.state());
     EXPECT_FALSE(view.buttonBackground());
     view.setState(false, true);
-    EXPECT_EQ(view.buttonBackground(), NorvButtonView::offColor());
+    EXPECT_EQ(view.buttonBackground(), NorvButtonView::restColor());
     view.setState(true, true);
     EXPECT_EQ(view.buttonBackground(), NorvButtonView::onColor());
     EXPECT_EQ(calls, 0);
@@ -423,7 +423,7 @@ TEST(ColorFromTextTest, AcceptsOnlyHashAndSixHexDigits) {
 }
 
 TEST(ImagesTest, EveryNamedImageRendersAtTheRequestedSize) {
-    ASSERT_EQ(imageNames().size(), 15);
+    ASSERT_EQ(imageNames().size(), 19);
     for (const QString& name : imageNames()) {
         SCOPED_TRACE(name.toStdString());
         EXPECT_TRUE(imageNaturalSize(name).isValid());

@@ -45,14 +45,14 @@ void NorvDragView::setTitleText(const QString& text) {
 
 void NorvDragView::setLabelColor(const QColor& color) {
     labelColor_ = color;
-    setLit(false);
+    label->setTextColor(QColor(Qt::white));
+    label->setBackgroundColor(withAlpha(color, 0.5));
+    label->setBorder(color, 1);
 }
 
 void NorvDragView::setLit(bool lit) {
-    const QColor color = labelColor_.value_or(kSoftwareColor);
-    label->setTextColor(lit ? QColor(Qt::black) : QColor(Qt::white));
-    label->setBackgroundColor(lit ? QColor(Qt::white) : withAlpha(color, 0.5));
-    label->setBorder(color, 1);
+    // White while the source has route chips; clear once its last chip is gone.
+    label->setBorder(lit ? std::optional<QColor>(QColor(Qt::white)) : std::nullopt, 1);
 }
 
 void NorvDragView::mouseMoveEvent(QMouseEvent* event) {

@@ -22,7 +22,7 @@ public:
     void setTitleText(const QString& text);
     QString titleText() const { return titleText_; }
     void setLabelColor(const QColor& color);
-    // Lit (white) while the source has route chips.
+    // The handle's border: white while the source has route chips, clear after its last one.
     void setLit(bool lit);
 
     int actRowIndex = 0;

@@ -39,7 +39,11 @@ QStringList imageNames() {
             QStringLiteral("volume"),
             QStringLiteral("shebeiweilianjie"),
             QStringLiteral("headphones"),
-            QStringLiteral("phone")};
+            QStringLiteral("phone"),
+            QStringLiteral("stack_a"),
+            QStringLiteral("stack_b"),
+            QStringLiteral("matrix_a"),
+            QStringLiteral("matrix_b")};
 }
 
 QPixmap image(const QString& name, QSize size, qreal dpr) {

@@ -47,7 +47,9 @@ void NorvButtonView::setTitleText(const QString& title) {
 
 void NorvButtonView::setState(bool on, bool recolour) {
     button->setChecked(on);
-    if (recolour) setButtonBackground(on ? onColor() : offColor());
+    // A state set from the device or the stored settings shows red when on and the resting
+    // colour when off (the pink "off" colour is the feedback of a click).
+    if (recolour) setButtonBackground(on ? onColor() : restColor());
 }
 
 void NorvButtonView::buttonClick(bool on) {

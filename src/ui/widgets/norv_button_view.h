@@ -29,7 +29,7 @@ public:
 
     // Sets the state the way an owner restores it: no callback and, unless `recolour`, no colour
     // change (the background stays as the last click or hover left it). With `recolour` the
-    // button takes the colour a click into that state would give.
+    // button shows the state: red when on, the resting colour when off.
     void setState(bool on, bool recolour = false);
     bool state() const { return button->isChecked(); }
 

@@ -1,0 +1,197 @@
+#include "ui/sections/control_panels.h"
+
+#include <QCoreApplication>
+
+#include "core/device_controls.h"
+#include "core/notification_names.h"
+#include "platform/notification_center.h"
+#include "ui/strips/channel_strips.h"
+#include "ui/widgets/images.h"
+#include "ui/widgets/lum_circular_view.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/norv_button_view.h"
+#include "ui/widgets/style.h"
+
+namespace h8::ui {
+namespace {
+
+const QColor kIndicatorOn(0xff, 0x83, 0x13);  // "#ff8313"
+const QColor kPanelBackground(18, 17, 24);
+constexpr int kKnob = 100;
+
+void darkBackground(QWidget* w) {
+    w->setAutoFillBackground(true);
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, kPanelBackground);
+    w->setPalette(p);
+}
+
+QLabel* knobBackground(QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setPixmap(image(QStringLiteral("volumeBg"), QSize(kKnob, kKnob)));
+    l->setFixedSize(kKnob, kKnob);
+    return l;
+}
+
+LumCircularView* makeKnob(int scale, bool turnable, QWidget* parent) {
+    auto* k = new LumCircularView(parent);
+    k->avgCount = scale;
+    k->canWheel = turnable;
+    k->setFixedSize(kKnob, kKnob);
+    return k;
+}
+
+LumLabel* caption(const QString& text, QWidget* parent, qreal points = 11) {
+    auto* l = new LumLabel(text, parent);
+    l->setTextColor(QColor(224, 223, 223));
+    l->setFont(systemFont(points));
+    l->setAlignment(Qt::AlignCenter);
+    return l;
+}
+
+LumLabel* indicator(const QString& text, QWidget* parent) {
+    LumLabel* l = caption(text, parent, 10);
+    l->setTextColor(QColor(Qt::gray));
+    return l;
+}
+
+QLabel* typeImage(QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setPixmap(image(QStringLiteral("sancha"), QSize(20, 20)));
+    l->setFixedSize(20, 20);
+    return l;
+}
+
+NorvButtonView* muteButton(QWidget* parent) {
+    auto* b = new NorvButtonView(parent);
+    b->setTitleText(QStringLiteral("M"));
+    b->setFixedSize(34, 22);
+    return b;
+}
+
+}  // namespace
+
+// ---- inputs ----
+
+NorvMicINView::NorvMicINView(QWidget* parent)
+    : NorvHomeBaseView(parent),
+      volumeImgv(knobBackground(this)),
+      volumeImgv2(knobBackground(this)),
+      inputVolumeView(makeKnob(56, false, this)),
+      inputVolumeView2(makeKnob(56, false, this)),
+      btn48V(indicator(QStringLiteral("48V"), this)),
+      btn248V(indicator(QStringLiteral("48V"), this)),
+      INSTLabel(indicator(QStringLiteral("INST"), this)),
+      INST2Label(indicator(QStringLiteral("INST"), this)),
+      btnState(typeImage(this)),
+      btn2State(typeImage(this)),
+      btnMute(muteButton(this)),
+      btn2Mute(muteButton(this)),
+      micNameLb(caption(QStringLiteral("Mic In 1"), this)),
+      InstNameLb(caption(QStringLiteral("Line/Inst In 2"), this)),
+      micIn(new NorvInputProgressView(QStringLiteral("Mic/Line 1-2"), LayoutType::TL, this)),
+      otgIn(new NorvInputProgressView(QStringLiteral("OTG In 3-4"), LayoutType::TL, this)) {
+    darkBackground(this);
+    setTitleText(QCoreApplication::translate("Panel", "硬件输入"));
+    micIn->setIndexTitle(1);
+    micIn->setRows(1);
+    otgIn->setIndexTitle(3);
+    otgIn->setRows(3);
+    for (NorvInputProgressView* strip : {micIn, otgIn}) strip->setHandleColor(kHardwareColor);
+    btnMute->selectHandler = [](bool on) { setInputMute(1, on ? 1 : 0); };
+    btn2Mute->selectHandler = [](bool on) { setInputMute(2, on ? 1 : 0); };
+    restore();
+}
+
+void NorvMicINView::restore() {
+    const InputMutes m = restoreInputMutes();
+    btnMute->setState(m.input1 == 1, true);
+    btn2Mute->setState(m.input2 == 1, true);
+}
+
+void NorvMicINView::setIndicator(int state, int index) {
+    LumLabel* labels[] = {btn48V, btn248V, INSTLabel, INST2Label};
+    if (index < 1 || index > 4) return;
+    labels[index - 1]->setTextColor(state == 1 ? kIndicatorOn : QColor(Qt::gray));
+}
+
+void NorvMicINView::setInputType(int state, int channel) {
+    QLabel* view = channel == 1 ? btnState : btn2State;
+    view->setPixmap(
+        image(state == 1 ? QStringLiteral("yuantou") : QStringLiteral("sancha"), QSize(20, 20)));
+}
+
+void NorvMicINView::resizeEvent(QResizeEvent*) {
+    const int w = width(), h = height();
+    const int k1 = w / 4 - kKnob / 2, k2 = 3 * w / 4 - kKnob / 2, top = 30;
+    volumeImgv->move(k1, top);
+    inputVolumeView->move(k1, top);
+    volumeImgv2->move(k2, top);
+    inputVolumeView2->move(k2, top);
+    micNameLb->setGeometry(k1 - 20, top + kKnob + 2, kKnob + 40, 18);
+    InstNameLb->setGeometry(k2 - 20, top + kKnob + 2, kKnob + 40, 18);
+    const int row = top + kKnob + 26;
+    btn48V->setGeometry(k1 - 18, row, 36, 20);
+    INSTLabel->setGeometry(k1 + 20, row, 36, 20);
+    btnState->move(k1 + 60, row);
+    btnMute->move(k1 + 84, row - 1);
+    btn248V->setGeometry(k2 - 18, row, 36, 20);
+    INST2Label->setGeometry(k2 + 20, row, 36, 20);
+    btn2State->move(k2 + 60, row);
+    btn2Mute->move(k2 + 84, row - 1);
+    const int stripTop = row + 30, stripH = (h - stripTop - 6) / 2;
+    micIn->setGeometry(5, stripTop, w - 10, stripH);
+    otgIn->setGeometry(5, stripTop + stripH, w - 10, stripH);
+}
+
+// ---- outputs ----
+
+NorvHardwareOutView::NorvHardwareOutView(QWidget* parent)
+    : NorvHomeBaseView(parent),
+      volumeImgv(knobBackground(this)),
+      volumeImgv2(knobBackground(this)),
+      output12VolumeView(makeKnob(100, false, this)),
+      output34VolumeView(makeKnob(100, true, this)),
+      hpNameLb(caption(QStringLiteral("HP"), this)),
+      otgNameLb(caption(QStringLiteral("OTG Out 3-4"), this)),
+      out12butn(muteButton(this)),
+      HpOut(new NorvOutProgressView(QStringLiteral("HP"), false, this)),
+      otgOut(new NorvOutProgressView(QStringLiteral("OTG Out 3-4"), false, this)) {
+    darkBackground(this);
+    setTitleText(QCoreApplication::translate("Panel", "硬件输出"));
+    HpOut->setPair(1);
+    otgOut->setPair(3);
+    output34VolumeView->callBack = [](int volume) { setOtgOutputVolume(volume); };
+    out12butn->selectHandler = [](bool on) { setHeadphoneMute(on ? 1 : 0); };
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kRawDeviceAdded, [this](const Notification&) { addDeviceFunc(); });
+    addDeviceFunc();
+}
+
+NorvHardwareOutView::~NorvHardwareOutView() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void NorvHardwareOutView::addDeviceFunc() {
+    const OutputSettings s = restoreOutputSettings();
+    output34VolumeView->updateLevel(s.otgVolume);
+    out12butn->setState(s.headphoneMute == 1, true);
+}
+
+void NorvHardwareOutView::resizeEvent(QResizeEvent*) {
+    const int w = width(), h = height();
+    const int k1 = w / 4 - kKnob / 2, k2 = 3 * w / 4 - kKnob / 2, top = 30;
+    volumeImgv->move(k1, top);
+    output12VolumeView->move(k1, top);
+    volumeImgv2->move(k2, top);
+    output34VolumeView->move(k2, top);
+    hpNameLb->setGeometry(k1 - 20, top + kKnob + 2, kKnob + 40, 18);
+    otgNameLb->setGeometry(k2 - 20, top + kKnob + 2, kKnob + 40, 18);
+    const int row = top + kKnob + 26;
+    out12butn->move(k1 + (kKnob - out12butn->width()) / 2, row - 1);
+    const int stripTop = row + 30, stripH = (h - stripTop - 6) / 2;
+    HpOut->setGeometry(5, stripTop, w - 10, stripH);
+    otgOut->setGeometry(5, stripTop + stripH, w - 10, stripH);
+}
+
+}  // namespace h8::ui

@@ -1,0 +1,161 @@
+#include "ui/sections/main_contain_view.h"
+
+#include "core/device_controls.h"
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "core/share_helper.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "ui/matrix/matrix_registry.h"
+#include "ui/panels/bottom_view.h"
+#include "ui/sections/control_panels.h"
+#include "ui/sections/matrix_panels.h"
+#include "ui/strips/channel_strips.h"
+#include "ui/widgets/lum_circular_view.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/norv_button_view.h"
+
+namespace h8::ui {
+namespace {
+constexpr int kStatusBarHeight = 26;
+constexpr int kColumnWidth = 345;
+constexpr int kInset = 3;
+}  // namespace
+
+NorvMainContainView::NorvMainContainView(QWidget* parent)
+    : QWidget(parent),
+      timer(new QTimer(this)),
+      stateTimer(new QTimer(this)),
+      chips_(std::make_unique<RouteChips>()),
+      grid_(std::make_unique<CrosspointGrid>(chips_.get())) {
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(30, 29, 36));
+    setPalette(p);
+
+    MatrixRegistry& registry = MatrixRegistry::shared();
+    registry.chips = chips_.get();
+    registry.grid = grid_.get();
+    micInView = new NorvMicINView(this);
+    outputView = new NorvHardwareOutView(this);
+    // The upper matrix panel registers the first destination rows, the lower one appends.
+    tMidView = new NorvTMidView(chips_.get(), grid_.get(), this);
+    botL = new NorvBLView(this);
+    botR = new NorvBRView(this);
+    bMidView = new NorvBMidView(chips_.get(), grid_.get(), this);
+    bottomVew = new NorvBottomView(this);
+
+    // Qt's timers keep firing while a menu is open or the window is moved.
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, &NorvMainContainView::timerFired);
+    connect(stateTimer, &QTimer::timeout, this, &NorvMainContainView::timerStateFired);
+    timer->start(kMeterIntervalMs);
+    stateTimer->start(kPollIntervalMs);
+
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kEntranceFileSuccess, [this](const Notification&) { entranceFileSucces(); });
+    resize(945, 750);
+    recoverLastBuildUI();
+}
+
+NorvMainContainView::~NorvMainContainView() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+    MatrixRegistry::shared().clear();
+}
+
+void NorvMainContainView::resizeEvent(QResizeEvent*) {
+    const int w = width(), h = height() - kStatusBarHeight;
+    const int usable = h - 10;
+    const int upperH = static_cast<int>(usable * 0.52), lowerH = usable - upperH;
+    const int top = 10, lowerTop = top + upperH;
+    const int rightX = w - kInset - kColumnWidth;
+    const int midX = kInset + kColumnWidth + kInset, midW = rightX - kInset - midX;
+    micInView->setGeometry(kInset, top, kColumnWidth, upperH - kInset);
+    outputView->setGeometry(rightX, top, kColumnWidth, upperH - kInset);
+    tMidView->setGeometry(midX, top, midW, upperH - kInset);
+    botL->setGeometry(kInset, lowerTop, kColumnWidth, lowerH - kInset);
+    botR->setGeometry(rightX, lowerTop, kColumnWidth, lowerH - kInset);
+    bMidView->setGeometry(midX, lowerTop, midW, lowerH - kInset);
+    bottomVew->setGeometry(0, height() - kStatusBarHeight, w, kStatusBarHeight);
+}
+
+void NorvMainContainView::timerFired() {
+    const NorvShareHelper& store = NorvShareHelper::shared();
+    if (!store.inputUnits) return;
+    const auto& engines = *store.inputUnits;
+    // Engines without a channel (the interface reports fewer than 16) leave their meter empty.
+    const auto level = [&](size_t i) {
+        return i < engines.size() ? engines[i]->volumeIntensity() : 0.0;
+    };
+    micInView->micIn->setTopLevel(level(0));
+    micInView->micIn->setBotLevel(level(1));
+    micInView->otgIn->setTopLevel(level(2));
+    micInView->otgIn->setBotLevel(level(3));
+    NorvOutProgressView* loops[] = {botR->channel12, botR->channel34, botR->channel56,
+                                    botR->channel78};
+    for (size_t k = 0; k < 4; ++k) {
+        loops[k]->setTopLevel(level(4 + 2 * k));
+        loops[k]->setBotLevel(level(5 + 2 * k));
+    }
+    outputView->HpOut->setTopLevel(level(12) * store.hpratio);
+    outputView->HpOut->setBotLevel(level(13) * store.hpratio);
+    outputView->otgOut->setTopLevel(level(14) * store.otgratio);
+    outputView->otgOut->setBotLevel(level(15) * store.otgratio);
+}
+
+void NorvMainContainView::timerStateFired() {
+    const std::optional<HardwarePoll> poll = pollHardwareState();
+    if (!poll) return;
+    NorvShareHelper& store = NorvShareHelper::shared();
+    if (poll->otgConnected) {
+        bottomVew->statuel->setText(*poll->otgConnected ? QStringLiteral("OTG MAX:已连接")
+                                                        : QStringLiteral("OTG MAX:未连接"));
+    }
+    // Show the readings without sending anything back.
+    micInView->inputVolumeView->updateLevel(store.micIn1Volume);
+    micInView->inputVolumeView2->updateLevel(store.micIn2Volume);
+    outputView->output12VolumeView->updateLevel(store.micOutVolume);
+    outputView->output34VolumeView->updateLevel(store.OTGOut34Volume);
+    micInView->setIndicator(store.mic48VState, 1);
+    micInView->setInputType(store.micInChangeState, 1);
+    micInView->setIndicator(store.micInstState, 3);
+    // The input mutes follow the panel's own record, the headphone mute follows the device.
+    UserDefaults& defaults = UserDefaults::standard();
+    const int mic1 = static_cast<int>(defaults.integerForKey(kMicMute1Key));
+    if (mic1 != store.micMuteState) {
+        micInView->btnMute->setState(mic1 == 1, true);
+        store.micMuteState = mic1;
+    }
+    const int mic2 = static_cast<int>(defaults.integerForKey(kMicMute2Key));
+    if (mic2 != store.mic2MuteState) {
+        micInView->btn2Mute->setState(mic2 == 1, true);
+        store.mic2MuteState = mic2;
+    }
+    micInView->setIndicator(store.mic248VState, 2);
+    micInView->setInputType(store.mic2InChangeState, 2);
+    micInView->setIndicator(store.mic2InstState, 4);
+    if (poll->headphoneMute && *poll->headphoneMute != store.hpMuteState) {
+        outputView->out12butn->setState(*poll->headphoneMute == 1, true);
+        store.hpMuteState = *poll->headphoneMute;
+    }
+}
+
+void NorvMainContainView::pushMuteStates() {
+    const MuteStates m = h8::pushMuteStates();
+    micInView->btnMute->setState(m.input1 == 1, true);
+    micInView->btn2Mute->setState(m.input2 == 1, true);
+    outputView->out12butn->setState(m.headphones == 1, true);
+}
+
+void NorvMainContainView::entranceFileSucces() {
+    const MuteStates m = h8::entranceFileSucces(chips_.get());
+    micInView->btnMute->setState(m.input1 == 1, true);
+    micInView->btn2Mute->setState(m.input2 == 1, true);
+    outputView->out12butn->setState(m.headphones == 1, true);
+}
+
+void NorvMainContainView::recoverLastBuildUI() {
+    chips_->recoverLastBuildUI();
+}
+
+}  // namespace h8::ui

@@ -1,0 +1,63 @@
+// The main panel: all sections of the window and the two clocks that keep them in step with
+// the interface — the level meters twenty times a second and the hardware-state poll six times
+// a second. It owns the routing matrix models and applies an imported preset to the device.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+namespace h8 {
+class RouteChips;
+class CrosspointGrid;
+}  // namespace h8
+
+namespace h8::ui {
+
+class NorvMicINView;
+class NorvHardwareOutView;
+class NorvBLView;
+class NorvBRView;
+class NorvBottomView;
+class NorvTMidView;
+class NorvBMidView;
+
+class NorvMainContainView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kMeterIntervalMs = 50;
+    static constexpr int kPollIntervalMs = 1000 / 6;
+
+    // Builds every section, starts both clocks and rebuilds the route chips (re-sending the
+    // stored crosspoint levels).
+    explicit NorvMainContainView(QWidget* parent = nullptr);
+    ~NorvMainContainView() override;
+
+    void timerFired();       // moves the meters
+    void timerStateFired();  // polls the hardware state
+    void pushMuteStates();
+    void entranceFileSucces();
+    void recoverLastBuildUI();
+
+    RouteChips* chips() const { return chips_.get(); }
+    CrosspointGrid* grid() const { return grid_.get(); }
+
+    QTimer* timer;
+    QTimer* stateTimer;
+    NorvMicINView* micInView;
+    NorvHardwareOutView* outputView;
+    NorvBLView* botL;
+    NorvBRView* botR;
+    NorvBottomView* bottomVew;
+    NorvTMidView* tMidView;
+    NorvBMidView* bMidView;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::unique_ptr<RouteChips> chips_;
+    std::unique_ptr<CrosspointGrid> grid_;
+};
+
+}  // namespace h8::ui

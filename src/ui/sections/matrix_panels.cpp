@@ -1,0 +1,221 @@
+#include "ui/sections/matrix_panels.h"
+
+#include <QCoreApplication>
+
+#include "core/notification_names.h"
+#include "platform/notification_center.h"
+#include "ui/matrix/channel_row_view.h"
+#include "ui/matrix/destination_view.h"
+#include "ui/matrix/grid_view.h"
+#include "ui/matrix/matrix_registry.h"
+#include "ui/strips/channel_strips.h"
+#include "ui/widgets/images.h"
+#include "ui/widgets/lum_label.h"
+
+namespace h8::ui {
+namespace {
+
+const QColor kMatrixBackground(18, 17, 24);
+
+void darkBackground(QWidget* w) {
+    w->setAutoFillBackground(true);
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, kMatrixBackground);
+    w->setPalette(p);
+}
+
+QPushButton* modeButton(const QString& imageName, QWidget* parent) {
+    auto* b = new QPushButton(parent);
+    b->setFlat(true);
+    b->setIconSize(QSize(21, 18));
+    b->setIcon(QIcon(image(imageName, QSize(21, 18))));
+    b->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+    return b;
+}
+
+QLabel* imageView(const QString& name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setPixmap(image(name, QSize(15, 15)));
+    l->setFixedSize(15, 15);
+    return l;
+}
+
+void registerPair(NorvDestinationView* pair) {
+    MatrixRegistry& registry = MatrixRegistry::shared();
+    registry.detiNationViewArray.append(pair);
+    registry.channelViewArray.append(pair->channelTop);
+    registry.channelViewArray.append(pair->channelBot);
+}
+
+QString localized(const char* text) {
+    return QCoreApplication::translate("Panel", text);
+}
+
+}  // namespace
+
+// ---- upper matrix panel ----
+
+NorvTMidView::NorvTMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* parent)
+    : NorvHomeBaseView(parent),
+      HPImageView(imageView(QStringLiteral("headphones"), this)),
+      phoneImageView(imageView(QStringLiteral("phone"), this)),
+      micInView(new NorvDestinationView(1, chips, this)),
+      otgInView(new NorvDestinationView(3, chips, this)),
+      leftBtn(modeButton(QStringLiteral("stack_a"), this)),
+      rightBtn(modeButton(QStringLiteral("matrix_b"), this)),
+      gridView(new NorvGridView({"M1", "M2", "O3", "O4"}, grid, this)) {
+    darkBackground(this);
+    titleLb->hide();
+    leftBtn->setToolTip(tr("Routes as rows"));
+    rightBtn->setToolTip(tr("Routes as a grid"));
+    MatrixRegistry& registry = MatrixRegistry::shared();
+    registry.channelViewArray.clear();
+    registry.detiNationViewArray.clear();
+    registerPair(micInView);
+    registerPair(otgInView);
+    gridView->hide();
+    connect(leftBtn, &QPushButton::clicked, this, &NorvTMidView::leftBtnClick);
+    connect(rightBtn, &QPushButton::clicked, this, &NorvTMidView::rightBtnClick);
+}
+
+NorvTMidView::~NorvTMidView() = default;
+
+bool NorvTMidView::isMatrixMode() const {
+    return !gridView->isHidden();
+}
+
+void NorvTMidView::rightBtnClick() {
+    rightBtn->setIcon(QIcon(image(QStringLiteral("matrix_a"), QSize(21, 18))));
+    leftBtn->setIcon(QIcon(image(QStringLiteral("stack_b"), QSize(21, 18))));
+    gridView->show();
+    for (QWidget* w : {static_cast<QWidget*>(HPImageView), static_cast<QWidget*>(phoneImageView),
+                       static_cast<QWidget*>(micInView), static_cast<QWidget*>(otgInView)}) {
+        w->hide();
+    }
+    NotificationCenter::defaultCenter().post(notify::kRightBtnClick);
+}
+
+void NorvTMidView::leftBtnClick() {
+    leftBtn->setIcon(QIcon(image(QStringLiteral("stack_a"), QSize(21, 18))));
+    rightBtn->setIcon(QIcon(image(QStringLiteral("matrix_b"), QSize(21, 18))));
+    gridView->hide();
+    for (QWidget* w : {static_cast<QWidget*>(HPImageView), static_cast<QWidget*>(phoneImageView),
+                       static_cast<QWidget*>(micInView), static_cast<QWidget*>(otgInView)}) {
+        w->show();
+    }
+    NotificationCenter::defaultCenter().post(notify::kLeftBtnClick);
+}
+
+void NorvTMidView::resizeEvent(QResizeEvent*) {
+    const int w = width();
+    leftBtn->setGeometry(w - 56, 6, 24, 20);
+    rightBtn->setGeometry(w - 30, 6, 24, 20);
+    // Stack mode: the two destination pairs, 40 high, the second 25 below the first.
+    const int pairX = 26, pairW = w - pairX - 8;
+    micInView->setGeometry(pairX, 40, pairW, 42);
+    otgInView->setGeometry(pairX, 40 + 42 + 25, pairW, 42);
+    HPImageView->move(7, 40 + 13);
+    phoneImageView->move(7, 40 + 42 + 25 + 13);
+    // Matrix mode: the grid below the mode buttons.
+    gridView->move((w - gridView->width()) / 2, 26 + 20 - NorvGridView::kCellHeight);
+}
+
+// ---- lower matrix panel ----
+
+NorvBMidView::NorvBMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* parent)
+    : NorvHomeBaseView(parent),
+      gridView(new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, grid, this)),
+      channle12(new NorvDestinationView(5, chips, this)),
+      channle34(new NorvDestinationView(7, chips, this)),
+      channle56(new NorvDestinationView(9, chips, this)),
+      channle78(new NorvDestinationView(11, chips, this)) {
+    darkBackground(this);
+    titleLb->hide();
+    for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78})
+        registerPair(pair);
+    gridView->hide();
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.addObserver(this, notify::kLeftBtnClick, [this](const Notification&) { leftClick(); });
+    center.addObserver(this, notify::kRightBtnClick, [this](const Notification&) { rightClick(); });
+}
+
+NorvBMidView::~NorvBMidView() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void NorvBMidView::leftClick() {
+    gridView->hide();
+    for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78}) pair->show();
+}
+
+void NorvBMidView::rightClick() {
+    gridView->show();
+    for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78}) pair->hide();
+}
+
+void NorvBMidView::resizeEvent(QResizeEvent*) {
+    gridView->move(9, 20 - NorvGridView::kCellHeight + 4);
+    const int w = width(), inset = 5;
+    int y = 26;
+    for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78}) {
+        pair->setGeometry(26, y, w - 26 - 8, 42);
+        y += 42 + (height() - 26 - 4 * 42) / 4 + inset / 2;
+    }
+}
+
+// ---- side panels ----
+
+NorvBLView::NorvBLView(QWidget* parent)
+    : NorvHomeBaseView(parent),
+      channel12(new NorvInputProgressView(QStringLiteral("Playback 1-2"), LayoutType::BL, this)),
+      channel34(new NorvInputProgressView(QStringLiteral("Playback 3-4"), LayoutType::BL, this)),
+      channel56(new NorvInputProgressView(QStringLiteral("Playback 5-6"), LayoutType::BL, this)),
+      channel78(new NorvInputProgressView(QStringLiteral("Playback 7-8"), LayoutType::BL, this)) {
+    darkBackground(this);
+    setTitleText(localized("软件播放"));
+    titleLb->setBackgroundColor(QColor(116, 223, 121));
+    int n = 1;
+    for (NorvInputProgressView* strip : {channel12, channel34, channel56, channel78}) {
+        strip->setIndexTitle(n);
+        strip->setRows(n + 4);
+        n += 2;
+    }
+}
+
+void NorvBLView::resizeEvent(QResizeEvent*) {
+    const int inset = 5, top = 26, h = (height() - top - inset) / 4;
+    int y = top;
+    for (QWidget* strip : {static_cast<QWidget*>(channel12), static_cast<QWidget*>(channel34),
+                           static_cast<QWidget*>(channel56), static_cast<QWidget*>(channel78)}) {
+        strip->setGeometry(inset, y, width() - 2 * inset, h);
+        y += h;
+    }
+}
+
+NorvBRView::NorvBRView(QWidget* parent)
+    : NorvHomeBaseView(parent),
+      channel12(new NorvOutProgressView(QStringLiteral("Mixer In 1-2"), true, this)),
+      channel34(new NorvOutProgressView(QStringLiteral("Mixer In 3-4"), true, this)),
+      channel56(new NorvOutProgressView(QStringLiteral("Mixer In 5-6"), true, this)),
+      channel78(new NorvOutProgressView(QStringLiteral("Mixer In 7-8"), true, this)) {
+    darkBackground(this);
+    setTitleText(localized("混音录制"));
+    titleLb->setBackgroundColor(QColor(247, 207, 135));
+    int col = 5;
+    for (NorvOutProgressView* strip : {channel12, channel34, channel56, channel78}) {
+        strip->setPair(col);
+        col += 2;
+    }
+}
+
+void NorvBRView::resizeEvent(QResizeEvent*) {
+    const int inset = 5, top = 26, h = (height() - top - inset) / 4;
+    int y = top;
+    for (QWidget* strip : {static_cast<QWidget*>(channel12), static_cast<QWidget*>(channel34),
+                           static_cast<QWidget*>(channel56), static_cast<QWidget*>(channel78)}) {
+        strip->setGeometry(inset, y, width() - 2 * inset, h);
+        y += h;
+    }
+}
+
+}  // namespace h8::ui
