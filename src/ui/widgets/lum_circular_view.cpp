@@ -1,0 +1,158 @@
+#include "ui/widgets/lum_circular_view.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "core/share_helper.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/style.h"
+
+namespace h8::ui {
+
+namespace knob {
+
+double angleFor(double v, int avgCount) {
+    constexpr double pi = std::numbers::pi;
+    if (avgCount <= 0) return 4 * pi / 3;
+    return 4 * pi / 3 - (5 * pi / 3) * v / avgCount;
+}
+
+double steppedLevel(double level, double direction, int avgCount) {
+    const double next = direction <= 0 ? level - 1 : level + 1;
+    return std::clamp(next, 0.0, static_cast<double>(std::max(avgCount, 0)));
+}
+
+int truncatedLevel(double v) {
+    if (std::isnan(v)) return 0;
+    constexpr double lo = std::numeric_limits<int>::min();
+    constexpr double hi = std::numeric_limits<int>::max();
+    return static_cast<int>(std::clamp(std::trunc(v), lo, hi));
+}
+
+bool isPhaseMarker(const QWheelEvent& event) {
+    const Qt::ScrollPhase phase = event.phase();
+    return (phase == Qt::ScrollBegin || phase == Qt::ScrollEnd) && event.angleDelta().isNull() &&
+           event.pixelDelta().isNull();
+}
+
+}  // namespace knob
+
+namespace {
+
+constexpr int kScrollReportDelayMs = 70;
+constexpr int kResumePollDelayMs = 1000;
+
+}  // namespace
+
+LumCircularView::LumCircularView(QWidget* parent) : QWidget(parent), label(new LumLabel(this)) {
+    label->setFont(systemFont(10));
+    label->setTextColor(QColor(Qt::gray));
+    label->setAlignment(Qt::AlignCenter);
+    // The label covers the knob; it must not take the knob's presses, drags and scrolls.
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setGeometry(rect());
+
+    reportTimer_.setSingleShot(true);
+    reportTimer_.setInterval(kScrollReportDelayMs);
+    reportTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&reportTimer_, &QTimer::timeout, this, &LumCircularView::reportAfterScroll);
+}
+
+// A knob removed while its scroll report is pending must not leave the poll paused for good.
+LumCircularView::~LumCircularView() {
+    if (reportTimer_.isActive()) NorvShareHelper::shared().canReadStatue = true;
+}
+
+void LumCircularView::updateLevel(double v) {
+    level_ = v;
+    label->setText(QString::number(knob::truncatedLevel(v)));
+    update();
+}
+
+void LumCircularView::stepLevel(double direction) {
+    updateLevel(knob::steppedLevel(level_, direction, avgCount));
+}
+
+double LumCircularView::progress() const {
+    return avgCount > 0 ? level_ / avgCount : 0;
+}
+
+int LumCircularView::reportedLevel() const {
+    return knob::truncatedLevel(level_);
+}
+
+double LumCircularView::pointerAngle() const {
+    return knob::angleFor(level_, avgCount);
+}
+
+void LumCircularView::reportAfterScroll() {
+    if (callBack) callBack(reportedLevel());
+    NorvShareHelper::shared().canReadStatue = true;
+}
+
+void LumCircularView::paintEvent(QPaintEvent*) {
+    if (!painted_) {
+        painted_ = true;
+        updateLevel(0);
+    }
+    const qreal side = std::min(width(), height());
+    const qreal r = (side - 1) / 2;
+    if (r <= 0) return;
+
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(QRectF(rect()).center());
+    // QPainter turns clockwise for positive degrees on screen; the angle runs counter-clockwise.
+    p.rotate(-pointerAngle() * 180 / std::numbers::pi);
+    const QColor tick = froColor.value_or(QColor(Qt::transparent));
+    p.setPen(QPen(withAlpha(tick, 0.35), 0.5));
+    p.drawLine(QPointF(0, 0), QPointF(r, 0));
+    p.fillRect(QRectF(r - 8, -1, 8, 2), tick);
+}
+
+void LumCircularView::resizeEvent(QResizeEvent*) {
+    label->setGeometry(rect());
+}
+
+void LumCircularView::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() == Qt::LeftButton) lastDragY_ = event->position().y();
+}
+
+void LumCircularView::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    if (!(event->buttons() & Qt::LeftButton)) return;
+    const qreal y = event->position().y();
+    const qreal dy = lastDragY_ ? y - *lastDragY_ : 0;
+    lastDragY_ = y;
+    if (!canWheel || dy == 0) return;
+    NorvShareHelper::shared().canReadStatue = false;
+    stepLevel(-dy);  // screen y grows downward: dragging up turns the level up
+}
+
+void LumCircularView::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton) return;
+    lastDragY_.reset();
+    if (!canWheel) return;
+    if (callBack) callBack(reportedLevel());
+    // Not tied to this widget: the poll must resume even if the panel goes away meanwhile.
+    QTimer::singleShot(kResumePollDelayMs, QCoreApplication::instance(),
+                       [] { NorvShareHelper::shared().canReadStatue = true; });
+}
+
+void LumCircularView::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    if (!canWheel || knob::isPhaseMarker(*event)) return;
+    NorvShareHelper::shared().canReadStatue = false;
+    stepLevel(event->angleDelta().y());
+    reportTimer_.start();  // restarts a pending report: one report per run of scroll events
+}
+
+}  // namespace h8::ui

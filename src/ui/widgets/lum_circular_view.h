@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QColor>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+class QWheelEvent;
+
+namespace h8::ui {
+
+class LumLabel;
+
+// Arithmetic and input helpers shared by the two volume knobs.
+namespace knob {
+
+// Pointer angle in radians (counter-clockwise from 3 o'clock) of level v on a scale of avgCount
+// steps: 4π/3 at 0, π/2 at half scale, −π/3 at full scale — a clockwise sweep of 300° with the
+// gap at the bottom. A scale of zero or fewer steps leaves the pointer at the start.
+double angleFor(double v, int avgCount);
+
+// The level one step up (direction > 0) or down (direction ≤ 0) from `level`, kept within
+// [0, avgCount]. Levels are counted in whole steps, so any number of steps from 0 lands exactly on
+// avgCount with no rounding drift.
+double steppedLevel(double level, double direction, int avgCount);
+
+// v truncated toward zero; NaN gives 0 and values beyond int saturate.
+int truncatedLevel(double v);
+
+// Scroll-phase markers (the begin/end events that touchpads send with no movement) carry no
+// user input and must not step a knob.
+bool isPhaseMarker(const QWheelEvent& event);
+
+}  // namespace knob
+
+// The volume knob of the input and output control panels.
+//
+// The level is a number of steps from 0 to avgCount. Each scroll event steps once (up when the
+// vertical delta is positive, down otherwise, including a purely horizontal scroll); a drag with
+// the left button steps once per move event that has vertical movement (upwards = louder). The
+// knob shows the level as a number and a rotating pointer; the owner panel draws the knob image
+// behind it.
+//
+// While the user turns the knob the hardware poll is paused (NorvShareHelper::canReadStatue is
+// false) so a readout does not overwrite what the user is dialling in. A run of scroll events
+// reports once, 70 ms after the last one, and resumes the poll; a drag reports on release and
+// resumes the poll 1 s later.
+//
+// The first paint shows level 0 whatever the owner set before it; the owner's next hardware
+// readout shows the real level.
+class LumCircularView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit LumCircularView(QWidget* parent = nullptr);
+    ~LumCircularView() override;
+
+    std::function<void(int level)> callBack;
+    bool canWheel = true;  // false: scroll, drag and release do nothing
+    int avgCount = 100;    // steps of the full scale; set before any level
+    std::optional<QColor> bgCcolor = QColor(Qt::black);  // track colour; the owner's image draws it
+    std::optional<QColor> froColor = QColor(230, 150, 162);  // the pointer's tick
+    LumLabel* const label;                                   // the level as a number
+
+    // Shows level v (a real number of steps; not clamped).
+    void updateLevel(double v);
+    // One step up (direction > 0) or down (direction ≤ 0), clamped to the scale.
+    void stepLevel(double direction);
+
+    double progress() const;      // level / avgCount
+    int reportedLevel() const;    // the level truncated toward zero
+    double pointerAngle() const;  // radians, see knob::angleFor
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void reportAfterScroll();
+
+    double level_ = 0;
+    bool painted_ = false;
+    std::optional<qreal> lastDragY_;
+    QTimer reportTimer_;
+};
+
+}  // namespace h8::ui
