@@ -1,0 +1,205 @@
+// The main panel on the emulated H8: the hardware poll and what it shows, the meters, the
+// control panels' requests and restores, and the poll pausing while a knob is turned.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QWheelEvent>
+
+#include "core/audio_helper.h"
+#include "core/device_controls.h"
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "core/vendor_requests.h"
+#include "emulated/emulated_usb_transport.h"
+#include "fake_audio_backend.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+#include "ui/matrix/destination_view.h"
+#include "ui/matrix/grid_view.h"
+#include "ui/panels/bottom_view.h"
+#include "ui/sections/control_panels.h"
+#include "ui/sections/main_contain_view.h"
+#include "ui/sections/matrix_panels.h"
+#include "ui/strips/channel_strips.h"
+#include "ui/strips/level_bar.h"
+#include "ui/widgets/lum_circular_view.h"
+#include "ui/widgets/lum_label.h"
+#include "ui/widgets/norv_button_view.h"
+
+namespace h8::ui {
+namespace {
+
+class MainPanelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        store().resetForTesting();
+        usb_.plug();
+        ASSERT_TRUE(startUSBMonitoring(usb_));
+        SimplyCoreAudio::setBackend(&backend_);
+    }
+    void TearDown() override {
+        panel_.reset();
+        store().audio.reset();
+        stopUSBMonitoring();
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+    void build(uint32_t inputs = 16) {
+        backend_.setDevices({test::fakeInterface(7, inputs)});
+        store().audio =
+            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
+        panel_ = std::make_unique<NorvMainContainView>();
+        panel_->timer->stop();  // the tests drive the clocks themselves
+        panel_->stateTimer->stop();
+        usb_.model().clearTransfers();
+    }
+    QStringList wire() {
+        QStringList lines;
+        for (const auto& t : usb_.model().transfers())
+            lines.append(
+                QString::fromStdString(formatControlTrace(t.setup, t.data.data(), t.status)));
+        usb_.model().clearTransfers();
+        return lines;
+    }
+    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
+
+    test::TempEnv env_;
+    emulated::EmulatedUsbTransport usb_;
+    test::FakeAudioBackend backend_;
+    std::unique_ptr<NorvMainContainView> panel_;
+};
+
+TEST_F(MainPanelTest, CreationRestoresStoredSettingsAndRebuildsTheRoutes) {
+    UserDefaults::standard().setInteger(kMicMute2Key, 1);
+    UserDefaults::standard().setInteger(kOtgOutVolumeKey, 50);
+    usb_.model().clearTransfers();
+    build();
+    const emulated::H8State s = usb_.model().state();
+    EXPECT_EQ(s.mute.at(0x0102), 1);
+    EXPECT_EQ(s.volumeWire.at(0x0003), 0xBF);  // 50 % is level 64
+    EXPECT_TRUE(panel_->micInView->btn2Mute->state());
+    EXPECT_EQ(panel_->outputView->output34VolumeView->reportedLevel(), 50);
+    // The default routes (playback 1-2 to the headphones) were sent at 100 %.
+    EXPECT_EQ(s.mixer[0], 0x81);
+    EXPECT_EQ(s.mixer[13], 0x81);
+
+    // A later arrival repeats only the output panel's restore.
+    NotificationCenter::defaultCenter().post(notify::kRawDeviceAdded, {}, {{"uid", QString()}});
+    EXPECT_EQ(
+        wire(),
+        (QStringList{"usb> 40 03 03 00 00 00 01 00 | bf", "usb> 40 03 04 00 00 00 01 00 | bf",
+                     "usb> 40 03 01 00 01 00 01 00 | 00", "usb> 40 03 02 00 01 00 01 00 | 00"}));
+}
+
+TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
+    build();
+    usb_.model().setGainCode(1, 15);
+    usb_.model().setPhantomPower(1, true);
+    usb_.model().setInputType(2, true);
+    usb_.model().setOtgPlugged(true);
+    usb_.model().setHeadphoneLevelCode(124);
+    panel_->timerStateFired();
+    EXPECT_EQ(panel_->micInView->inputVolumeView->label->text(), "6");  // 6.2 dB
+    EXPECT_EQ(panel_->micInView->btn48V->textColor(), QColor(0xff, 0x83, 0x13));
+    EXPECT_EQ(panel_->micInView->btn248V->textColor(), QColor(Qt::gray));
+    EXPECT_EQ(panel_->bottomVew->statuel->text(), "OTG MAX:已连接");
+    EXPECT_FLOAT_EQ(store().hpratio, 0.5f);
+    EXPECT_EQ(wire().size(), 3u);  // hardware state, OTG, headphone mute
+
+    usb_.model().setOtgPlugged(false);
+    panel_->timerStateFired();
+    EXPECT_EQ(panel_->bottomVew->statuel->text(), "OTG MAX:未连接");
+}
+
+TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
+    build();
+    UserDefaults::standard().setInteger(kMicMute1Key, 1);
+    emulated::H8State s = usb_.model().state();
+    s.mute[0x0001] = 1;
+    usb_.model().setState(s);
+    panel_->timerStateFired();
+    EXPECT_TRUE(panel_->micInView->btnMute->state());
+    EXPECT_EQ(store().micMuteState, 1);
+    EXPECT_TRUE(panel_->outputView->out12butn->state());
+    EXPECT_EQ(store().hpMuteState, 1);
+    // Following the record sends nothing back.
+    for (const QString& line : wire()) EXPECT_TRUE(line.startsWith("usb<")) << line.toStdString();
+
+    // Closed gate: nothing is read.
+    store().canReadStatue = false;
+    panel_->timerStateFired();
+    EXPECT_TRUE(wire().isEmpty());
+    // Without the OTG port the OTG read is skipped and its text left alone.
+    store().canReadStatue = true;
+    store().isHasOTGMax = false;
+    panel_->bottomVew->statuel->setText("unchanged");
+    panel_->timerStateFired();
+    EXPECT_EQ(wire().size(), 2u);
+    EXPECT_EQ(panel_->bottomVew->statuel->text(), "unchanged");
+}
+
+TEST_F(MainPanelTest, TurningTheOtgKnobPausesThePollAndSendsTheVolume) {
+    build();
+    LumCircularView* knob = panel_->outputView->output34VolumeView;
+    knob->updateLevel(40);
+    QWheelEvent up(QPointF(10, 10), QPointF(knob->mapToGlobal(QPoint(10, 10))), QPoint(),
+                   QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(knob, &up);
+    EXPECT_FALSE(store().canReadStatue);
+    // The poll does not overwrite the knob while it turns.
+    panel_->timerStateFired();
+    EXPECT_EQ(knob->reportedLevel(), 41);
+    EXPECT_TRUE(wire().isEmpty());
+    QTest::qWait(150);  // the report comes 70 ms after the last step
+    EXPECT_TRUE(store().canReadStatue);
+    EXPECT_EQ(UserDefaults::standard().integerForKey(kOtgOutVolumeKey), 41);
+    const QStringList sent = wire();
+    EXPECT_TRUE(sent.contains("usb> 40 03 03 00 00 00 01 00 | cb"));  // level 52 inverted
+}
+
+TEST_F(MainPanelTest, MetersScaleHeadphonesAndOtgAndStayEmptyWithoutEngines) {
+    build(4);  // an interface that reports only 4 inputs
+    const float level = 0.05f;
+    std::vector<float> samples(100 * 4, level);
+    backend_.deliver(samples.data(), 100, 4);  // sum of squares 100 * 0.0025: level 0.5
+    panel_->timerFired();
+    EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
+    EXPECT_NEAR(panel_->micInView->otgIn->botView->level(), 0.5, 1e-6);
+    EXPECT_DOUBLE_EQ(panel_->botR->channel12->topView->level(), 0.0);
+    EXPECT_DOUBLE_EQ(panel_->outputView->HpOut->topView->level(), 0.0);
+
+    // Without engines at all the meters are left as they are.
+    store().inputUnits.reset();
+    panel_->timerFired();
+    EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
+}
+
+TEST_F(MainPanelTest, ModeButtonsSwitchBothMatrixPanels) {
+    build();
+    panel_->show();
+    panel_->tMidView->rightBtnClick();
+    panel_->tMidView->rightBtnClick();  // set, not toggled
+    EXPECT_TRUE(panel_->tMidView->isMatrixMode());
+    EXPECT_FALSE(panel_->bMidView->gridView->isHidden());
+    EXPECT_TRUE(panel_->bMidView->channle12->isHidden());
+    // A route added in matrix mode shows as a chip back in stack mode.
+    panel_->grid()->click(1, 5);
+    panel_->tMidView->leftBtnClick();
+    EXPECT_FALSE(panel_->bMidView->channle12->isHidden());
+    EXPECT_EQ(panel_->chips()->chips(5), QList<int>{1});
+}
+
+}  // namespace
+}  // namespace h8::ui
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    h8::NorvShareHelper::disableLogFile();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
