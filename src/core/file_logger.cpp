@@ -142,23 +142,30 @@ std::unique_ptr<FileLogger> FileLogger::create(const QString& fileName) {
 FileLogger::FileLogger(QString filePath, int fd)
     : filePath_(std::move(filePath)),
       fd_(fd),
-      timeFormat_(timeFormatWithSeconds(QLocale::system().timeFormat(QLocale::ShortFormat))) {}
+      locale_(QLocale::system()),
+      dateFormat_(locale_.dateFormat(QLocale::ShortFormat)),
+      timeFormat_(timeFormatWithSeconds(locale_.timeFormat(QLocale::ShortFormat))) {}
 
 FileLogger::~FileLogger() {
+    ::fdatasync(fd_);
     ::close(fd_);
 }
 
 void FileLogger::log(const QString& message, const QString& level) {
-    const QLocale locale = QLocale::system();
     const QDateTime now = QDateTime::currentDateTime();
-    const QString stamp = locale.toString(now.date(), QLocale::ShortFormat) + ", " +
-                          locale.toString(now.time(), timeFormat_);
+    const QString stamp = locale_.toString(now.date(), dateFormat_) + ", " +
+                          locale_.toString(now.time(), timeFormat_);
     const QByteArray line = ("[" + stamp + "] [" + level + "] " + message + "\n").toUtf8();
 
-    if (writeAll(fd_, line.constData(), static_cast<size_t>(line.size())) &&
-        ::fdatasync(fd_) == 0) {
-        return;
+    // Every line reaches the file at once (a crash of the program loses nothing). Syncing it
+    // to the disk is limited to once a second: the hardware poll logs several lines six times
+    // a second, and a sync per line would stall the panel and wear the disk.
+    bool ok = writeAll(fd_, line.constData(), static_cast<size_t>(line.size()));
+    if (ok && (!lastSync_.isValid() || lastSync_.elapsed() >= kSyncIntervalMs)) {
+        ok = ::fdatasync(fd_) == 0;
+        lastSync_.restart();
     }
+    if (ok) return;
     // Say so once; repeating it for every line would drown the console.
     const int err = errno;
     if (!reportedWriteFailure_) {

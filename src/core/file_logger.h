@@ -1,7 +1,10 @@
 // The application's diagnostic log: one file in logDir(), started afresh at each launch. Every
-// line is on disk when log() returns, so the log survives a crash right after it.
+// line is in the file when log() returns, so the log survives a crash of the program right
+// after it; the file is synced to the disk at most once a second (and when it is closed).
 #pragma once
 
+#include <QElapsedTimer>
+#include <QLocale>
 #include <QString>
 #include <memory>
 
@@ -16,7 +19,7 @@ public:
     FileLogger(const FileLogger&) = delete;
     FileLogger& operator=(const FileLogger&) = delete;
 
-    // Appends "[<date>, <time>] [<level>] <message>\n" and flushes it to disk. The date and time
+    // Appends "[<date>, <time>] [<level>] <message>\n" to the file. The date and time
     // are local, in the system locale's short date and medium (with seconds) time styles. The
     // message is written as is: a line feed in it continues the entry on the next line.
     void log(const QString& message, const QString& level);
@@ -28,8 +31,12 @@ private:
 
     QString filePath_;
     int fd_;
+    QLocale locale_;  // the system locale at creation, as the formats below
+    QString dateFormat_;
     QString timeFormat_;
     bool reportedWriteFailure_ = false;
+    static constexpr qint64 kSyncIntervalMs = 1000;
+    QElapsedTimer lastSync_;
 };
 
 }  // namespace h8

@@ -18,7 +18,7 @@ class SyntheticCapture final : public CaptureStream {
 public:
     SyntheticCapture(CaptureSink* sink, uint32_t channels, const std::atomic<double>& rate)
         : sink_(sink),
-          channels_(channels),
+          channels_(std::min(channels, EmulatedAudioBackend::kInterfaceInputs)),
           rate_(rate),
           buffer_(static_cast<size_t>(EmulatedAudioBackend::kFramesPerCycle) * channels) {
         thread_ = std::thread([this] { run(); });
@@ -37,15 +37,16 @@ private:
         while (!stop_.load(std::memory_order_relaxed)) {
             const double rate = rate_.load(std::memory_order_relaxed);
             const uint32_t frames = EmulatedAudioBackend::kFramesPerCycle;
+            // A slow swell per channel (constant over one short cycle), so the meters move.
+            float gain[EmulatedAudioBackend::kInterfaceInputs];
+            for (uint32_t c = 0; c < channels_; ++c) {
+                const double swell = 0.7 + 0.3 * std::sin(kTwoPi * 0.4 * t + c);
+                gain[c] = static_cast<float>(EmulatedAudioBackend::channelAmplitude(c) * swell);
+            }
             for (uint32_t f = 0; f < frames; ++f) {
-                const double time = t + f / rate;
-                const double carrier = std::sin(kTwoPi * 440.0 * time);
-                for (uint32_t c = 0; c < channels_; ++c) {
-                    // A slow swell per channel, so the meters move.
-                    const double swell = 0.7 + 0.3 * std::sin(kTwoPi * 0.4 * time + c);
-                    buffer_[static_cast<size_t>(f) * channels_ + c] = static_cast<float>(
-                        EmulatedAudioBackend::channelAmplitude(c) * swell * carrier);
-                }
+                const float carrier = static_cast<float>(std::sin(kTwoPi * 440.0 * (t + f / rate)));
+                float* frame = buffer_.data() + static_cast<size_t>(f) * channels_;
+                for (uint32_t c = 0; c < channels_; ++c) frame[c] = gain[c] * carrier;
             }
             sink_->process(buffer_.data(), frames, channels_);
             t += frames / rate;

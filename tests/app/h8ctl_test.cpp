@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 
+#include "core/preset_file.h"
+#include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "temp_env.h"
 
@@ -288,6 +291,150 @@ TEST(UdevRuleTest, GrantsTheLoggedInUserTheDeviceTheSessionMatches) {
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), rule);
+}
+
+// ---- presets ----
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// The preset sealed outside the project, kept beside the preset tests.
+QString presetVector(const char* name) {
+    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../preset/vectors/" + name;
+}
+
+// The trace line of a crosspoint write: address source + 12 × destination, register 0x1e.
+QString mixerWrite(int address, int percent) {
+    return QString::asprintf("usb> 40 03 %02x 00 1e 00 01 00 | %02x", address,
+                             HexPercentageConverter::percentToLevel(percent));
+}
+
+TEST_F(H8ctlTest, PresetImportRestoresTheExportedRoutesAndMutesOnTheDevice) {
+    ASSERT_EQ(sim({"route", "mic1", "loop1", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"level", "mic1", "loop1", "60"}).exitCode, 0);
+    ASSERT_EQ(sim({"mute", "input1", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"mute", "hp", "on"}).exitCode, 0);
+    const QString preset = env_.root() + "/panel.norv";
+    Result r = sim({"preset", "export", preset});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+
+    ASSERT_EQ(sim({"route", "mic1", "loop1", "off"}).exitCode, 0);
+    ASSERT_EQ(sim({"route", "pb8", "loop8", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"mute", "input1", "off"}).exitCode, 0);
+    ASSERT_EQ(sim({"mute", "input2", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"mute", "hp", "off"}).exitCode, 0);
+    ASSERT_EQ(stateJson()["mixer"].toArray()[8 + 12 * 4].toInt(), 0xFF);
+
+    r = sim({"--trace", "preset", "import", preset});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList trace = r.traceLines();
+    for (const QString& line : {QString("usb> 40 03 01 01 01 00 01 00 | 01"),  // input 1 muted
+                                QString("usb> 40 03 02 01 01 00 01 00 | 00"),  // input 2 not
+                                QString("usb> 40 03 01 00 01 00 01 00 | 01"),  // headphones
+                                QString("usb> 40 03 02 00 01 00 01 00 | 01"),
+                                mixerWrite(8 + 12 * 4, 60)}) {  // mic1 → loop1 at its level
+        EXPECT_TRUE(trace.contains(line)) << line.toStdString() << "\n" << r.err.toStdString();
+    }
+    // Only routes that are on are sent: pb8 → loop8 was not in the preset.
+    EXPECT_FALSE(trace.contains(mixerWrite(7 + 12 * 11, 100)));
+
+    const QJsonObject device = stateJson();
+    EXPECT_EQ(device["mute"].toObject()["1:1"].toInt(), 1);
+    EXPECT_EQ(device["mute"].toObject()["1:2"].toInt(), 0);
+    EXPECT_EQ(device["mute"].toObject()["0:1"].toInt(), 1);
+    EXPECT_EQ(device["mute"].toObject()["0:2"].toInt(), 1);
+    EXPECT_EQ(device["mixer"].toArray()[8 + 12 * 4].toInt(),
+              HexPercentageConverter::percentToLevel(60));
+
+    r = sim({"--json", "routes"});
+    QStringList seen;
+    for (const auto& v : json(r.out)["routes"].toArray()) {
+        const QJsonObject o = v.toObject();
+        seen.append(o["source"].toString() + ">" + o["destination"].toString() + "@" +
+                    QString::number(o["level"].toInt()));
+    }
+    EXPECT_EQ(seen, (QStringList{"pb1>hp1@100", "pb2>hp2@100", "mic1>loop1@60"}));
+    const QJsonObject s = json(sim({"--json", "status"}).out);
+    EXPECT_TRUE(s["headphones"].toObject()["muted"].toBool());
+    EXPECT_TRUE(s["inputs"].toArray()[0].toObject()["muted"].toBool());
+    EXPECT_FALSE(s["inputs"].toArray()[1].toObject()["muted"].toBool());
+}
+
+TEST_F(H8ctlTest, PresetImportOfTheVectorSetsTheRateMutesAndCrosspointsOfTheEmulatedH8) {
+    const Result r = sim({"--trace", "preset", "import", presetVector("preset-h8.norv")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonObject device = stateJson();
+    EXPECT_EQ(device["sampleRate"].toInt(), 96000);
+    EXPECT_EQ(sim({"rate"}).out, "96000Hz\n");
+
+    // Its routes: pb1 → hp1, pb2 → hp2, mic1 → loop1, pb8 → loop8, none with a stored level.
+    // Source codes: pb1..pb8 are 0..7, mic1 is 8; destinations hp1 0, hp2 1, loop1 4, loop8 11.
+    const QStringList trace = r.traceLines();
+    for (const int address : {0 + 12 * 0, 1 + 12 * 1, 8 + 12 * 4, 7 + 12 * 11}) {
+        EXPECT_TRUE(trace.contains(mixerWrite(address, 100))) << address;
+        EXPECT_EQ(device["mixer"].toArray()[address].toInt(),
+                  HexPercentageConverter::percentToLevel(100))
+            << address;
+    }
+    EXPECT_EQ(trace.filter(" 1e 00 01 00 | ").size(), 4) << r.err.toStdString();
+    EXPECT_EQ(device["mute"].toObject()["1:1"].toInt(), 1);
+    EXPECT_EQ(device["mute"].toObject()["1:2"].toInt(), 0);
+    EXPECT_EQ(device["mute"].toObject()["0:1"].toInt(), 1);
+    EXPECT_EQ(device["mute"].toObject()["0:2"].toInt(), 1);
+
+    const QJsonObject defaults =
+        QJsonDocument::fromJson(fileBytes(env_.configDir() + "/defaults.json")).object();
+    EXPECT_EQ(defaults["channelRowName2"].toString(), "Vocal");
+    EXPECT_EQ(defaults["channelName6"].toString(), "Stream mix");
+    EXPECT_EQ(defaults["outputVolume5"].toInt(), 42);
+}
+
+TEST_F(H8ctlTest, PresetImportRefusesAlteredAndForeignFilesAndChangesNothing) {
+    ASSERT_EQ(sim({"route", "mic1", "loop1", "on"}).exitCode, 0);
+    ASSERT_EQ(sim({"mute", "hp", "on"}).exitCode, 0);
+    const QString altered = env_.root() + "/altered.norv";
+    ASSERT_EQ(sim({"preset", "export", altered}).exitCode, 0);
+    QByteArray bytes = fileBytes(altered);
+    ASSERT_GT(bytes.size(), 100);
+    bytes[100] = static_cast<char>(bytes[100] ^ 0x04);
+    writeBytes(altered, bytes);
+
+    QJsonObject foreign = QJsonDocument::fromJson(fileBytes(presetVector("preset-h8.json"))).object();
+    ASSERT_FALSE(foreign.isEmpty());
+    foreign["name"] = "H9";
+    const std::optional<QByteArray> sealed = NorvExportFileHelper::seal(
+        QJsonDocument(foreign).toJson(QJsonDocument::Compact), nullptr);
+    ASSERT_TRUE(sealed);
+    const QString other = env_.root() + "/other-model.norv";
+    writeBytes(other, *sealed);
+
+    const QByteArray defaultsBefore = fileBytes(env_.configDir() + "/defaults.json");
+    const QByteArray deviceBefore = fileBytes(stateFile());
+    ASSERT_FALSE(defaultsBefore.isEmpty());
+    for (const QString& file : {altered, other}) {
+        const Result r = sim({"--trace", "preset", "import", file});
+        EXPECT_EQ(r.exitCode, 3) << file.toStdString();
+        EXPECT_TRUE(r.err.contains("h8ctl: " + NorvExportFileHelper::mismatchMessage() + "\n"))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.traceLines().filter("usb> 40 ").isEmpty()) << r.err.toStdString();
+        EXPECT_EQ(fileBytes(env_.configDir() + "/defaults.json"), defaultsBefore);
+        EXPECT_EQ(fileBytes(stateFile()), deviceBefore);
+    }
+
+    const Result missing = sim({"--trace", "preset", "import", env_.root() + "/none.norv"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.err.contains("no preset file")) << missing.err.toStdString();
+    EXPECT_TRUE(missing.traceLines().isEmpty());
+    EXPECT_EQ(fileBytes(env_.configDir() + "/defaults.json"), defaultsBefore);
 }
 
 }  // namespace

@@ -70,6 +70,8 @@ LumCircularView::~LumCircularView() {
 }
 
 void LumCircularView::updateLevel(double v) {
+    // The hardware poll shows its readings six times a second: repaint only on a change.
+    if (v == level_ && painted_) return;
     level_ = v;
     label->setText(QString::number(knob::truncatedLevel(v)));
     update();
