@@ -6,6 +6,7 @@
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "platform/notification_center.h"
+#include "ui/panels/io_view.h"
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_label.h"
@@ -31,7 +32,7 @@ NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWid
       grid_(grid),
       firstRow_(titles.size() < 5 ? 1 : 5),
       sources_(static_cast<int>(titles.size())),
-      corner_(new QWidget(this)) {
+      corner_(new NorvIOView(this)) {
     setAttribute(Qt::WA_StyledBackground);
     setObjectName(QStringLiteral("grid"));
     setStyleSheet(
