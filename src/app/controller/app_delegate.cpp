@@ -1,0 +1,143 @@
+#include "app_delegate.h"
+
+#include <QApplication>
+#include <QLayout>
+#include <QMenuBar>
+
+#include "core/notification_names.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "emulated/emulated_audio_backend.h"
+#include "emulated/emulated_usb_transport.h"
+#include "platform/notification_center.h"
+#include "ui/matrix/matrix_registry.h"
+#include "ui/presets/preset_dialogs.h"
+#include "ui/widgets/images.h"
+#include "view_controller.h"
+
+namespace h8 {
+namespace {
+QString localized(const char* text) { return QCoreApplication::translate("AppDelegate", text); }
+double rateOf(const QString& title) {
+    QString t = title;
+    return t.remove(QStringLiteral("Hz")).toDouble();
+}
+}  // namespace
+
+AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
+                         emulated::EmulatedAudioBackend* simAudio)
+    : controller(new ViewController(this)), usb_(usb), sim_(sim), simAudio_(simAudio) {
+    setWindowTitle(QStringLiteral("H8 Controller"));
+    setCentralWidget(controller);
+    controller->syncSampleRateMenu = [this] { syncSampleRateMenu(); };
+    controller->disableMainMenu = [this] { setMainMenuEnabled(false); };
+
+    QMenu* file = menuBar()->addMenu(localized("&File"));
+    file->addAction(localized("&Open…"), QKeySequence::Open, this,
+                    [] { ui::importPreset(QApplication::activeWindow(), ui::MatrixRegistry::shared().chips); });
+    file->addAction(localized("&Save…"), QKeySequence::Save, this, [] { ui::exportPreset(QApplication::activeWindow()); });
+    file->addSeparator();
+    file->addAction(localized("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
+    mainMenus_.append(file);
+    if (sim_) buildSimulationMenu();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    startUSBMonitoring(usb_);
+    QMenu* settings = new QMenu(localized("设置"), this);
+    menuBar()->insertMenu(menuBar()->actions().value(1), settings);
+    sanpleMenu = settings->addMenu(localized("采样率"));
+    auto* group = new QActionGroup(this);
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    for (const char* title : kSampleRates) {
+        QAction* item = sanpleMenu->addAction(QString::fromLatin1(title));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] { clickOutline(item); });
+    }
+    mainMenus_.append(settings);
+    // Until the interface is bound (the "Simulation" menu stays usable, to plug it in).
+    if (!NorvShareHelper::shared().isInit) setMainMenuEnabled(false);
+}
+
+void AppDelegate::setMainMenuEnabled(bool enabled) {
+    for (QMenu* menu : mainMenus_) menu->setEnabled(enabled);
+}
+
+void AppDelegate::clickOutline(QAction* item) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    if (!store.hardwareDevice) {
+        item->setChecked(item == lastItem);
+        return;
+    }
+    store.sampleRate = item->text();
+    NotificationCenter::defaultCenter().post(notify::kChangeSampleRate);
+    const double rate = rateOf(item->text());
+    if (store.hardwareDevice->nominalSampleRate() == rate) {
+        item->setChecked(item == lastItem);  // nothing changes: the check stays where it was
+        return;
+    }
+    store.hardwareDevice->setNominalSampleRate(rate);
+    if (lastItem && lastItem != item) lastItem->setChecked(false);
+    item->setChecked(true);
+    lastItem = item;
+}
+
+void AppDelegate::syncSampleRateMenu() {
+    const NorvShareHelper& store = NorvShareHelper::shared();
+    if (store.hardwareDevice && sanpleMenu) {
+        if (const auto rate = store.hardwareDevice->nominalSampleRate()) {
+            for (QAction* item : sanpleMenu->actions()) {
+                if (rateOf(item->text()) == *rate) {
+                    item->setChecked(true);
+                    lastItem = item;
+                }
+            }
+        }
+    }
+    setMainMenuEnabled(true);
+}
+
+void AppDelegate::buildSimulationMenu() {
+    QMenu* menu = menuBar()->addMenu(localized("Simulation"));
+    QAction* plugged = menu->addAction(localized("H8 plugged in"));
+    plugged->setCheckable(true);
+    plugged->setChecked(true);
+    connect(plugged, &QAction::toggled, this, [this](bool on) {
+        if (on) {
+            simAudio_->setInterfaceAttached(true);
+            sim_->plug();
+        } else {
+            sim_->unplug();
+            simAudio_->setInterfaceAttached(false);
+        }
+    });
+    menu->addSeparator();
+    emulated::EmulatedH8& model = sim_->model();
+    const auto toggle = [&](const QString& title, bool initial, std::function<void(bool)> apply) {
+        QAction* a = menu->addAction(title);
+        a->setCheckable(true);
+        a->setChecked(initial);
+        connect(a, &QAction::toggled, this, apply);
+    };
+    const emulated::H8State s = model.state();
+    toggle(localized("OTG device connected"), s.otgPlugged, [&model](bool on) { model.setOtgPlugged(on); });
+    toggle(localized("Input 1: 48 V"), s.switchBits & 0x02, [&model](bool on) { model.setPhantomPower(1, on); });
+    toggle(localized("Input 2: 48 V"), s.switchBits & 0x01, [&model](bool on) { model.setPhantomPower(2, on); });
+    toggle(localized("Input 1: instrument"), s.switchBits & 0x08, [&model](bool on) { model.setInstrumentMode(1, on); });
+    toggle(localized("Input 2: instrument"), s.switchBits & 0x04, [&model](bool on) { model.setInstrumentMode(2, on); });
+    toggle(localized("Input 1: jack plugged"), s.switchBits & 0x20, [&model](bool on) { model.setInputType(1, on); });
+    toggle(localized("Input 2: jack plugged"), s.switchBits & 0x10, [&model](bool on) { model.setInputType(2, on); });
+    menu->addSeparator();
+    const auto knob = [&](const QString& title, std::function<uint8_t()> get, std::function<void(uint8_t)> set) {
+        QMenu* sub = menu->addMenu(title);
+        sub->addAction(localized("Turn up"), this, [get, set] { set(static_cast<uint8_t>(std::min(255, get() + 16))); });
+        sub->addAction(localized("Turn down"), this, [get, set] { set(static_cast<uint8_t>(std::max(0, get() - 16))); });
+    };
+    knob(localized("Input 1 gain"), [&model] { return model.state().gainCode[0]; }, [&model](uint8_t v) { model.setGainCode(1, v); });
+    knob(localized("Input 2 gain"), [&model] { return model.state().gainCode[1]; }, [&model](uint8_t v) { model.setGainCode(2, v); });
+    knob(localized("Headphone level"), [&model] { return model.state().headphoneLevelCode; },
+         [&model](uint8_t v) { model.setHeadphoneLevelCode(v); });
+}
+
+}  // namespace h8

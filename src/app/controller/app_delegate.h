@@ -1,0 +1,48 @@
+// The application's main window: the view controller as its content, the File menu (open and
+// save presets), the settings menu with the sample-rate items, and with --simulate a
+// "Simulation" menu to unplug and re-plug the emulated H8 and turn its physical controls. The
+// menus are disabled until the interface is bound.
+#pragma once
+
+#include <QActionGroup>
+#include <QMainWindow>
+#include <QMenu>
+
+namespace h8 {
+
+class UsbTransport;
+class ViewController;
+namespace emulated {
+class EmulatedUsbTransport;
+class EmulatedAudioBackend;
+}  // namespace emulated
+
+class AppDelegate : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr const char* kSampleRates[] = {"44100Hz", "48000Hz", "88200Hz", "96000Hz"};
+
+    // `sim` and `simAudio` are the emulated H8 when running with --simulate (else null).
+    AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim, emulated::EmulatedAudioBackend* simAudio);
+
+    // Starts USB monitoring (an interface that is already attached is bound at once) and builds
+    // the settings menu, disabled until the interface is bound.
+    void applicationDidFinishLaunching();
+    void clickOutline(QAction* item);
+    void syncSampleRateMenu();
+    void setMainMenuEnabled(bool enabled);
+
+    ViewController* controller;
+    QMenu* sanpleMenu = nullptr;
+    QAction* lastItem = nullptr;
+
+private:
+    void buildSimulationMenu();
+
+    UsbTransport& usb_;
+    emulated::EmulatedUsbTransport* sim_;
+    emulated::EmulatedAudioBackend* simAudio_;
+    QList<QMenu*> mainMenus_;  // the menus the interface's presence switches
+};
+
+}  // namespace h8

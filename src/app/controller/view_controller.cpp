@@ -1,0 +1,217 @@
+#include "view_controller.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
+#include "core/share_helper.h"
+#include "microphone_access.h"
+#include "platform/diagnostics.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "ui/panels/unconnected_view.h"
+#include "ui/sections/main_contain_view.h"
+#include "ui/widgets/lum_label.h"
+
+namespace h8 {
+namespace {
+
+constexpr int kPermissionDelayMs = 300;
+constexpr int kMenuSyncDelayMs = 2000;
+
+QString localized(const char* text) { return QCoreApplication::translate("ViewController", text); }
+
+double now() { return QDateTime::currentMSecsSinceEpoch() / 1000.0; }
+
+}  // namespace
+
+ViewController::ViewController(QWidget* parent)
+    : QWidget(parent), simply(std::make_unique<SimplyCoreAudio>()), uncontectView(new ui::NorvUnconnectedView(this)) {
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+    setFixedSize(kWidth, kHeight);
+    // The USB notifications are observed before USB monitoring starts, so an interface that
+    // is plugged in at start is bound at once.
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.addObserver(this, notify::kRawDeviceAdded, [this](const Notification& n) { addDeviceFunc(n); });
+    center.addObserver(this, notify::kRawDeviceRemoved, [this](const Notification&) { removeDeviceFunc(); });
+    checkMicrophonePermission();
+}
+
+ViewController::~ViewController() { NotificationCenter::defaultCenter().removeObserver(this); }
+
+void ViewController::resizeEvent(QResizeEvent*) {
+    uncontectView->setGeometry(rect());
+    if (norvMainContaiView) norvMainContaiView->setGeometry(rect());
+}
+
+void ViewController::checkMicrophonePermission() {
+    switch (microphoneAuthorizationStatus()) {
+    case MicrophoneAuthorization::notDetermined:
+        diag("⚠️ 麦克风权限未确定，请求权限...");
+        QTimer::singleShot(kPermissionDelayMs, this, &ViewController::requestMicrophoneAccess);
+        break;
+    case MicrophoneAuthorization::restricted:
+        diag("🔒 麦克风权限受限");
+        QTimer::singleShot(kPermissionDelayMs, this, &ViewController::showPermissionRestrictedAlert);
+        break;
+    case MicrophoneAuthorization::denied:
+        diag("❌ 麦克风权限被拒绝");
+        QTimer::singleShot(kPermissionDelayMs, this, &ViewController::showPermissionDeniedAlert);
+        break;
+    case MicrophoneAuthorization::authorized:
+        diag("✅ 麦克风权限已授权");
+        startDeviceMonitoring();
+        break;
+    }
+}
+
+void ViewController::requestMicrophoneAccess() {
+    h8::requestMicrophoneAccess([this](bool granted) { handleMicrophoneAccessResult(granted); });
+}
+
+void ViewController::handleMicrophoneAccessResult(bool granted) {
+    if (granted) {
+        diag("✅ 用户授予了麦克风权限");
+        startDeviceMonitoring();
+    } else {
+        diag("❌ 用户拒绝了麦克风权限");
+        showPermissionDeniedAlert();
+    }
+}
+
+void ViewController::showPermissionDeniedAlert() {
+    auto* alert = new QMessageBox(QMessageBox::Warning, localized("需要麦克风权限"), localized("需要麦克风权限"),
+                                  QMessageBox::NoButton, this);
+    alert->setObjectName(QStringLiteral("permissionDeniedAlert"));
+    alert->setInformativeText(localized("请在系统设置中允许此应用访问麦克风，以便使用录音功能。"));
+    QPushButton* open = alert->addButton(localized("打开系统设置"), QMessageBox::AcceptRole);
+    alert->addButton(localized("取消"), QMessageBox::RejectRole);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, open](QAbstractButton* clicked) {
+        if (clicked == open) openMicrophonePrivacySettings();
+    });
+    alert->open();
+}
+
+void ViewController::showPermissionRestrictedAlert() {
+    auto* alert = new QMessageBox(QMessageBox::Critical, localized("麦克风访问受限"), localized("麦克风访问受限"),
+                                  QMessageBox::NoButton, this);
+    alert->setObjectName(QStringLiteral("permissionRestrictedAlert"));
+    alert->setInformativeText(localized("麦克风访问受到限制，可能是由于家长控制或企业策略导致。"));
+    alert->addButton(localized("确定"), QMessageBox::AcceptRole);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->open();
+}
+
+void ViewController::openMicrophonePrivacySettings() {
+    // The desktop's own settings, where one is known; otherwise nothing happens.
+    const QList<QStringList> candidates = {{"gnome-control-center", "privacy"},
+                                           {"systemsettings", "kcm_pulseaudio"},
+                                           {"pavucontrol"}};
+    for (const QStringList& c : candidates) {
+        if (QStandardPaths::findExecutable(c.first()).isEmpty()) continue;
+        QProcess::startDetached(c.first(), c.mid(1));
+        return;
+    }
+    diag("No settings application for the microphone was found on this desktop");
+}
+
+void ViewController::startDeviceMonitoring() {
+    NotificationCenter::defaultCenter().addObserver(this, notify::kDeviceListChanged,
+                                                    [this](const Notification& n) { handleDeviceListChanged(n); });
+    UserDefaults::standard().setBool(QStringLiteral("startup"), true);
+    if (setAutoStart) setAutoStart();
+}
+
+void ViewController::handleDeviceListChanged(const Notification& n) {
+    if (!n.userInfo.contains(QStringLiteral("addedDevices"))) return;
+    const AudioDeviceList added = audioDeviceListFrom(n.userInfo.value(QStringLiteral("addedDevices")));
+    if (added.isEmpty() || hardwareDevice) return;
+    for (const AudioDevicePtr& device : added) {
+        if (findH8AudioDevice({device})) {
+            hardwareDevice = device;
+            deviceDidBecomeReady();
+        }
+    }
+}
+
+void ViewController::addDeviceFunc(const Notification& n) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.canReadStatue = true;
+    uncontectView->label->setText(QStringLiteral("初始化中..."));
+    store.timestamp = now();
+    if (hardwareDevice) return;
+    const QVariant uid = n.userInfo.value(QStringLiteral("uid"));
+    if (uid.typeId() != QMetaType::QString || uid.toString().isEmpty()) return;
+    alldevice = simply->allDevices();
+    for (const AudioDevicePtr& device : alldevice) {
+        const auto transport = device->transportType();
+        if (transport && transportTypeText(*transport) == QLatin1String("USB") && device->uid() == uid.toString()) {
+            hardwareDevice = device;
+            deviceDidBecomeReady();
+        }
+    }
+}
+
+void ViewController::deviceDidBecomeReady() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    if (!audio) {
+        audio = std::make_shared<NorvAudioHelper>(hardwareDevice);
+        store.audio = audio;
+        setupMainContainerView();
+    } else {
+        audio->setHardwareDevice(hardwareDevice);
+        if (const auto rate = hardwareDevice->nominalSampleRate()) {
+            store.sampleRate = sampleRateText(*rate);
+            NotificationCenter::defaultCenter().post(notify::kChangeSampleRate);
+        }
+        audio->buildUnit(false);
+    }
+    uncontectView->hide();
+    if (norvMainContaiView) norvMainContaiView->show();
+    NotificationCenter::defaultCenter().post(notify::kInitFinish);
+    QTimer::singleShot(kMenuSyncDelayMs, this, [this] {
+        if (syncSampleRateMenu) syncSampleRateMenu();
+    });
+}
+
+void ViewController::setupMainContainerView() {
+    if (norvMainContaiView) return;
+    norvMainContaiView = new ui::NorvMainContainView(this);
+    norvMainContaiView->setGeometry(rect());
+    norvMainContaiView->show();
+    norvMainContaiView->raise();
+    // Nothing is being edited at first: the name fields take focus only when clicked.
+    norvMainContaiView->setFocusPolicy(Qt::ClickFocus);
+    norvMainContaiView->setFocus();
+}
+
+void ViewController::removeDeviceFunc() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.canReadStatue = false;
+    uncontectView->show();
+    uncontectView->raise();
+    if (norvMainContaiView) norvMainContaiView->hide();
+    uncontectView->label->setText(QStringLiteral("当前设备未连接，请连接设备后使用！"));
+    if (disableMainMenu) disableMainMenu();
+    store.timestamp = now();
+    store.isInit = false;
+    hardwareDevice.reset();
+    if (store.inputUnits) {
+        for (const auto& engine : *store.inputUnits) {
+            engine->setVolumeIntensity(0);
+            engine->stop();
+        }
+    }
+}
+
+}  // namespace h8

@@ -1,0 +1,61 @@
+// The content of the application's window: the disconnected view until the interface is
+// bound, then the main panel. It watches for the interface through the USB notifications and
+// the audio device list, binds its audio device (creating the routing engine and the panel the
+// first time, reusing them later), tears the audio side down on removal, and runs the
+// microphone permission flow at start.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "core/audio_devices.h"
+
+namespace h8 {
+class NorvAudioHelper;
+struct Notification;
+namespace ui {
+class NorvMainContainView;
+class NorvUnconnectedView;
+}  // namespace ui
+
+class ViewController : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 945;
+    static constexpr int kHeight = 750;
+
+    explicit ViewController(QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    // Set by the application: called 2 s after each bind (sample-rate menu, menu enabled), on
+    // removal (menu disabled), and once access is granted (launch at login).
+    std::function<void()> syncSampleRateMenu;
+    std::function<void()> disableMainMenu;
+    std::function<void()> setAutoStart;
+
+    void addDeviceFunc(const Notification& notification);
+    void removeDeviceFunc();
+    void checkMicrophonePermission();
+    void requestMicrophoneAccess();
+    void handleMicrophoneAccessResult(bool granted);
+    void showPermissionDeniedAlert();
+    void showPermissionRestrictedAlert();
+    void openMicrophonePrivacySettings();
+    void startDeviceMonitoring();
+    void handleDeviceListChanged(const Notification& notification);
+    void deviceDidBecomeReady();
+    void setupMainContainerView();
+
+    std::shared_ptr<NorvAudioHelper> audio;
+    AudioDevicePtr hardwareDevice;
+    std::unique_ptr<SimplyCoreAudio> simply;
+    ui::NorvMainContainView* norvMainContaiView = nullptr;
+    AudioDeviceList alldevice;
+    ui::NorvUnconnectedView* uncontectView;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+}  // namespace h8
