@@ -17,7 +17,9 @@
 
 namespace h8 {
 namespace {
-QString localized(const char* text) { return QCoreApplication::translate("AppDelegate", text); }
+QString localized(const char* text) {
+    return QCoreApplication::translate("AppDelegate", text);
+}
 double rateOf(const QString& title) {
     QString t = title;
     return t.remove(QStringLiteral("Hz")).toDouble();
@@ -33,9 +35,11 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     controller->disableMainMenu = [this] { setMainMenuEnabled(false); };
 
     QMenu* file = menuBar()->addMenu(localized("&File"));
-    file->addAction(localized("&Open…"), QKeySequence::Open, this,
-                    [] { ui::importPreset(QApplication::activeWindow(), ui::MatrixRegistry::shared().chips); });
-    file->addAction(localized("&Save…"), QKeySequence::Save, this, [] { ui::exportPreset(QApplication::activeWindow()); });
+    file->addAction(localized("&Open…"), QKeySequence::Open, this, [] {
+        ui::importPreset(QApplication::activeWindow(), ui::MatrixRegistry::shared().chips);
+    });
+    file->addAction(localized("&Save…"), QKeySequence::Save, this,
+                    [] { ui::exportPreset(QApplication::activeWindow()); });
     file->addSeparator();
     file->addAction(localized("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
     mainMenus_.append(file);
@@ -56,8 +60,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         connect(item, &QAction::triggered, this, [this, item] { clickOutline(item); });
     }
     mainMenus_.append(settings);
-    // Until the interface is bound (the "Simulation" menu stays usable, to plug it in).
-    if (!NorvShareHelper::shared().isInit) setMainMenuEnabled(false);
+    // Disabled until the sample-rate sync after a bind (the "Simulation" menu stays usable, to
+    // plug the emulated interface in).
+    setMainMenuEnabled(false);
 }
 
 void AppDelegate::setMainMenuEnabled(bool enabled) {
@@ -121,23 +126,38 @@ void AppDelegate::buildSimulationMenu() {
         connect(a, &QAction::toggled, this, apply);
     };
     const emulated::H8State s = model.state();
-    toggle(localized("OTG device connected"), s.otgPlugged, [&model](bool on) { model.setOtgPlugged(on); });
-    toggle(localized("Input 1: 48 V"), s.switchBits & 0x02, [&model](bool on) { model.setPhantomPower(1, on); });
-    toggle(localized("Input 2: 48 V"), s.switchBits & 0x01, [&model](bool on) { model.setPhantomPower(2, on); });
-    toggle(localized("Input 1: instrument"), s.switchBits & 0x08, [&model](bool on) { model.setInstrumentMode(1, on); });
-    toggle(localized("Input 2: instrument"), s.switchBits & 0x04, [&model](bool on) { model.setInstrumentMode(2, on); });
-    toggle(localized("Input 1: jack plugged"), s.switchBits & 0x20, [&model](bool on) { model.setInputType(1, on); });
-    toggle(localized("Input 2: jack plugged"), s.switchBits & 0x10, [&model](bool on) { model.setInputType(2, on); });
+    toggle(localized("OTG device connected"), s.otgPlugged,
+           [&model](bool on) { model.setOtgPlugged(on); });
+    toggle(localized("Input 1: 48 V"), s.switchBits & 0x02,
+           [&model](bool on) { model.setPhantomPower(1, on); });
+    toggle(localized("Input 2: 48 V"), s.switchBits & 0x01,
+           [&model](bool on) { model.setPhantomPower(2, on); });
+    toggle(localized("Input 1: instrument"), s.switchBits & 0x08,
+           [&model](bool on) { model.setInstrumentMode(1, on); });
+    toggle(localized("Input 2: instrument"), s.switchBits & 0x04,
+           [&model](bool on) { model.setInstrumentMode(2, on); });
+    toggle(localized("Input 1: jack plugged"), s.switchBits & 0x20,
+           [&model](bool on) { model.setInputType(1, on); });
+    toggle(localized("Input 2: jack plugged"), s.switchBits & 0x10,
+           [&model](bool on) { model.setInputType(2, on); });
     menu->addSeparator();
-    const auto knob = [&](const QString& title, std::function<uint8_t()> get, std::function<void(uint8_t)> set) {
+    const auto knob = [&](const QString& title, std::function<uint8_t()> get,
+                          std::function<void(uint8_t)> set) {
         QMenu* sub = menu->addMenu(title);
-        sub->addAction(localized("Turn up"), this, [get, set] { set(static_cast<uint8_t>(std::min(255, get() + 16))); });
-        sub->addAction(localized("Turn down"), this, [get, set] { set(static_cast<uint8_t>(std::max(0, get() - 16))); });
+        sub->addAction(localized("Turn up"), this,
+                       [get, set] { set(static_cast<uint8_t>(std::min(255, get() + 16))); });
+        sub->addAction(localized("Turn down"), this,
+                       [get, set] { set(static_cast<uint8_t>(std::max(0, get() - 16))); });
     };
-    knob(localized("Input 1 gain"), [&model] { return model.state().gainCode[0]; }, [&model](uint8_t v) { model.setGainCode(1, v); });
-    knob(localized("Input 2 gain"), [&model] { return model.state().gainCode[1]; }, [&model](uint8_t v) { model.setGainCode(2, v); });
-    knob(localized("Headphone level"), [&model] { return model.state().headphoneLevelCode; },
-         [&model](uint8_t v) { model.setHeadphoneLevelCode(v); });
+    knob(
+        localized("Input 1 gain"), [&model] { return model.state().gainCode[0]; },
+        [&model](uint8_t v) { model.setGainCode(1, v); });
+    knob(
+        localized("Input 2 gain"), [&model] { return model.state().gainCode[1]; },
+        [&model](uint8_t v) { model.setGainCode(2, v); });
+    knob(
+        localized("Headphone level"), [&model] { return model.state().headphoneLevelCode; },
+        [&model](uint8_t v) { model.setHeadphoneLevelCode(v); });
 }
 
 }  // namespace h8

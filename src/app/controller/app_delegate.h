@@ -23,7 +23,8 @@ public:
     static constexpr const char* kSampleRates[] = {"44100Hz", "48000Hz", "88200Hz", "96000Hz"};
 
     // `sim` and `simAudio` are the emulated H8 when running with --simulate (else null).
-    AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim, emulated::EmulatedAudioBackend* simAudio);
+    AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
+                emulated::EmulatedAudioBackend* simAudio);
 
     // Starts USB monitoring (an interface that is already attached is bound at once) and builds
     // the settings menu, disabled until the interface is bound.

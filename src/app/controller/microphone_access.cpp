@@ -6,7 +6,9 @@
 
 namespace h8 {
 namespace {
-QByteArray forced() { return qgetenv("H8_MIC_AUTH"); }
+QByteArray forced() {
+    return qgetenv("H8_MIC_AUTH");
+}
 }  // namespace
 
 MicrophoneAuthorization microphoneAuthorizationStatus() {

@@ -8,7 +8,12 @@
 
 namespace h8 {
 
-enum class MicrophoneAuthorization { notDetermined = 0, restricted = 1, denied = 2, authorized = 3 };
+enum class MicrophoneAuthorization {
+    notDetermined = 0,
+    restricted = 1,
+    denied = 2,
+    authorized = 3
+};
 
 MicrophoneAuthorization microphoneAuthorizationStatus();
 // Asks for access; the answer comes on the main thread (granted unless H8_MIC_AUTH says denied

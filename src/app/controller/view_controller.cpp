@@ -11,6 +11,7 @@
 #include "core/audio_helper.h"
 #include "core/notification_names.h"
 #include "core/share_helper.h"
+#include "core/usb_session.h"
 #include "microphone_access.h"
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
@@ -25,14 +26,20 @@ namespace {
 constexpr int kPermissionDelayMs = 300;
 constexpr int kMenuSyncDelayMs = 2000;
 
-QString localized(const char* text) { return QCoreApplication::translate("ViewController", text); }
+QString localized(const char* text) {
+    return QCoreApplication::translate("ViewController", text);
+}
 
-double now() { return QDateTime::currentMSecsSinceEpoch() / 1000.0; }
+double now() {
+    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
+}
 
 }  // namespace
 
 ViewController::ViewController(QWidget* parent)
-    : QWidget(parent), simply(std::make_unique<SimplyCoreAudio>()), uncontectView(new ui::NorvUnconnectedView(this)) {
+    : QWidget(parent),
+      simply(std::make_unique<SimplyCoreAudio>()),
+      uncontectView(new ui::NorvUnconnectedView(this)) {
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
@@ -41,12 +48,16 @@ ViewController::ViewController(QWidget* parent)
     // The USB notifications are observed before USB monitoring starts, so an interface that
     // is plugged in at start is bound at once.
     NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.addObserver(this, notify::kRawDeviceAdded, [this](const Notification& n) { addDeviceFunc(n); });
-    center.addObserver(this, notify::kRawDeviceRemoved, [this](const Notification&) { removeDeviceFunc(); });
+    center.addObserver(this, notify::kRawDeviceAdded,
+                       [this](const Notification& n) { addDeviceFunc(n); });
+    center.addObserver(this, notify::kRawDeviceRemoved,
+                       [this](const Notification&) { removeDeviceFunc(); });
     checkMicrophonePermission();
 }
 
-ViewController::~ViewController() { NotificationCenter::defaultCenter().removeObserver(this); }
+ViewController::~ViewController() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void ViewController::resizeEvent(QResizeEvent*) {
     uncontectView->setGeometry(rect());
@@ -55,22 +66,24 @@ void ViewController::resizeEvent(QResizeEvent*) {
 
 void ViewController::checkMicrophonePermission() {
     switch (microphoneAuthorizationStatus()) {
-    case MicrophoneAuthorization::notDetermined:
-        diag("⚠️ 麦克风权限未确定，请求权限...");
-        QTimer::singleShot(kPermissionDelayMs, this, &ViewController::requestMicrophoneAccess);
-        break;
-    case MicrophoneAuthorization::restricted:
-        diag("🔒 麦克风权限受限");
-        QTimer::singleShot(kPermissionDelayMs, this, &ViewController::showPermissionRestrictedAlert);
-        break;
-    case MicrophoneAuthorization::denied:
-        diag("❌ 麦克风权限被拒绝");
-        QTimer::singleShot(kPermissionDelayMs, this, &ViewController::showPermissionDeniedAlert);
-        break;
-    case MicrophoneAuthorization::authorized:
-        diag("✅ 麦克风权限已授权");
-        startDeviceMonitoring();
-        break;
+        case MicrophoneAuthorization::notDetermined:
+            diag("⚠️ 麦克风权限未确定，请求权限...");
+            QTimer::singleShot(kPermissionDelayMs, this, &ViewController::requestMicrophoneAccess);
+            break;
+        case MicrophoneAuthorization::restricted:
+            diag("🔒 麦克风权限受限");
+            QTimer::singleShot(kPermissionDelayMs, this,
+                               &ViewController::showPermissionRestrictedAlert);
+            break;
+        case MicrophoneAuthorization::denied:
+            diag("❌ 麦克风权限被拒绝");
+            QTimer::singleShot(kPermissionDelayMs, this,
+                               &ViewController::showPermissionDeniedAlert);
+            break;
+        case MicrophoneAuthorization::authorized:
+            diag("✅ 麦克风权限已授权");
+            startDeviceMonitoring();
+            break;
     }
 }
 
@@ -89,8 +102,8 @@ void ViewController::handleMicrophoneAccessResult(bool granted) {
 }
 
 void ViewController::showPermissionDeniedAlert() {
-    auto* alert = new QMessageBox(QMessageBox::Warning, localized("需要麦克风权限"), localized("需要麦克风权限"),
-                                  QMessageBox::NoButton, this);
+    auto* alert = new QMessageBox(QMessageBox::Warning, localized("需要麦克风权限"),
+                                  localized("需要麦克风权限"), QMessageBox::NoButton, this);
     alert->setObjectName(QStringLiteral("permissionDeniedAlert"));
     alert->setInformativeText(localized("请在系统设置中允许此应用访问麦克风，以便使用录音功能。"));
     QPushButton* open = alert->addButton(localized("打开系统设置"), QMessageBox::AcceptRole);
@@ -103,8 +116,8 @@ void ViewController::showPermissionDeniedAlert() {
 }
 
 void ViewController::showPermissionRestrictedAlert() {
-    auto* alert = new QMessageBox(QMessageBox::Critical, localized("麦克风访问受限"), localized("麦克风访问受限"),
-                                  QMessageBox::NoButton, this);
+    auto* alert = new QMessageBox(QMessageBox::Critical, localized("麦克风访问受限"),
+                                  localized("麦克风访问受限"), QMessageBox::NoButton, this);
     alert->setObjectName(QStringLiteral("permissionRestrictedAlert"));
     alert->setInformativeText(localized("麦克风访问受到限制，可能是由于家长控制或企业策略导致。"));
     alert->addButton(localized("确定"), QMessageBox::AcceptRole);
@@ -114,9 +127,8 @@ void ViewController::showPermissionRestrictedAlert() {
 
 void ViewController::openMicrophonePrivacySettings() {
     // The desktop's own settings, where one is known; otherwise nothing happens.
-    const QList<QStringList> candidates = {{"gnome-control-center", "privacy"},
-                                           {"systemsettings", "kcm_pulseaudio"},
-                                           {"pavucontrol"}};
+    const QList<QStringList> candidates = {
+        {"gnome-control-center", "privacy"}, {"systemsettings", "kcm_pulseaudio"}, {"pavucontrol"}};
     for (const QStringList& c : candidates) {
         if (QStandardPaths::findExecutable(c.first()).isEmpty()) continue;
         QProcess::startDetached(c.first(), c.mid(1));
@@ -126,15 +138,17 @@ void ViewController::openMicrophonePrivacySettings() {
 }
 
 void ViewController::startDeviceMonitoring() {
-    NotificationCenter::defaultCenter().addObserver(this, notify::kDeviceListChanged,
-                                                    [this](const Notification& n) { handleDeviceListChanged(n); });
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kDeviceListChanged,
+        [this](const Notification& n) { handleDeviceListChanged(n); });
     UserDefaults::standard().setBool(QStringLiteral("startup"), true);
     if (setAutoStart) setAutoStart();
 }
 
 void ViewController::handleDeviceListChanged(const Notification& n) {
     if (!n.userInfo.contains(QStringLiteral("addedDevices"))) return;
-    const AudioDeviceList added = audioDeviceListFrom(n.userInfo.value(QStringLiteral("addedDevices")));
+    const AudioDeviceList added =
+        audioDeviceListFrom(n.userInfo.value(QStringLiteral("addedDevices")));
     if (added.isEmpty() || hardwareDevice) return;
     for (const AudioDevicePtr& device : added) {
         if (findH8AudioDevice({device})) {
@@ -149,13 +163,22 @@ void ViewController::addDeviceFunc(const Notification& n) {
     store.canReadStatue = true;
     uncontectView->label->setText(QStringLiteral("初始化中..."));
     store.timestamp = now();
-    if (hardwareDevice) return;
+    if (hardwareDevice) {
+        // Bound through the audio device list before the USB side was open: the crosspoints
+        // sent by that rebuild went nowhere, so rebuild once more now that they can arrive.
+        if (boundBeforeUsb_ && audio) {
+            boundBeforeUsb_ = false;
+            audio->buildUnit(false);
+        }
+        return;
+    }
     const QVariant uid = n.userInfo.value(QStringLiteral("uid"));
     if (uid.typeId() != QMetaType::QString || uid.toString().isEmpty()) return;
     alldevice = simply->allDevices();
     for (const AudioDevicePtr& device : alldevice) {
         const auto transport = device->transportType();
-        if (transport && transportTypeText(*transport) == QLatin1String("USB") && device->uid() == uid.toString()) {
+        if (transport && transportTypeText(*transport) == QLatin1String("USB") &&
+            device->uid() == uid.toString()) {
             hardwareDevice = device;
             deviceDidBecomeReady();
         }
@@ -164,6 +187,7 @@ void ViewController::addDeviceFunc(const Notification& n) {
 
 void ViewController::deviceDidBecomeReady() {
     NorvShareHelper& store = NorvShareHelper::shared();
+    boundBeforeUsb_ = !usbDeviceIsAttached();
     if (!audio) {
         audio = std::make_shared<NorvAudioHelper>(hardwareDevice);
         store.audio = audio;

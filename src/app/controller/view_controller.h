@@ -56,6 +56,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool boundBeforeUsb_ = false;  // the last bind came from the audio side with USB not yet open
 };
 
 }  // namespace h8

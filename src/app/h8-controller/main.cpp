@@ -91,10 +91,12 @@ int main(int argc, char** argv) {
         saveTimer.setInterval(500);
         QObject::connect(&saveTimer, &QTimer::timeout, [sim, stateFile] {
             QString e;
-            if (!sim->model().save(stateFile, &e)) h8::diag("Cannot save the emulated H8: " + e.toStdString());
+            if (!sim->model().save(stateFile, &e))
+                h8::diag("Cannot save the emulated H8: " + e.toStdString());
         });
         sim->model().setChangeListener([&saveTimer] {
-            QMetaObject::invokeMethod(&saveTimer, qOverload<>(&QTimer::start), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&saveTimer, qOverload<>(&QTimer::start),
+                                      Qt::QueuedConnection);
         });
         auto emulatedAudio = std::make_unique<h8::emulated::EmulatedAudioBackend>(sim->model());
         simAudio = emulatedAudio.get();
@@ -104,7 +106,9 @@ int main(int argc, char** argv) {
     } else {
         QString error;
         audio = h8::PipeWireBackend::create(&error);
-        if (!audio) h8::diag("No sound server: " + error.toStdString() + " (levels and sample rate unavailable)");
+        if (!audio)
+            h8::diag("No sound server: " + error.toStdString() +
+                     " (levels and sample rate unavailable)");
         usb = std::make_unique<h8::LibusbTransport>();
     }
     h8::SimplyCoreAudio::setBackend(audio.get());
@@ -125,7 +129,8 @@ int main(int argc, char** argv) {
         window.applicationDidFinishLaunching();
         if (quitAfterMs >= 0) {
             QTimer::singleShot(quitAfterMs, &app, [&window, screenshot] {
-                if (!screenshot.isEmpty() && !window.grab().save(screenshot)) h8::diag("Cannot save " + screenshot.toStdString());
+                if (!screenshot.isEmpty() && !window.grab().save(screenshot))
+                    h8::diag("Cannot save " + screenshot.toStdString());
                 QApplication::quit();
             });
         }
@@ -136,7 +141,8 @@ int main(int argc, char** argv) {
     if (sim) {
         sim->model().setChangeListener(nullptr);
         QString error;
-        if (!sim->model().save(stateFile, &error)) std::fprintf(stderr, "h8-controller: %s\n", qPrintable(error));
+        if (!sim->model().save(stateFile, &error))
+            std::fprintf(stderr, "h8-controller: %s\n", qPrintable(error));
     }
     h8::SimplyCoreAudio::setBackend(nullptr);
     return status;

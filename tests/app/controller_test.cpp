@@ -1,0 +1,156 @@
+// The application shell in-process on the emulated H8: binding at start, removal and re-plug
+// reusing the engine and the panel, the menus, and the sample-rate items.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QTest>
+
+#include "app_delegate.h"
+#include "core/audio_helper.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "emulated/emulated_audio_backend.h"
+#include "emulated/emulated_usb_transport.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+#include "ui/panels/unconnected_view.h"
+#include "ui/sections/main_contain_view.h"
+#include "ui/widgets/lum_label.h"
+#include "view_controller.h"
+
+namespace h8 {
+namespace {
+
+class ControllerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        NorvShareHelper::shared().resetForTesting();
+        audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
+        SimplyCoreAudio::setBackend(audio_.get());
+        IOUSBHelper::setAudioDeviceUidSource([this] {
+            QStringList uids;
+            for (const auto& d : audio_->devices()) uids.append(d.uid);
+            return uids;
+        });
+    }
+    void TearDown() override {
+        window_.reset();
+        stopUSBMonitoring();
+        NorvShareHelper::shared().audio.reset();
+        IOUSBHelper::setAudioDeviceUidSource(nullptr);
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+    void launch() {
+        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+        window_->show();
+        window_->applicationDidFinishLaunching();
+    }
+    void unplug() {
+        usb_.unplug();
+        audio_->setInterfaceAttached(false);
+    }
+    void replug() {
+        audio_->setInterfaceAttached(true);
+        usb_.plug();
+    }
+    QMenu* menu(const QString& title) {
+        for (QAction* a : window_->menuBar()->actions()) {
+            if (a->text().remove('&') == title) return a->menu();
+        }
+        return nullptr;
+    }
+    ViewController* controller() { return window_->controller; }
+
+    test::TempEnv env_;
+    emulated::EmulatedUsbTransport usb_;
+    std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
+    std::unique_ptr<AppDelegate> window_;
+};
+
+TEST_F(ControllerTest, InterfacePresentAtStartIsBoundAtOnce) {
+    usb_.plug();
+    launch();
+    ASSERT_TRUE(controller()->hardwareDevice);
+    ASSERT_TRUE(controller()->norvMainContaiView);
+    EXPECT_TRUE(controller()->uncontectView->isHidden());
+    EXPECT_EQ(NorvShareHelper::shared().audio, controller()->audio);
+    EXPECT_TRUE(UserDefaults::standard().boolForKey("startup"));
+    // The menus wait for the sample-rate sync, 2 s after the bind.
+    EXPECT_FALSE(menu("File")->isEnabled());
+    QTest::qWait(2200);
+    EXPECT_TRUE(menu("File")->isEnabled());
+    ASSERT_TRUE(window_->lastItem);
+    EXPECT_EQ(window_->lastItem->text(), "48000Hz");
+    EXPECT_TRUE(menu("Simulation")->isEnabled());
+}
+
+TEST_F(ControllerTest, UnplugAndReplugReuseEngineAndPanelAndResendRoutes) {
+    usb_.plug();
+    launch();
+    QTest::qWait(2200);
+    const auto engine = controller()->audio;
+    ui::NorvMainContainView* panel = controller()->norvMainContaiView;
+    engine->setStartAndStop(0, 4, true);  // mic 1 → L1
+
+    unplug();
+    QTest::qWait(100);
+    EXPECT_FALSE(controller()->uncontectView->isHidden());
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_EQ(controller()->uncontectView->label->text(), "当前设备未连接，请连接设备后使用！");
+    EXPECT_FALSE(menu("File")->isEnabled());
+    EXPECT_FALSE(controller()->hardwareDevice);
+    EXPECT_FALSE(NorvShareHelper::shared().isInit);
+
+    emulated::H8State s = usb_.model().state();
+    s.mixer.fill(0xFF);
+    usb_.model().setState(s);
+    replug();
+    QTest::qWait(200);
+    ASSERT_TRUE(controller()->hardwareDevice);
+    EXPECT_EQ(controller()->audio, engine);
+    EXPECT_EQ(controller()->norvMainContaiView, panel);
+    EXPECT_FALSE(panel->isHidden());
+    // The route enabled before the removal is sent again (never-stored level: 100 %).
+    EXPECT_EQ(usb_.model().state().mixer[8 + 12 * 4], 0x81);
+}
+
+TEST_F(ControllerTest, SampleRateItemsSetTheDeviceAndMoveTheCheck) {
+    usb_.plug();
+    launch();
+    QTest::qWait(2200);
+    QAction* item96 = window_->sanpleMenu->actions()[3];
+    window_->clickOutline(item96);
+    EXPECT_EQ(NorvShareHelper::shared().sampleRate, "96000Hz");
+    EXPECT_EQ(usb_.model().state().sampleRate, 96000u);
+    EXPECT_TRUE(item96->isChecked());
+    EXPECT_FALSE(window_->sanpleMenu->actions()[1]->isChecked());
+    // The item of the current rate changes nothing.
+    window_->clickOutline(item96);
+    EXPECT_TRUE(item96->isChecked());
+}
+
+TEST_F(ControllerTest, WithoutTheInterfaceTheDisconnectedViewStays) {
+    launch();
+    EXPECT_FALSE(controller()->hardwareDevice);
+    EXPECT_FALSE(controller()->uncontectView->isHidden());
+    EXPECT_FALSE(menu("File")->isEnabled());
+    // A rate item without an interface does nothing.
+    window_->clickOutline(window_->sanpleMenu->actions()[0]);
+    EXPECT_TRUE(NorvShareHelper::shared().sampleRate.isEmpty());
+    replug();
+    QTest::qWait(200);
+    EXPECT_TRUE(controller()->hardwareDevice);
+}
+
+}  // namespace
+}  // namespace h8
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    h8::NorvShareHelper::disableLogFile();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
