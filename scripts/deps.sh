@@ -12,7 +12,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev
     clang libclang-rt-14-dev
-    pipewire pipewire-bin wireplumber dbus libpipewire-0.3-dev libspa-0.2-dev
+    pipewire pipewire-bin wireplumber dbus dbus-daemon libpipewire-0.3-dev libspa-0.2-dev
 )
 
 missing=()

@@ -34,6 +34,11 @@ double now() {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0;
 }
 
+std::function<void()>& autoStartHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
 }  // namespace
 
 ViewController::ViewController(QWidget* parent)
@@ -57,6 +62,10 @@ ViewController::ViewController(QWidget* parent)
 
 ViewController::~ViewController() {
     NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void ViewController::setAutoStartHandler(std::function<void()> handler) {
+    autoStartHandler() = std::move(handler);
 }
 
 void ViewController::resizeEvent(QResizeEvent*) {
@@ -142,7 +151,7 @@ void ViewController::startDeviceMonitoring() {
         this, notify::kDeviceListChanged,
         [this](const Notification& n) { handleDeviceListChanged(n); });
     UserDefaults::standard().setBool(QStringLiteral("startup"), true);
-    if (setAutoStart) setAutoStart();
+    if (autoStartHandler()) autoStartHandler()();
 }
 
 void ViewController::handleDeviceListChanged(const Notification& n) {

@@ -28,11 +28,13 @@ public:
     explicit ViewController(QWidget* parent = nullptr);
     ~ViewController() override;
 
-    // Set by the application: called 2 s after each bind (sample-rate menu, menu enabled), on
-    // removal (menu disabled), and once access is granted (launch at login).
+    // Set by the application: called 2 s after each bind (sample-rate menu, menu enabled) and
+    // on removal (menu disabled).
     std::function<void()> syncSampleRateMenu;
     std::function<void()> disableMainMenu;
-    std::function<void()> setAutoStart;
+    // Registers launch at login once microphone access is granted. Set before the controller is
+    // created: with access already granted that happens during the construction.
+    static void setAutoStartHandler(std::function<void()> handler);
 
     void addDeviceFunc(const Notification& notification);
     void removeDeviceFunc();

@@ -7,11 +7,16 @@
 // state is kept in STATE_FILE (default: <config folder>/emulated-h8.json); a "Simulation" menu
 // unplugs and re-plugs it and turns its physical controls.
 
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
 
+#include "app/autostart/app_auto_start_utils.h"
 #include "app_delegate.h"
 #include "core/audio_devices.h"
 #include "core/share_helper.h"
@@ -22,6 +27,8 @@
 #include "platform/diagnostics.h"
 #include "platform/libusb_transport.h"
 #include "platform/paths.h"
+#include "ui/sections/main_contain_view.h"
+#include "view_controller.h"
 
 namespace {
 
@@ -38,8 +45,57 @@ The control panel of the H8 USB audio interface.
 
 }  // namespace
 
+// With H8_REPORT_STARTUP=1: prints when the bound panel was first painted (time since the
+// program started) and, on quitting, the resident memory.
+class StartupReport : public QObject {
+public:
+    explicit StartupReport(qint64 startedMs) : startedMs_(startedMs) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!done_ && event->type() == QEvent::Paint &&
+            qobject_cast<h8::ui::NorvMainContainView*>(watched)) {
+            done_ = true;
+            std::printf("first frame of the bound panel after %lld ms\n",
+                        static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - startedMs_));
+            std::fflush(stdout);
+        }
+        return false;
+    }
+    static void printResidentMemory() {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly)) return;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                std::printf("resident memory: %s\n", line.mid(6).trimmed().constData());
+        }
+    }
+
+private:
+    qint64 startedMs_;
+    bool done_ = false;
+};
+
+// When the process started, from /proc (so that loading the program counts too).
+qint64 processStartMs() {
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly))
+        return QDateTime::currentMSecsSinceEpoch();
+    const QByteArray s = stat.readAll();
+    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
+    const double startTicks = fields.value(19).toDouble();  // field 22: starttime
+    const double upSeconds = uptime.readAll().split(' ').value(0).toDouble();
+    const double ageSeconds = upSeconds - startTicks / sysconf(_SC_CLK_TCK);
+    return QDateTime::currentMSecsSinceEpoch() - static_cast<qint64>(ageSeconds * 1000);
+}
+
 int main(int argc, char** argv) {
+    const qint64 startedMs = processStartMs();
     QApplication app(argc, argv);
+    std::unique_ptr<StartupReport> report;
+    if (qEnvironmentVariableIsSet("H8_REPORT_STARTUP")) {
+        report = std::make_unique<StartupReport>(startedMs);
+        app.installEventFilter(report.get());
+    }
     QApplication::setApplicationName(QStringLiteral("H8 Controller"));
     QApplication::setOrganizationDomain(QStringLiteral("h8controller.org"));
 
@@ -122,6 +178,9 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
+        // Seen on the session bus as running, so that a launch-at-login helper knows.
+        h8::AppAutoStartUtils::ownMainIdentifier();
+        h8::ViewController::setAutoStartHandler([] { h8::AppAutoStartUtils::setAutoStart(true); });
         h8::AppDelegate window(*usb, sim, simAudio);
         window.show();
         // The window and its controller exist (and observe the USB notifications) before USB
@@ -135,6 +194,7 @@ int main(int argc, char** argv) {
             });
         }
         status = QApplication::exec();
+        if (report) StartupReport::printResidentMemory();
         h8::stopUSBMonitoring();
         h8::NorvShareHelper::shared().audio.reset();
     }

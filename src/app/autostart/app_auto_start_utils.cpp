@@ -1,0 +1,174 @@
+#include "app_auto_start_utils.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "app/common/identifiers.h"
+#include "platform/atomic_file.h"
+
+namespace h8 {
+
+namespace {
+
+void printLine(const QString& line) {
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString autostartFolder() {
+    // An XDG_CONFIG_HOME that is empty or relative is invalid and must be ignored.
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + "/.config";
+    return base + "/autostart";
+}
+
+QString busError(const QDBusConnection& bus) {
+    const QString reason = bus.lastError().message();
+    return reason.isEmpty() ? QStringLiteral("not connected") : reason;
+}
+
+void registerLoginItem(const AppAutoStartUtils::Environment& env) {
+    QString error;
+    const QString path = env.autostartDir + '/' + AppAutoStartUtils::entryFileName();
+    if (writeFileAtomically(path, AppAutoStartUtils::desktopEntry(env.helperPath), &error)) {
+        env.print(QStringLiteral("auto start register ok"));
+    } else {
+        env.print(error);
+    }
+}
+
+void unregisterLoginItem(const AppAutoStartUtils::Environment& env) {
+    QFile entry(env.autostartDir + '/' + AppAutoStartUtils::entryFileName());
+    // No entry means nothing starts at login, which is what was asked for.
+    if (!entry.exists() || entry.remove()) {
+        env.print(QStringLiteral("auto start unregister ok"));
+    } else {
+        env.print(
+            QStringLiteral("cannot remove %1: %2").arg(entry.fileName(), entry.errorString()));
+    }
+}
+
+// A running helper owns its identifier on the bus; the name has at most one owner, so the
+// broadcast goes out at most once however many helpers were started.
+void stopRunningHelper(const AppAutoStartUtils::Environment& env) {
+    QDBusConnection bus = env.connectBus();
+    if (!bus.isConnected()) {
+        env.print(QStringLiteral("no D-Bus session bus (%1): a running H8LaunchHelper is not "
+                                 "asked to quit")
+                      .arg(busError(bus)));
+        return;
+    }
+    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(ids::kLaunchHelperId))) return;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(ids::kTerminateSignalPath),
+                                   QString::fromLatin1(ids::kTerminateSignalInterface),
+                                   QString::fromLatin1(ids::kTerminateSignalName));
+    signal << QString::fromLatin1(ids::kMainAppId);
+    if (!bus.send(signal))
+        env.print(QStringLiteral("cannot send the quit signal: %1").arg(busError(bus)));
+}
+
+}  // namespace
+
+AppAutoStartUtils::Environment AppAutoStartUtils::defaultEnvironment() {
+    Environment env;
+    env.helperPath = QCoreApplication::applicationDirPath() + '/' +
+                     QString::fromLatin1(ids::kLaunchHelperExecutableName);
+    env.autostartDir = autostartFolder();
+    env.connectBus = [] { return QDBusConnection::sessionBus(); };
+    env.print = printLine;
+    return env;
+}
+
+void AppAutoStartUtils::setAutoStart(bool on) {
+    setAutoStart(on, defaultEnvironment());
+}
+
+void AppAutoStartUtils::setAutoStart(bool on, const Environment& env) {
+    if (!QFileInfo::exists(env.helperPath)) {
+        env.print(QStringLiteral("launcherApp no exist"));
+        env.print('(' + env.helperPath + ')');
+        return;
+    }
+    if (on) {
+        registerLoginItem(env);
+    } else {
+        unregisterLoginItem(env);
+    }
+    // Registration failures were printed above; the running helper is stopped regardless.
+    stopRunningHelper(env);
+}
+
+bool AppAutoStartUtils::ownMainIdentifier() {
+    return ownMainIdentifier(QDBusConnection::sessionBus(), printLine);
+}
+
+bool AppAutoStartUtils::ownMainIdentifier(QDBusConnection bus,
+                                          const std::function<void(const QString&)>& print) {
+    if (!bus.isConnected()) {
+        print(QStringLiteral("no D-Bus session bus (%1): H8LaunchHelper cannot see that "
+                             "h8-controller runs")
+                  .arg(busError(bus)));
+        return false;
+    }
+    if (!bus.registerService(QString::fromLatin1(ids::kMainAppId))) {
+        print(QStringLiteral("cannot own %1 on the session bus: %2")
+                  .arg(QString::fromLatin1(ids::kMainAppId), busError(bus)));
+        return false;
+    }
+    return true;
+}
+
+QString AppAutoStartUtils::entryFileName() {
+    return QString::fromLatin1(ids::kLaunchHelperId) + QStringLiteral(".desktop");
+}
+
+QString AppAutoStartUtils::quoteExecArgument(const QString& path) {
+    // Layer 1, the Exec argument: inside double quotes, '"', '`', '$' and '\' take a backslash;
+    // '%' would start a field code and is doubled.
+    QString quoted;
+    for (QChar c : path) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
+        quoted += c;
+    }
+    quoted = '"' + quoted + '"';
+    // Layer 2, the string value of the key: backslashes and control characters are escaped so
+    // the value stays on one line.
+    QString value;
+    for (QChar c : quoted) {
+        if (c == '\\') {
+            value += QStringLiteral("\\\\");
+        } else if (c == '\n') {
+            value += QStringLiteral("\\n");
+        } else if (c == '\t') {
+            value += QStringLiteral("\\t");
+        } else if (c == '\r') {
+            value += QStringLiteral("\\r");
+        } else {
+            value += c;
+        }
+    }
+    return value;
+}
+
+QByteArray AppAutoStartUtils::desktopEntry(const QString& helperPath) {
+    QString text;
+    text += QStringLiteral("[Desktop Entry]\n");
+    text += QStringLiteral("Type=Application\n");
+    text += QStringLiteral("Name=H8 Controller\n");
+    text += QStringLiteral("Comment=Starts H8 Controller at login\n");
+    text += QStringLiteral("Exec=") + quoteExecArgument(helperPath) + '\n';
+    text += QStringLiteral("Terminal=false\n");
+    text += QStringLiteral("NoDisplay=true\n");
+    text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
+    return text.toUtf8();
+}
+
+}  // namespace h8

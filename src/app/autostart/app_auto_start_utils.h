@@ -1,0 +1,50 @@
+// Launch at login: registers H8LaunchHelper as an XDG autostart entry and asks a running
+// helper to quit once the main program is up.
+#pragma once
+
+#include <QDBusConnection>
+#include <QString>
+#include <functional>
+
+namespace h8 {
+
+class AppAutoStartUtils {
+public:
+    // Everything setAutoStart takes from the outside world. defaultEnvironment() describes the
+    // installed program; tests substitute their own folders, bus and output.
+    struct Environment {
+        // Where H8LaunchHelper must exist before anything is registered.
+        QString helperPath;
+        // Folder of the XDG autostart entries.
+        QString autostartDir;
+        // Opens the session bus; only called once the helper is known to exist.
+        std::function<QDBusConnection()> connectBus;
+        // Receives each message, one line at a time, without the line feed.
+        std::function<void(const QString&)> print;
+    };
+
+    // H8LaunchHelper beside this executable, $XDG_CONFIG_HOME/autostart (~/.config/autostart
+    // when unset), the session bus, standard output.
+    static Environment defaultEnvironment();
+
+    // Registers (on) or unregisters (off) H8LaunchHelper to start at login, then, when a
+    // helper runs, tells it to quit. Failures are printed and never thrown.
+    static void setAutoStart(bool on);
+    static void setAutoStart(bool on, const Environment& env);
+
+    // Takes the main program's identifier on the session bus, so that a helper started later
+    // sees the main program as running. Prints one line and returns false without a bus.
+    static bool ownMainIdentifier();
+    static bool ownMainIdentifier(QDBusConnection bus,
+                                  const std::function<void(const QString&)>& print);
+
+    // The autostart entry's file name and its contents for a helper at `helperPath`.
+    static QString entryFileName();
+    static QByteArray desktopEntry(const QString& helperPath);
+    // `path` as the text after "Exec=": one double-quoted argument carrying both escape layers
+    // of the Desktop Entry format (argument quoting, then string value escapes, plus "%%"), so
+    // spaces, quotes, '$', backslashes, '%' and line feeds in the path survive.
+    static QString quoteExecArgument(const QString& path);
+};
+
+}  // namespace h8
