@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 out=${1:-build/screenshots}
 mkdir -p "$out"
 cmake --preset default >/dev/null
-cmake --build --preset default --target h8-widget-gallery h8-matrix-shot h8-knobs-shot h8-status-shot h8-panel-shot
+cmake --build --preset default --target h8-widget-gallery h8-matrix-shot h8-knobs-shot h8-status-shot h8-panel-shot h8-controller
 export QT_QPA_PLATFORM=offscreen
 build/default/tools/screenshot/h8-widget-gallery "$out/widgets.png"
 build/default/tools/screenshot/h8-matrix-shot "$out/matrix.png"
@@ -14,4 +14,17 @@ build/default/tools/screenshot/h8-knobs-shot "$out/knobs.png"
 build/default/tools/screenshot/h8-status-shot "$out/status.png"
 build/default/tools/screenshot/h8-panel-shot "$out/panel-stack.png" stack
 build/default/tools/screenshot/h8-panel-shot "$out/panel-matrix.png" matrix
+# The program itself on the emulated H8: bound, then unplugged, and the two permission alerts.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+app=build/default/src/app/h8-controller/h8-controller
+printf 'wait-bound 5000\nwait 800\nscreenshot %s\n' "$out/app-bound.png" > "$scratch/bound.txt"
+printf 'quit\n' >> "$scratch/bound.txt"
+H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/bound.txt"
+printf 'wait 200\nscreenshot %s\nquit\n' "$out/app-disconnected.png" > "$scratch/none.txt"
+H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --automation "$scratch/none.txt" || true
+for outcome in denied restricted; do
+    printf 'wait 800\nscreenshot-alert %s\nquit\n' "$out/alert-$outcome.png" > "$scratch/$outcome.txt"
+    H8_MIC_AUTH=$outcome H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/$outcome.txt"
+done
 echo "Screenshots in $out"

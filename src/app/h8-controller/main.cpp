@@ -18,9 +18,11 @@
 
 #include "app/autostart/app_auto_start_utils.h"
 #include "app_delegate.h"
+#include "automation.h"
 #include "core/audio_devices.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
+#include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "platform/audio/pipewire_backend.h"
@@ -40,6 +42,8 @@ The control panel of the H8 USB audio interface.
                            state is kept in STATE_FILE (default: <config folder>/emulated-h8.json)
   --quit-after-ms N        quit after N milliseconds (for automated runs)
   --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
+  --trace                  print every control transfer to standard error
+  --automation FILE        run the commands of FILE once the window is up (see automation.h)
   -h, --help               show this help
 )";
 
@@ -103,6 +107,7 @@ int main(int argc, char** argv) {
     QString stateFile;
     int quitAfterMs = -1;
     QString screenshot;
+    QStringList automationScript;
     QStringList args = QApplication::arguments();
     args.removeFirst();
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -119,6 +124,19 @@ int main(int argc, char** argv) {
             quitAfterMs = args[++i].toInt();
         } else if (a == "--screenshot" && i + 1 < args.size()) {
             screenshot = args[++i];
+        } else if (a == "--trace") {
+            h8::setControlTraceSink([](const std::string& line) {
+                std::fprintf(stderr, "%s\n", line.c_str());
+                std::fflush(stderr);
+            });
+        } else if (a == "--automation" && i + 1 < args.size()) {
+            QFile file(args[++i]);
+            if (!file.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "h8-controller: cannot read %s\n",
+                             qPrintable(file.fileName()));
+                return 1;
+            }
+            automationScript = QString::fromUtf8(file.readAll()).split('\n');
         } else {
             std::fprintf(stderr, "h8-controller: unknown argument '%s'\n%s", qPrintable(a), kUsage);
             return 1;
@@ -186,6 +204,8 @@ int main(int argc, char** argv) {
         // The window and its controller exist (and observe the USB notifications) before USB
         // monitoring starts, so an interface that is already plugged in is bound at once.
         window.applicationDidFinishLaunching();
+        h8::Automation automation(window, automationScript);
+        if (!automationScript.isEmpty()) automation.start();
         if (quitAfterMs >= 0) {
             QTimer::singleShot(quitAfterMs, &app, [&window, screenshot] {
                 if (!screenshot.isEmpty() && !window.grab().save(screenshot))
