@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 
 #include "app_delegate.h"
@@ -143,6 +145,62 @@ TEST_F(ControllerTest, WithoutTheInterfaceTheDisconnectedViewStays) {
     replug();
     QTest::qWait(200);
     EXPECT_TRUE(controller()->hardwareDevice);
+}
+
+struct PermissionCase {
+    const char* outcome;
+    const char* alertName;  // the alert that shows, or nullptr
+    bool monitoringStarts;  // the device list is followed and "startup" written
+};
+
+class PermissionTest : public ControllerTest, public testing::WithParamInterface<PermissionCase> {};
+
+TEST_P(PermissionTest, EachOutcomeLeadsWhereItShould) {
+    const PermissionCase& c = GetParam();
+    qputenv("H8_MIC_AUTH", c.outcome);
+    launch();
+    QTest::qWait(600);  // the alerts and the request come 0.3 s after the start
+    qunsetenv("H8_MIC_AUTH");
+    QMessageBox* alert = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) alert = box;
+    }
+    if (c.alertName) {
+        ASSERT_NE(alert, nullptr);
+        EXPECT_EQ(alert->objectName(), c.alertName);
+        alert->close();
+    } else {
+        EXPECT_EQ(alert, nullptr);
+    }
+    EXPECT_EQ(UserDefaults::standard().boolForKey("startup"), c.monitoringStarts);
+    // Whatever the permission, a USB arrival still binds the interface.
+    usb_.plug();
+    QTest::qWait(100);
+    EXPECT_TRUE(controller()->hardwareDevice);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, PermissionTest,
+                         testing::Values(PermissionCase{"authorized", nullptr, true},
+                                         PermissionCase{"notDetermined", nullptr, true},
+                                         PermissionCase{"denied", "permissionDeniedAlert", false},
+                                         PermissionCase{"restricted", "permissionRestrictedAlert",
+                                                        false}));
+
+TEST_F(ControllerTest, DeniedAlertTexts) {
+    qputenv("H8_MIC_AUTH", "denied");
+    launch();
+    QTest::qWait(600);
+    qunsetenv("H8_MIC_AUTH");
+    QMessageBox* alert = controller()->findChild<QMessageBox*>("permissionDeniedAlert");
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->text(), "需要麦克风权限");
+    EXPECT_EQ(alert->informativeText(), "请在系统设置中允许此应用访问麦克风，以便使用录音功能。");
+    ASSERT_EQ(alert->buttons().size(), 2);
+    QStringList texts;
+    for (auto* b : alert->buttons()) texts.append(b->text());
+    EXPECT_TRUE(texts.contains("打开系统设置"));
+    EXPECT_TRUE(texts.contains("取消"));
+    alert->close();
 }
 
 }  // namespace
