@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds H8 Controller and runs every test, first in the default (debug) build, then with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Installs what it needs on Debian 12.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the preset reader briefly.
+# Installs what it needs on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,4 +40,21 @@ for preset in default asan; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs" || status=1
 done
+
+# A short run of the preset-file fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
+# a crash, a sanitizer report or a hang fails the script. New inputs stay in the scratch folder;
+# the input of a failure is kept in build/fuzz/artifacts/.
+echo "==== fuzz build ===="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+mkdir -p "$scratch/fuzz-corpus" build/fuzz/artifacts
+if build/fuzz/fuzz/preset_fuzzer -runs=20000 -timeout=10 -dict=fuzz/preset.dict \
+    -artifact_prefix=build/fuzz/artifacts/ "$scratch/fuzz-corpus" fuzz/corpus \
+    >"$scratch/fuzz.log" 2>&1; then
+    grep -E '^(#[0-9]+ +DONE|Done )' "$scratch/fuzz.log" || true
+else
+    cat "$scratch/fuzz.log" >&2
+    echo "preset_fuzzer failed; its input is in build/fuzz/artifacts/" >&2
+    status=1
+fi
 exit $status

@@ -21,7 +21,6 @@ namespace h8::ui {
 namespace {
 
 const QColor kTextColor(224, 223, 223);
-const QColor kNameBackground(18, 17, 24);
 const QColor kPlaybackBorder(58, 58, 58);  // "#3a3a3a"
 
 LumLabel* titleLabel(const QString& text, QWidget* parent) {
