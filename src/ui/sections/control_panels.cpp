@@ -5,6 +5,7 @@
 #include "core/device_controls.h"
 #include "core/notification_names.h"
 #include "platform/notification_center.h"
+#include "ui/sections/section_layout.h"
 #include "ui/strips/channel_strips.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_circular_view.h"
@@ -16,15 +17,7 @@ namespace h8::ui {
 namespace {
 
 const QColor kIndicatorOn(0xff, 0x83, 0x13);  // "#ff8313"
-const QColor kPanelBackground(18, 17, 24);
 constexpr int kKnob = 100;
-
-void darkBackground(QWidget* w) {
-    w->setAutoFillBackground(true);
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, kPanelBackground);
-    w->setPalette(p);
-}
 
 QLabel* knobBackground(QWidget* parent) {
     auto* l = new QLabel(parent);

@@ -8,21 +8,13 @@
 #include "ui/matrix/destination_view.h"
 #include "ui/matrix/grid_view.h"
 #include "ui/matrix/matrix_registry.h"
+#include "ui/sections/section_layout.h"
 #include "ui/strips/channel_strips.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_label.h"
 
 namespace h8::ui {
 namespace {
-
-const QColor kMatrixBackground(18, 17, 24);
-
-void darkBackground(QWidget* w) {
-    w->setAutoFillBackground(true);
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, kMatrixBackground);
-    w->setPalette(p);
-}
 
 QPushButton* modeButton(const QString& imageName, QWidget* parent) {
     auto* b = new QPushButton(parent);
@@ -183,13 +175,7 @@ NorvBLView::NorvBLView(QWidget* parent)
 }
 
 void NorvBLView::resizeEvent(QResizeEvent*) {
-    const int inset = 5, top = 26, h = (height() - top - inset) / 4;
-    int y = top;
-    for (QWidget* strip : {static_cast<QWidget*>(channel12), static_cast<QWidget*>(channel34),
-                           static_cast<QWidget*>(channel56), static_cast<QWidget*>(channel78)}) {
-        strip->setGeometry(inset, y, width() - 2 * inset, h);
-        y += h;
-    }
+    stackVertically(this, {channel12, channel34, channel56, channel78}, 26, 5);
 }
 
 NorvBRView::NorvBRView(QWidget* parent)
@@ -209,13 +195,7 @@ NorvBRView::NorvBRView(QWidget* parent)
 }
 
 void NorvBRView::resizeEvent(QResizeEvent*) {
-    const int inset = 5, top = 26, h = (height() - top - inset) / 4;
-    int y = top;
-    for (QWidget* strip : {static_cast<QWidget*>(channel12), static_cast<QWidget*>(channel34),
-                           static_cast<QWidget*>(channel56), static_cast<QWidget*>(channel78)}) {
-        strip->setGeometry(inset, y, width() - 2 * inset, h);
-        y += h;
-    }
+    stackVertically(this, {channel12, channel34, channel56, channel78}, 26, 5);
 }
 
 }  // namespace h8::ui
