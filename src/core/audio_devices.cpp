@@ -120,22 +120,33 @@ uint32_t AudioDevice::channels(Scope scope) const {
     return 0;
 }
 
+uint32_t AudioDevice::inputStreamId() const {
+    const auto i = info();
+    return i ? i->inputStreamId : 0;
+}
+
 bool AudioDevice::setNominalSampleRate(double rate) const {
     return g_backend && info() && g_backend->setNominalSampleRate(id_, rate);
 }
 
 QMetaObject::Connection AudioDevice::addPropertyListener(Property property,
+                                                         const QObject* context,
                                                          std::function<void()> callback) const {
-    if (!g_backend) return {};
+    if (!g_backend || !context) return {};
     const uint32_t id = id_;
     auto filtered = [id, callback = std::move(callback)](uint32_t changed) {
         if (changed == id) callback();
     };
-    if (property == Property::nominalSampleRate) {
-        return QObject::connect(g_backend, &AudioBackend::nominalSampleRateChanged, g_backend,
-                                filtered);
+    switch (property) {
+        case Property::nominalSampleRate:
+            return QObject::connect(g_backend, &AudioBackend::nominalSampleRateChanged, context,
+                                    filtered);
+        case Property::volume:
+            return QObject::connect(g_backend, &AudioBackend::volumeChanged, context, filtered);
+        case Property::streams:
+            return QObject::connect(g_backend, &AudioBackend::streamsChanged, context, filtered);
     }
-    return QObject::connect(g_backend, &AudioBackend::volumeChanged, g_backend, filtered);
+    return {};
 }
 
 void AudioDevice::removePropertyListener(const QMetaObject::Connection& connection) {
@@ -154,6 +165,10 @@ void SimplyCoreAudio::setBackend(AudioBackend* backend) {
 
 AudioBackend* SimplyCoreAudio::backend() {
     return g_backend;
+}
+
+bool SimplyCoreAudio::isAvailable() {
+    return g_backend && g_backend->isAvailable();
 }
 
 SimplyCoreAudio::SimplyCoreAudio() {
@@ -188,15 +203,7 @@ AudioDeviceList audioDeviceListFrom(const QVariant& value) {
 AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices) {
     AudioDevicePtr found;
     for (const AudioDevicePtr& d : devices) {
-        const auto transport = d->transportType();
-        if (!transport || transportTypeText(*transport) != QLatin1String("USB")) continue;
-        const auto model = d->modelUID();
-        if (!model) continue;
-        const QStringList parts = model->split(':');
-        if (parts.size() == 3 && parts[1] == QLatin1String("309C") &&
-            parts[2] == QLatin1String("0018")) {
-            found = d;
-        }
+        if (isUsbModel(d->transportType(), d->modelUID(), 0x309C, 0x0018)) found = d;
     }
     return found;
 }

@@ -32,13 +32,17 @@ public:
     std::optional<double> nominalSampleRate() const;
     std::optional<float> volumeScalar() const;
     uint32_t channels(Scope scope) const;
+    // What carries the device's inputs now (AudioDeviceInfo::inputStreamId); 0 when gone.
+    uint32_t inputStreamId() const;
     // True only when the device exists and the platform accepted the rate.
     bool setNominalSampleRate(double rate) const;
 
-    // Calls `callback` on the main thread whenever the property changes on this device. The
-    // returned connection removes the listener when passed to removePropertyListener().
-    enum class Property { nominalSampleRate, volume };
-    QMetaObject::Connection addPropertyListener(Property property,
+    // Calls `callback` on the main thread whenever the property changes on this device, for as
+    // long as `context` lives (so the callback never reaches a destroyed owner). The returned
+    // connection removes the listener when passed to removePropertyListener(). `streams`
+    // changes when the device's inputs or outputs are replaced (a profile switch).
+    enum class Property { nominalSampleRate, volume, streams };
+    QMetaObject::Connection addPropertyListener(Property property, const QObject* context,
                                                 std::function<void()> callback) const;
     static void removePropertyListener(const QMetaObject::Connection& connection);
 
@@ -60,6 +64,9 @@ public:
     // object is created (and by tests).
     static void setBackend(AudioBackend* backend);
     static AudioBackend* backend();
+
+    // True while the platform's audio service can be reached (see AudioBackend::isAvailable).
+    static bool isAvailable();
 
     // Any number may exist; they share one device monitor, which runs while at least one
     // exists and posts "SimplyCoreAudio.deviceListChanged" with the lists "addedDevices" and

@@ -80,6 +80,13 @@ QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& co
     return map;
 }
 
+QVariantList mergedStoredMap(const std::vector<std::shared_ptr<Output>>& columns,
+                             const QVariantList& stored) {
+    QVariantList map = storedMapFromColumns(columns);
+    for (qsizetype i = map.size(); i < stored.size(); ++i) map.append(stored[i]);
+    return map;
+}
+
 bool commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on) {
     const bool sent = NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
                                               on ? kCrosspointOn : kCrosspointOff);
@@ -99,12 +106,7 @@ NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice)
     : hardwareDevice_(std::move(hardwareDevice)) {
     NorvShareHelper& store = NorvShareHelper::shared();
     store.scalar = roundedScalar(hardwareDevice_);
-    if (hardwareDevice_) {
-        sampleListener_ = hardwareDevice_->addPropertyListener(
-            AudioDevice::Property::nominalSampleRate, [this] { sampleCallBack(); });
-        volumeListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::volume,
-                                                               [this] { volumeCallBack(); });
-    }
+    addListeners();
     NotificationCenter::defaultCenter().addObserver(
         this, notify::kRawDeviceRemoved, [this](const Notification&) { removeDeviceFunc(); });
     diag("The  address of the class is ===: " + address(this));
@@ -115,6 +117,21 @@ NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice)
 
 NorvAudioHelper::~NorvAudioHelper() {
     for (const auto& engine : inputUnits_) engine->stop();
+}
+
+void NorvAudioHelper::addListeners() {
+    removeDeviceFunc();
+    if (!hardwareDevice_) return;
+    // Tied to this object: a listener can never call into a destroyed engine.
+    sampleListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::nominalSampleRate,
+                                                           this, [this] { sampleCallBack(); });
+    volumeListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::volume, this,
+                                                           [this] { volumeCallBack(); });
+    streamsListener_ = hardwareDevice_->addPropertyListener(
+        AudioDevice::Property::streams, this, [this] {
+            // A profile switch of the interface: other inputs, same routes.
+            if (NorvShareHelper::shared().isInit) rebuildEngines();
+        });
 }
 
 void NorvAudioHelper::publishSampleRate() {
@@ -128,25 +145,30 @@ void NorvAudioHelper::publishSampleRate() {
 void NorvAudioHelper::setHardwareDevice(AudioDevicePtr device) {
     hardwareDevice_ = std::move(device);
     NorvShareHelper::shared().hardwareDevice = hardwareDevice_;
+    addListeners();
 }
 
-void NorvAudioHelper::buildUnit(bool restoreSaved) {
-    NorvShareHelper& store = NorvShareHelper::shared();
-    const std::vector<Output> saved = columnsFromStoredMap(store.channelMapArray());
+void NorvAudioHelper::attachAudioDevice(AudioDevicePtr device) {
+    setHardwareDevice(std::move(device));
+    NorvShareHelper::shared().scalar = roundedScalar(hardwareDevice_);
+    publishSampleRate();
+    rebuildEngines();
+}
 
+void NorvAudioHelper::detachAudioDevice() {
+    setHardwareDevice(nullptr);
+    rebuildEngines();
+}
+
+void NorvAudioHelper::rebuildEngines() {
     for (const auto& engine : inputUnits_) {
         engine->setVolumeIntensity(0);
         engine->stop();
     }
-    const std::vector<std::shared_ptr<Output>> previous = std::move(outputUnits_);
     inputUnits_.clear();
-    outputUnits_.clear();
-
     const uint32_t n = hardwareDevice_ ? hardwareDevice_->channels(Scope::input) : 0;
     for (uint32_t i = 0; i < n; ++i)
         inputUnits_.push_back(std::make_shared<Engine>(hardwareDevice_, static_cast<int>(i)));
-    for (uint32_t i = 0; i < n; ++i) outputUnits_.push_back(std::make_shared<Output>());
-
     bool captureFailed = false;
     for (const auto& engine : inputUnits_) {
         engine->prepare();
@@ -155,9 +177,28 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
     // Meters then stay at zero; routing works all the same.
     if (captureFailed)
         diag("Input levels are not available: the audio capture of the interface did not start");
+    publishUnits();
+}
+
+void NorvAudioHelper::publishUnits() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.inputUnits = inputUnits_;
+    store.outputUnits = outputUnits_;
+}
+
+void NorvAudioHelper::buildUnit(bool restoreSaved) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    const std::vector<Output> saved = columnsFromStoredMap(store.channelMapArray());
+
+    const std::vector<std::shared_ptr<Output>> previous = std::move(outputUnits_);
+    outputUnits_.clear();
+    // The columns are the mixer's destinations: their number never follows the audio device,
+    // whose input count changes with its profile (and is 0 without a sound server).
+    for (int i = 0; i < kColumns; ++i) outputUnits_.push_back(std::make_shared<Output>());
+    rebuildEngines();
     store.logInfo(QStringLiteral("初始化unit正常"));
 
-    for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t i = 0; i < static_cast<uint32_t>(kColumns); ++i) {
         Output& column = *outputUnits_[i];
         // Routes of the previous build are kept and re-sent with their stored levels.
         if (i < previous.size() && previous[i]->isStart) {
@@ -177,8 +218,7 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
         }
     }
 
-    store.inputUnits = inputUnits_;
-    store.outputUnits = outputUnits_;
+    publishUnits();
     store.isInit = true;
     diag("444444");
     store.logInfo(QStringLiteral("初始化完毕"));
@@ -187,7 +227,8 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
 void NorvAudioHelper::setStartAndStop(int row, int col, bool on) {
     diagf("setStartAndStop  row ==%d col ===%d state ===%d", row, col, on ? 1 : 0);
     commitCrosspoint(outputUnits_, row, col, on);
-    NorvShareHelper::shared().setChannelMapArray(storedMapFromColumns(outputUnits_));
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.setChannelMapArray(mergedStoredMap(outputUnits_, store.channelMapArray()));
 }
 
 void NorvAudioHelper::sampleCallBack() {
@@ -216,6 +257,7 @@ void NorvAudioHelper::volumeCallBack() {
 void NorvAudioHelper::removeDeviceFunc() {
     AudioDevice::removePropertyListener(sampleListener_);
     AudioDevice::removePropertyListener(volumeListener_);
+    AudioDevice::removePropertyListener(streamsListener_);
 }
 
 }  // namespace h8

@@ -30,6 +30,10 @@ uint16_t sourceCodeForRow(int row);
 // or holds anything but booleans, is an empty column; lists are cut or padded to 16 rows.
 std::vector<Output> columnsFromStoredMap(const QVariantList& map);
 QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& columns);
+// The map to store after an edit: `columns` in place of the stored map's first entries, and
+// the stored entries beyond them kept as they were, so that storing never shrinks the map.
+QVariantList mergedStoredMap(const std::vector<std::shared_ptr<Output>>& columns,
+                             const QVariantList& stored);
 
 // Switches one crosspoint on (0x80) or off (0xFF) on the device and records it in `columns`
 // (a column that never started ignores an off). Does not store the map. Returns whether the
@@ -39,8 +43,14 @@ bool commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, in
 class NorvAudioHelper : public QObject {
     Q_OBJECT
 public:
-    // Registers the sample-rate and volume listeners on the device, publishes the device and
-    // its sample rate in the store and performs the first build, restoring the saved routes.
+    // One routing column per destination of the interface's mixer, whatever the audio device
+    // reports as its input count (none at all without a sound server).
+    static constexpr int kColumns = 12;
+
+    // Registers the sample-rate, volume and stream listeners on the device, publishes the
+    // device and its sample rate in the store and performs the first build, restoring the
+    // saved routes. `hardwareDevice` may be null: the interface is then bound on USB alone (no
+    // meters, no rate) until attachAudioDevice().
     explicit NorvAudioHelper(AudioDevicePtr hardwareDevice);
     ~NorvAudioHelper() override;
 
@@ -49,10 +59,17 @@ public:
     // the stored route map is restored too (the device keeps its own mixer for those).
     void buildUnit(bool restoreSaved);
 
+    // The interface's audio device appeared or went while the interface stays bound on USB
+    // (a sound server started, stopped or restarted): listeners and level engines follow it;
+    // the routes stay as they are and nothing is sent to the interface.
+    void attachAudioDevice(AudioDevicePtr device);
+    void detachAudioDevice();
+
     // Switches one crosspoint on or off, records it in its column and stores the route map.
     void setStartAndStop(int row, int col, bool on);
 
-    // Re-attach to an interface that came back: new device, listeners stay removed.
+    // Re-attach to an interface that came back: the new device (null for one bound on USB
+    // alone), with its listeners registered anew.
     void setHardwareDevice(AudioDevicePtr device);
 
     // Republishes the sample rate and rebuilds (after the device's rate changed).
@@ -67,12 +84,17 @@ private:
     void volumeCallBack();
     void removeDeviceFunc();
     void publishSampleRate();
+    void addListeners();
+    // Stops the level engines and starts new ones for the device's current inputs.
+    void rebuildEngines();
+    void publishUnits();
 
     std::vector<std::shared_ptr<Engine>> inputUnits_;
     std::vector<std::shared_ptr<Output>> outputUnits_;
     AudioDevicePtr hardwareDevice_;
     QMetaObject::Connection sampleListener_;
     QMetaObject::Connection volumeListener_;
+    QMetaObject::Connection streamsListener_;
 };
 
 }  // namespace h8

@@ -1,6 +1,7 @@
 #include "core/level_engine.h"
 
 #include <QHash>
+#include <algorithm>
 #include <cmath>
 
 namespace h8 {
@@ -47,8 +48,8 @@ void LevelMeter::process(const float* interleaved, uint32_t frames, uint32_t cha
 
 class DeviceCapture {
 public:
-    explicit DeviceCapture(uint32_t deviceId, uint32_t channels)
-        : deviceId_(deviceId), meter_(channels) {}
+    DeviceCapture(uint32_t deviceId, uint32_t channels, uint32_t streamId)
+        : deviceId_(deviceId), streamId_(streamId), meter_(channels) {}
 
     LevelMeter& meter() { return meter_; }
 
@@ -63,12 +64,19 @@ public:
         if (users_ > 0 && --users_ == 0) stream_.reset();
     }
 
-    // The capture shared by the engines of one device; a new one once all of them are gone.
+    // The capture shared by the engines of one device; a new one once all of them are gone, or
+    // once the device's inputs were replaced (other channel count or stream): the engines of an
+    // earlier build may still hold the old one, which keeps its own size until they go.
     static std::shared_ptr<DeviceCapture> forDevice(const AudioDevice& device) {
         static QHash<uint32_t, std::weak_ptr<DeviceCapture>> captures;
+        const uint32_t channels = device.channels(Scope::input);
+        const uint32_t streamId = device.inputStreamId();
         std::shared_ptr<DeviceCapture> capture = captures.value(device.id()).lock();
-        if (!capture) {
-            capture = std::make_shared<DeviceCapture>(device.id(), device.channels(Scope::input));
+        if (!capture || capture->meter_.channelCount() != std::min(channels, LevelMeter::kMaxChannels) ||
+            capture->streamId_ != streamId) {
+            capture = std::make_shared<DeviceCapture>(device.id(), channels, streamId);
+            // Devices come and go with new ids over a long run: forget the ones nobody holds.
+            captures.removeIf([](const auto& entry) { return entry.value().expired(); });
             captures.insert(device.id(), capture);
         }
         return capture;
@@ -76,6 +84,7 @@ public:
 
 private:
     uint32_t deviceId_;
+    uint32_t streamId_;
     LevelMeter meter_;
     int users_ = 0;
     std::unique_ptr<CaptureStream> stream_;

@@ -27,8 +27,8 @@ Session& session() {
     return *s;
 }
 
-std::function<QStringList()>& uidSource() {
-    static std::function<QStringList()> source;
+std::function<QList<AudioDeviceInfo>()>& audioDeviceSource() {
+    static std::function<QList<AudioDeviceInfo>()> source;
     return source;
 }
 
@@ -177,16 +177,19 @@ QString IOUSBHelper::getpNameWitKidVendor(int vendor, int product) {
     return transport->productName(static_cast<uint16_t>(vendor), static_cast<uint16_t>(product));
 }
 
-QString IOUSBHelper::getUSBDeviceUidWitKidVendor(int, int) {
-    if (!uidSource()) return {};
-    for (const QString& uid : uidSource()()) {
-        if (uid.contains(QLatin1String("USB")) || uid.contains(QLatin1String("usb"))) return uid;
+QString IOUSBHelper::getUSBDeviceUidWitKidVendor(int vendor, int product) {
+    if (!audioDeviceSource()) return {};
+    for (const AudioDeviceInfo& d : audioDeviceSource()()) {
+        if (isUsbModel(d.transportType, d.modelUID, static_cast<uint16_t>(vendor),
+                       static_cast<uint16_t>(product))) {
+            return d.uid;
+        }
     }
     return {};
 }
 
-void IOUSBHelper::setAudioDeviceUidSource(std::function<QStringList()> source) {
-    uidSource() = std::move(source);
+void IOUSBHelper::setAudioDeviceSource(std::function<QList<AudioDeviceInfo>()> source) {
+    audioDeviceSource() = std::move(source);
 }
 
 }  // namespace h8

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "core/notification_names.h"
+#include "platform/audio/audio_backend.h"
 #include "platform/usb_transport.h"
 
 namespace h8 {
@@ -38,12 +39,13 @@ class IOUSBHelper {
 public:
     // The USB product name of the attached device with these ids; empty when there is none.
     static QString getpNameWitKidVendor(int vendor, int product);
-    // The identifier of the first audio device whose identifier contains "USB" or "usb"; empty
-    // when there is none. The arguments take no part in the choice.
+    // The identifier of the audio device of the USB device with these ids: the first listed
+    // device with USB transport whose model identifier carries them (any other USB sound card
+    // is passed over). Empty when the audio devices do not list it (yet).
     static QString getUSBDeviceUidWitKidVendor(int vendor, int product);
 
-    // Where the audio device identifiers come from (the audio device layer installs it).
-    static void setAudioDeviceUidSource(std::function<QStringList()> source);
+    // Where the audio devices come from (the audio device layer installs it).
+    static void setAudioDeviceSource(std::function<QList<AudioDeviceInfo>()> source);
 };
 
 }  // namespace h8

@@ -32,17 +32,13 @@ protected:
         NorvShareHelper::shared().resetForTesting();
         audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
         SimplyCoreAudio::setBackend(audio_.get());
-        IOUSBHelper::setAudioDeviceUidSource([this] {
-            QStringList uids;
-            for (const auto& d : audio_->devices()) uids.append(d.uid);
-            return uids;
-        });
+        IOUSBHelper::setAudioDeviceSource([this] { return audio_->devices(); });
     }
     void TearDown() override {
         window_.reset();
         stopUSBMonitoring();
         NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceUidSource(nullptr);
+        IOUSBHelper::setAudioDeviceSource(nullptr);
         SimplyCoreAudio::setBackend(nullptr);
     }
     void launch() {

@@ -139,18 +139,27 @@ TEST_F(AudioDevicesTest, FindsTheInterfaceByTransportAndModel) {
     EXPECT_EQ(found->id(), 11u);
 }
 
-TEST_F(AudioDevicesTest, RateListenerFollowsOnlyItsDevice) {
+TEST_F(AudioDevicesTest, RateListenerFollowsOnlyItsDeviceAndItsOwner) {
     backend_.setDevices({plainDevice(1, "builtin"), fakeInterface(7)});
     SimplyCoreAudio audio;
     const AudioDevicePtr h8 = findH8AudioDevice(audio.allDevices());
     int calls = 0;
-    const auto connection =
-        h8->addPropertyListener(AudioDevice::Property::nominalSampleRate, [&] { ++calls; });
+    QObject owner;
+    const auto connection = h8->addPropertyListener(AudioDevice::Property::nominalSampleRate,
+                                                    &owner, [&] { ++calls; });
+    // A listener whose owner is gone is never called.
+    int ownerlessCalls = 0;
+    {
+        QObject shortLived;
+        h8->addPropertyListener(AudioDevice::Property::nominalSampleRate, &shortLived,
+                                [&] { ++ownerlessCalls; });
+    }
     backend_.setRate(1, 44100);
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(h8->setNominalSampleRate(96000));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(sampleRateText(*h8->nominalSampleRate()), "96000Hz");
+    EXPECT_EQ(ownerlessCalls, 0);
     AudioDevice::removePropertyListener(connection);
     backend_.setRate(7, 48000);
     EXPECT_EQ(calls, 1);

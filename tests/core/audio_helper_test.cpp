@@ -84,7 +84,7 @@ TEST_F(AudioHelperTest, FirstBuildRestoresSavedColumnsWithoutSendingThem) {
     store().setChannelMapArray(map({{4, 0}, {1, 7}}));
     create();
     ASSERT_EQ(helper_->inputUnits().size(), 16u);
-    ASSERT_EQ(helper_->outputUnits().size(), 16u);
+    ASSERT_EQ(helper_->outputUnits().size(), 12u);  // the mixer's destinations
     EXPECT_TRUE(helper_->outputUnits()[0]->isStart);
     EXPECT_TRUE(helper_->outputUnits()[0]->enableArray[4]);
     EXPECT_TRUE(helper_->outputUnits()[7]->enableArray[1]);
@@ -98,11 +98,11 @@ TEST_F(AudioHelperTest, FirstBuildRestoresSavedColumnsWithoutSendingThem) {
     EXPECT_EQ(store().inputUnits->size(), 16u);
 }
 
-TEST_F(AudioHelperTest, DeviceWithoutInputsBuildsNothingButInitialises) {
+TEST_F(AudioHelperTest, DeviceWithoutInputsBuildsNoEnginesButEveryColumn) {
     backend_.setDevices({test::fakeInterface(7, 0)});
     create();
     EXPECT_TRUE(helper_->inputUnits().empty());
-    EXPECT_TRUE(helper_->outputUnits().empty());
+    EXPECT_EQ(helper_->outputUnits().size(), 12u);
     EXPECT_EQ(backend_.capturesStarted, 0);
     EXPECT_TRUE(store().isInit);
 }
@@ -215,7 +215,7 @@ TEST_F(AudioHelperTest, CorruptStoredMapsNeverBreakABuild) {
     for (const QVariant& value : corrupt) {
         defaults().setObject(kChannelMapKey, value);
         helper_ = std::make_shared<NorvAudioHelper>(h8());
-        EXPECT_EQ(helper_->outputUnits().size(), 16u);
+        EXPECT_EQ(helper_->outputUnits().size(), 12u);
         helper_->buildUnit(true);
         helper_->buildUnit(false);
     }
@@ -228,6 +228,116 @@ TEST_F(AudioHelperTest, CorruptStoredMapsNeverBreakABuild) {
     defaults().setObject(kChannelMapKey, QVariantList{QVariant(QVariantList{1, 1})});
     helper_ = std::make_shared<NorvAudioHelper>(h8());
     EXPECT_FALSE(helper_->outputUnits()[0]->isStart);
+}
+
+// A map with a route into each of the 12 destinations and levels for them.
+QVariantList routesToEveryDestination() {
+    QVariantList m;
+    for (int col = 0; col < 16; ++col) {
+        QVariantList rows;
+        for (int row = 0; row < 16; ++row) rows.append(col < 12 && row == (col + 4) % 12);
+        m.append(QVariant(rows));
+    }
+    return m;
+}
+
+TEST_F(AudioHelperTest, FewerInputsThanDestinationsLoseNoStoredRoute) {
+    // A profile with 2 inputs (or none without a sound server) must not cut the route map to
+    // its input count: the mixer has 12 destinations whatever the audio device reports.
+    for (uint32_t inputs : {2u, 0u}) {
+        store().setChannelMapArray(routesToEveryDestination());
+        defaults().setFloat(crosspointLevelKey(11 + 1, 7 + 1), 50.0f);
+        backend_.setDevices({test::fakeInterface(7, inputs)});
+        create();
+        helper_->setStartAndStop(0, 0, true);  // one edit: mic 1 into destination 1
+        const std::vector<Output> stored = columnsFromStoredMap(store().channelMapArray());
+        ASSERT_EQ(stored.size(), 16u) << inputs << " inputs";
+        EXPECT_TRUE(stored[0].enableArray[0]);
+        for (int col = 0; col < 12; ++col) {
+            EXPECT_TRUE(stored[col].enableArray[(col + 4) % 12]) << "destination " << col;
+        }
+        EXPECT_FLOAT_EQ(defaults().floatForKey(crosspointLevelKey(12, 8)), 50.0f);
+        // A rebuild (a rate change) re-sends every kept route, at its stored level.
+        usb_.model().clearTransfers();
+        helper_->buildUnit(false);
+        EXPECT_EQ(mixerWrites(), 13u);
+        EXPECT_EQ(mixer(7, 7), 0xC0);  // row 11 (playback 8) at 50 %
+        helper_.reset();
+    }
+}
+
+TEST_F(AudioHelperTest, ProfileSwitchRestartsTheCaptureAndKeepsTheRoutes) {
+    backend_.setDevices({test::fakeInterface(7, 2)});
+    create();
+    helper_->setStartAndStop(4, 1, true);
+    ASSERT_EQ(helper_->inputUnits().size(), 2u);
+    const size_t writes = mixerWrites();
+    const int captures = backend_.capturesStarted;
+
+    AudioDeviceInfo wide = test::fakeInterface(7, 16);
+    wide.inputStreamId = 2;
+    backend_.setDevices({wide});
+    ASSERT_EQ(helper_->inputUnits().size(), 16u);
+    ASSERT_TRUE(store().inputUnits);
+    EXPECT_EQ(store().inputUnits->size(), 16u);
+    EXPECT_EQ(backend_.capturesStarted, captures + 1);
+    // The new capture carries 16 channels: the upper meters come alive.
+    std::vector<float> frame(16, 0.5f);
+    backend_.deliver(frame.data(), 1, 16);
+    EXPECT_GT(helper_->inputUnits()[15]->volumeIntensity(), 0.0);
+    // Routes and the interface's mixer are left alone.
+    EXPECT_EQ(mixerWrites(), writes);
+    EXPECT_TRUE(helper_->outputUnits()[1]->enableArray[4]);
+
+    // Back to 2: the engines of the other channels are gone, so their meters read 0.
+    backend_.setDevices({test::fakeInterface(7, 2)});
+    EXPECT_EQ(helper_->inputUnits().size(), 2u);
+    EXPECT_EQ(store().inputUnits->size(), 2u);
+    EXPECT_EQ(mixerWrites(), writes);
+}
+
+TEST_F(AudioHelperTest, EveryReattachFollowsRateChangesOfTheNewDevice) {
+    create();
+    for (uint32_t id : {8u, 9u, 10u}) {
+        NotificationCenter::defaultCenter().post(notify::kRawDeviceRemoved);
+        backend_.setDevices({test::fakeInterface(id, 16)});
+        helper_->setHardwareDevice(h8());
+        helper_->buildUnit(false);
+        store().timestamp.reset();
+        backend_.setRate(id, 88200);
+        QTRY_COMPARE(store().sampleRate, QStringLiteral("88200Hz"));
+        backend_.setRate(id, 48000);
+        QTRY_COMPARE(store().sampleRate, QStringLiteral("48000Hz"));
+    }
+}
+
+TEST_F(AudioHelperTest, BoundOnUsbAloneTheAudioSideAttachesWithoutResendingRoutes) {
+    store().setChannelMapArray(map({{4, 0}, {5, 1}}));
+    store().sampleRate.clear();
+    helper_ = std::make_shared<NorvAudioHelper>(nullptr);
+    EXPECT_TRUE(helper_->inputUnits().empty());
+    EXPECT_EQ(helper_->outputUnits().size(), 12u);
+    EXPECT_TRUE(helper_->outputUnits()[1]->enableArray[5]);
+    EXPECT_TRUE(store().isInit);
+    EXPECT_TRUE(store().sampleRate.isEmpty());
+    helper_->setStartAndStop(6, 2, true);  // routing works without the audio side
+    EXPECT_EQ(mixer(2, 2), 0x80);
+
+    const size_t writes = mixerWrites();
+    helper_->attachAudioDevice(h8());
+    EXPECT_EQ(helper_->inputUnits().size(), 16u);
+    EXPECT_EQ(store().sampleRate, "48000Hz");
+    EXPECT_EQ(mixerWrites(), writes);
+    store().timestamp.reset();
+    backend_.setRate(7, 96000);
+    QTRY_COMPARE(store().sampleRate, QStringLiteral("96000Hz"));
+
+    const size_t afterRateChange = mixerWrites();
+    helper_->detachAudioDevice();
+    EXPECT_TRUE(helper_->inputUnits().empty());
+    EXPECT_FALSE(store().hardwareDevice);
+    EXPECT_EQ(mixerWrites(), afterRateChange);
+    EXPECT_TRUE(helper_->outputUnits()[2]->enableArray[6]);
 }
 
 TEST_F(AudioHelperTest, RowsMapToDeviceSourceCodes) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QList>
+#include <utility>
 
 #include "platform/audio/audio_backend.h"
 
@@ -14,13 +15,24 @@ class FakeAudioBackend : public AudioBackend {
 public:
     QList<AudioDeviceInfo> list;
     bool acceptRates = true;
+    bool available = true;  // false: as without a sound server
     int capturesStarted = 0;
     CaptureSink* activeSink = nullptr;
 
-    // Replaces the list and signals the change.
+    // Replaces the list and signals the change, and the streams of every device that stays
+    // but whose inputs or outputs changed.
     void setDevices(QList<AudioDeviceInfo> devices) {
-        list = std::move(devices);
+        const QList<AudioDeviceInfo> before = std::exchange(list, std::move(devices));
         emit devicesChanged();
+        for (const AudioDeviceInfo& now : list) {
+            for (const AudioDeviceInfo& was : before) {
+                if (was.id == now.id && (was.inputChannels != now.inputChannels ||
+                                         was.outputChannels != now.outputChannels ||
+                                         was.inputStreamId != now.inputStreamId)) {
+                    emit streamsChanged(now.id);
+                }
+            }
+        }
     }
     void setRate(uint32_t id, double rate) {
         for (AudioDeviceInfo& d : list) {
@@ -32,6 +44,14 @@ public:
         if (activeSink) activeSink->process(samples, frames, channels);
     }
 
+    // The sound server stops (the list empties) or starts again with `devices`.
+    void setAvailable(bool on, QList<AudioDeviceInfo> devices = {}) {
+        available = on;
+        setDevices(std::move(devices));
+        emit availabilityChanged();
+    }
+
+    bool isAvailable() const override { return available; }
     QList<AudioDeviceInfo> devices() const override { return list; }
     std::optional<AudioDeviceInfo> device(uint32_t id) const override {
         for (const AudioDeviceInfo& d : list) {

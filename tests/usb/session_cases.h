@@ -52,13 +52,13 @@ protected:
     void SetUp() override {
         UserDefaults::setStandard(nullptr);
         NorvShareHelper::shared().resetForTesting();
-        IOUSBHelper::setAudioDeviceUidSource(nullptr);
+        IOUSBHelper::setAudioDeviceSource(nullptr);
         backend_ = std::make_unique<Backend>();
     }
     void TearDown() override {
         stopUSBMonitoring();
         backend_.reset();
-        IOUSBHelper::setAudioDeviceUidSource(nullptr);
+        IOUSBHelper::setAudioDeviceSource(nullptr);
     }
 
     bool start() { return startUSBMonitoring(backend_->transport()); }
@@ -181,18 +181,36 @@ TYPED_TEST_P(SessionTest, WaitingSecondDeviceTakesOverWhenTheFirstIsRemoved) {
     EXPECT_EQ(this->backend_->model(2).transfers().size(), 1u);
 }
 
-TYPED_TEST_P(SessionTest, UidIsTheFirstAudioDeviceNamedUsb) {
-    IOUSBHelper::setAudioDeviceUidSource([] {
-        return QStringList{"alsa_output.pci-0000_00_1f.3.analog-stereo",
-                           "alsa_input.usb-Norvalt_H8_1234ABCD-00.multichannel-input",
-                           "alsa_output.usb-Other-00.analog-stereo"};
-    });
+TYPED_TEST_P(SessionTest, UidIsTheH8sAudioDeviceNeverAnotherUsbCard) {
+    const auto device = [](const char* uid, std::optional<TransportType> transport,
+                           std::optional<QString> model) {
+        AudioDeviceInfo d;
+        d.uid = QString::fromLatin1(uid);
+        d.transportType = transport;
+        d.modelUID = std::move(model);
+        return d;
+    };
+    QList<AudioDeviceInfo> listed = {
+        device("alsa_card.pci-0000_00_1f.3", TransportType::pci, std::nullopt),
+        // A webcam's microphone, listed before the H8: a USB sound card too.
+        device("alsa_card.usb-Generic_USB_Webcam-02", TransportType::usb,
+               QStringLiteral("USB Webcam:1B3F:2247")),
+        device("alsa_card.usb-Norvalt_H8_1234ABCD-00", TransportType::usb,
+               QStringLiteral("H8:309C:0018")),
+    };
+    IOUSBHelper::setAudioDeviceSource([&listed] { return listed; });
     DeviceEvents events;
     this->backend_->plug(1);
     ASSERT_TRUE(this->start());
     ASSERT_EQ(events.uids.size(), 1);
-    EXPECT_EQ(events.uids[0].toString(),
-              "alsa_input.usb-Norvalt_H8_1234ABCD-00.multichannel-input");
+    EXPECT_EQ(events.uids[0].toString(), "alsa_card.usb-Norvalt_H8_1234ABCD-00");
+
+    // Not listed (yet, or no sound server): the uid is empty, whatever else is listed.
+    listed.removeLast();
+    this->backend_->unplug(1);
+    this->backend_->plug(1);
+    ASSERT_TRUE(events.waitFor(3));
+    EXPECT_EQ(events.uids.last().toString(), "");
 }
 
 TYPED_TEST_P(SessionTest, StalledIdentityReadsLeaveDefaultsAndStillBind) {
@@ -213,7 +231,7 @@ REGISTER_TYPED_TEST_SUITE_P(SessionTest, DevicePresentAtStartIsOpenedBeforeStart
                             UnplugThenReplugPostsOneRemovalThenOneArrival, ArrivalAfterStartIsBound,
                             SecondMatchingDeviceIsIgnoredWhileTheFirstIsInUse,
                             WaitingSecondDeviceTakesOverWhenTheFirstIsRemoved,
-                            UidIsTheFirstAudioDeviceNamedUsb,
+                            UidIsTheH8sAudioDeviceNeverAnotherUsbCard,
                             StalledIdentityReadsLeaveDefaultsAndStillBind);
 
 }  // namespace h8::test

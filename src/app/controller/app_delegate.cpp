@@ -33,6 +33,14 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     setCentralWidget(controller);
     controller->syncSampleRateMenu = [this] { syncSampleRateMenu(); };
     controller->disableMainMenu = [this] { setMainMenuEnabled(false); };
+    controller->audioDeviceChanged = [this] { updateSampleRateMenu(); };
+    // The poster may still be updating the device; the menu reads it once that code is done.
+    NotificationCenter::defaultCenter().addObserver(this, notify::kChangeSampleRate,
+                                                    [this](const Notification&) {
+                                                        QMetaObject::invokeMethod(
+                                                            this, [this] { updateSampleRateMenu(); },
+                                                            Qt::QueuedConnection);
+                                                    });
 
     QMenu* file = menuBar()->addMenu(localized("&File"));
     file->addAction(localized("&Open…"), QKeySequence::Open, this, [] {
@@ -89,18 +97,21 @@ void AppDelegate::clickOutline(QAction* item) {
 }
 
 void AppDelegate::syncSampleRateMenu() {
-    const NorvShareHelper& store = NorvShareHelper::shared();
-    if (store.hardwareDevice && sanpleMenu) {
-        if (const auto rate = store.hardwareDevice->nominalSampleRate()) {
-            for (QAction* item : sanpleMenu->actions()) {
-                if (rateOf(item->text()) == *rate) {
-                    item->setChecked(true);
-                    lastItem = item;
-                }
-            }
-        }
-    }
+    updateSampleRateMenu();
     setMainMenuEnabled(true);
+}
+
+void AppDelegate::updateSampleRateMenu() {
+    if (!sanpleMenu) return;
+    const NorvShareHelper& store = NorvShareHelper::shared();
+    sanpleMenu->setEnabled(store.hardwareDevice != nullptr);
+    const auto rate = store.hardwareDevice ? store.hardwareDevice->nominalSampleRate() : std::nullopt;
+    if (!rate) return;
+    for (QAction* item : sanpleMenu->actions()) {
+        const bool current = rateOf(item->text()) == *rate;
+        item->setChecked(current);
+        if (current) lastItem = item;
+    }
 }
 
 void AppDelegate::buildSimulationMenu() {

@@ -31,6 +31,9 @@ public:
     void applicationDidFinishLaunching();
     void clickOutline(QAction* item);
     void syncSampleRateMenu();
+    // The sample-rate menu follows the bound audio device: enabled only while there is one,
+    // its check on the device's current rate (also when another program changed it).
+    void updateSampleRateMenu();
     void setMainMenuEnabled(bool enabled);
 
     ViewController* controller;

@@ -16,6 +16,7 @@
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "ui/panels/bottom_view.h"
 #include "ui/panels/unconnected_view.h"
 #include "ui/sections/main_contain_view.h"
 #include "ui/widgets/lum_label.h"
@@ -158,13 +159,56 @@ void ViewController::handleDeviceListChanged(const Notification& n) {
     if (!n.userInfo.contains(QStringLiteral("addedDevices"))) return;
     const AudioDeviceList added =
         audioDeviceListFrom(n.userInfo.value(QStringLiteral("addedDevices")));
-    if (added.isEmpty() || hardwareDevice) return;
-    for (const AudioDevicePtr& device : added) {
-        if (findH8AudioDevice({device})) {
-            hardwareDevice = device;
-            deviceDidBecomeReady();
+    const AudioDeviceList removed =
+        audioDeviceListFrom(n.userInfo.value(QStringLiteral("removedDevices")));
+    if (hardwareDevice) {
+        for (const AudioDevicePtr& d : removed) {
+            if (*d == *hardwareDevice) audioDeviceGone();
         }
     }
+    if (added.isEmpty() || hardwareDevice) return;
+    // Only the H8 is ever bound: other USB sound cards coming and going change nothing.
+    const AudioDevicePtr device = findH8AudioDevice(added);
+    if (!device) return;
+    if (bound_) {
+        attachAudioDevice(device);
+    } else {
+        hardwareDevice = device;
+        deviceDidBecomeReady();
+    }
+}
+
+void ViewController::attachAudioDevice(const AudioDevicePtr& device) {
+    hardwareDevice = device;
+    diag("The interface's audio device is listed: input levels and the sample rate are available");
+    if (audio) audio->attachAudioDevice(device);
+    showAudioStatus();
+    if (audioDeviceChanged) audioDeviceChanged();
+}
+
+void ViewController::audioDeviceGone() {
+    hardwareDevice.reset();
+    // Bound through the audio side alone (no USB access): the interface is gone.
+    if (!usbDeviceIsAttached()) {
+        removeDeviceFunc();
+        return;
+    }
+    diag("The interface's audio device went away: input levels and the sample rate are "
+         "unavailable until the sound server lists it again");
+    if (audio) audio->detachAudioDevice();
+    showAudioStatus();
+    if (audioDeviceChanged) audioDeviceChanged();
+}
+
+QString ViewController::audioUnavailableReason() const {
+    if (hardwareDevice) return {};
+    if (!SimplyCoreAudio::isAvailable())
+        return QCoreApplication::translate("Panel", "无声音服务器：无电平和采样率");
+    return QCoreApplication::translate("Panel", "声音服务器未列出 H8：无电平和采样率");
+}
+
+void ViewController::showAudioStatus() {
+    if (norvMainContaiView) norvMainContaiView->bottomVew->setAudioNote(audioUnavailableReason());
 }
 
 void ViewController::addDeviceFunc(const Notification& n) {
@@ -172,7 +216,7 @@ void ViewController::addDeviceFunc(const Notification& n) {
     store.canReadStatue = true;
     uncontectView->label->setText(QStringLiteral("初始化中..."));
     store.timestamp = now();
-    if (hardwareDevice) {
+    if (bound_) {
         // Bound through the audio device list before the USB side was open: the crosspoints
         // sent by that rebuild went nowhere, so rebuild once more now that they can arrive.
         if (boundBeforeUsb_ && audio) {
@@ -182,20 +226,21 @@ void ViewController::addDeviceFunc(const Notification& n) {
         return;
     }
     const QVariant uid = n.userInfo.value(QStringLiteral("uid"));
-    if (uid.typeId() != QMetaType::QString || uid.toString().isEmpty()) return;
+    if (uid.typeId() != QMetaType::QString) return;
     alldevice = simply->allDevices();
+    // The H8's audio device when the sound server lists it; otherwise (no sound server, or not
+    // listed yet) the interface is bound on USB alone and its audio device attached later.
+    AudioDeviceList named;
     for (const AudioDevicePtr& device : alldevice) {
-        const auto transport = device->transportType();
-        if (transport && transportTypeText(*transport) == QLatin1String("USB") &&
-            device->uid() == uid.toString()) {
-            hardwareDevice = device;
-            deviceDidBecomeReady();
-        }
+        if (!uid.toString().isEmpty() && device->uid() == uid.toString()) named.append(device);
     }
+    hardwareDevice = findH8AudioDevice(named);
+    deviceDidBecomeReady();
 }
 
 void ViewController::deviceDidBecomeReady() {
     NorvShareHelper& store = NorvShareHelper::shared();
+    bound_ = true;
     boundBeforeUsb_ = !usbDeviceIsAttached();
     if (!audio) {
         audio = std::make_shared<NorvAudioHelper>(hardwareDevice);
@@ -203,7 +248,7 @@ void ViewController::deviceDidBecomeReady() {
         setupMainContainerView();
     } else {
         audio->setHardwareDevice(hardwareDevice);
-        if (const auto rate = hardwareDevice->nominalSampleRate()) {
+        if (const auto rate = hardwareDevice ? hardwareDevice->nominalSampleRate() : std::nullopt) {
             store.sampleRate = sampleRateText(*rate);
             NotificationCenter::defaultCenter().post(notify::kChangeSampleRate);
         }
@@ -211,6 +256,9 @@ void ViewController::deviceDidBecomeReady() {
     }
     uncontectView->hide();
     if (norvMainContaiView) norvMainContaiView->show();
+    showAudioStatus();
+    if (!hardwareDevice)
+        diag("Bound on USB alone: " + audioUnavailableReason().toStdString());
     NotificationCenter::defaultCenter().post(notify::kInitFinish);
     QTimer::singleShot(kMenuSyncDelayMs, this, [this] {
         if (syncSampleRateMenu) syncSampleRateMenu();
@@ -238,6 +286,7 @@ void ViewController::removeDeviceFunc() {
     if (disableMainMenu) disableMainMenu();
     store.timestamp = now();
     store.isInit = false;
+    bound_ = false;
     hardwareDevice.reset();
     if (store.inputUnits) {
         for (const auto& engine : *store.inputUnits) {

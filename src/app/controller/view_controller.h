@@ -32,6 +32,9 @@ public:
     // on removal (menu disabled).
     std::function<void()> syncSampleRateMenu;
     std::function<void()> disableMainMenu;
+    // Set by the application: called when the bound interface's audio device came or went
+    // while the interface stays bound (the sample-rate menu follows it).
+    std::function<void()> audioDeviceChanged;
     // Registers launch at login once microphone access is granted. Set before the controller is
     // created: with access already granted that happens during the construction.
     static void setAutoStartHandler(std::function<void()> handler);
@@ -49,6 +52,13 @@ public:
     void deviceDidBecomeReady();
     void setupMainContainerView();
 
+    // True from a bind until the next removal, with or without the audio device: without a
+    // sound server (or before it lists the interface) the interface is bound on USB alone.
+    bool isBound() const { return bound_; }
+    // Why levels and rate are missing while bound on USB alone; empty when the audio device is
+    // bound. Shown in the status bar.
+    QString audioUnavailableReason() const;
+
     std::shared_ptr<NorvAudioHelper> audio;
     AudioDevicePtr hardwareDevice;
     std::unique_ptr<SimplyCoreAudio> simply;
@@ -60,6 +70,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The bound interface's audio device appeared (a sound server started) or went (it
+    // stopped or restarted) while the interface stays bound.
+    void attachAudioDevice(const AudioDevicePtr& device);
+    void audioDeviceGone();
+    void showAudioStatus();
+
+    bool bound_ = false;
     bool boundBeforeUsb_ = false;  // the last bind came from the audio side with USB not yet open
 };
 

@@ -178,20 +178,20 @@ int main(int argc, char** argv) {
         sim->plug();
         usb = std::move(emulatedUsb);
     } else {
+        // Without a sound server the mixer still works over USB; the backend keeps looking for
+        // one and the audio side attaches when it appears.
         QString error;
-        audio = h8::PipeWireBackend::create(&error);
-        if (!audio)
-            h8::diag("No sound server: " + error.toStdString() +
-                     " (levels and sample rate unavailable)");
+        audio = h8::PipeWireBackend::createReconnecting(&error);
+        if (!error.isEmpty())
+            h8::diag("No sound server (" + error.toStdString() +
+                     "): input levels and the sample rate are unavailable until one runs; "
+                     "routing, mutes, gains and presets work over USB");
         usb = std::make_unique<h8::LibusbTransport>();
     }
     h8::SimplyCoreAudio::setBackend(audio.get());
-    h8::IOUSBHelper::setAudioDeviceUidSource([] {
-        QStringList uids;
-        if (h8::AudioBackend* b = h8::SimplyCoreAudio::backend()) {
-            for (const auto& d : b->devices()) uids.append(d.uid);
-        }
-        return uids;
+    h8::IOUSBHelper::setAudioDeviceSource([] {
+        h8::AudioBackend* b = h8::SimplyCoreAudio::backend();
+        return b ? b->devices() : QList<h8::AudioDeviceInfo>();
     });
 
     int status = 0;

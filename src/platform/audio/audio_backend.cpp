@@ -1,5 +1,7 @@
 #include "platform/audio/audio_backend.h"
 
+#include <QStringList>
+
 namespace h8 {
 
 QString transportTypeText(TransportType type) {
@@ -38,6 +40,20 @@ QString transportTypeText(TransportType type) {
             break;
     }
     return QStringLiteral("Unknown");
+}
+
+}  // namespace h8
+
+namespace h8 {
+
+bool isUsbModel(const std::optional<TransportType>& transport,
+                const std::optional<QString>& modelUID, uint16_t vendor, uint16_t product) {
+    if (transport != TransportType::usb || !modelUID) return false;
+    const QStringList parts = modelUID->split(QLatin1Char(':'));
+    const auto hex = [](uint16_t id) {
+        return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')).toUpper();
+    };
+    return parts.size() == 3 && parts[1] == hex(vendor) && parts[2] == hex(product);
 }
 
 }  // namespace h8

@@ -35,6 +35,12 @@ enum class TransportType {
 // "USB", "Built-In", ... as shown to users and compared by the view controller.
 QString transportTypeText(TransportType type);
 
+// True for a USB device whose model identifier is "<name>:<VVVV>:<PPPP>" with these vendor and
+// product ids in upper-case hexadecimal: how an audio device is known to be a given USB
+// interface, whatever other USB sound cards are present.
+bool isUsbModel(const std::optional<TransportType>& transport,
+                const std::optional<QString>& modelUID, uint16_t vendor, uint16_t product);
+
 // What the backend knows of one device. Read and written on the main thread only.
 struct AudioDeviceInfo {
     uint32_t id = 0;  // unique while the device exists, never reused within a run
@@ -44,6 +50,9 @@ struct AudioDeviceInfo {
     std::optional<TransportType> transportType;  // absent when unknown to the platform
     uint32_t inputChannels = 0;
     uint32_t outputChannels = 0;
+    // Identifies what currently carries the device's inputs (the input stream a capture reads);
+    // it changes when the inputs are replaced, e.g. by a profile switch, even at the same count.
+    uint32_t inputStreamId = 0;
     std::optional<double> nominalSampleRate;  // Hz
     std::optional<float> volumeScalar;        // main output volume 0..1, when known
 
@@ -80,10 +89,17 @@ public:
     // Starts capturing all input channels of the device into `sink`, which must outlive the
     // returned stream. Null when the device has no input or capture cannot start.
     virtual std::unique_ptr<CaptureStream> startCapture(uint32_t id, CaptureSink* sink) = 0;
+    // False while the platform's sound server cannot be reached (the list is then empty); a
+    // backend that reconnects emits availabilityChanged when that changes.
+    virtual bool isAvailable() const { return true; }
 
 signals:
     // Emitted on the main thread after the device list changed; devices() already shows it.
     void devicesChanged();
+    // Emitted on the main thread, after devicesChanged, for each listed device whose inputs or
+    // outputs changed (channel counts or inputStreamId): captures of it must be started anew.
+    void streamsChanged(uint32_t id);
+    void availabilityChanged();
     // Emitted on the main thread when a device's nominal sample rate changed.
     void nominalSampleRateChanged(uint32_t id);
     // Emitted on the main thread when a device's main output volume changed.

@@ -9,6 +9,7 @@
 #include <spa/pod/iter.h>
 #include <spa/utils/result.h>
 
+#include <QFileInfo>
 #include <QMetaObject>
 #include <algorithm>
 #include <cerrno>
@@ -78,6 +79,37 @@ std::optional<float> firstChannelVolume(const spa_pod* param) {
     return volumes[0];
 }
 
+// Device ids of connection `epoch` (0 for the first): the server counts its ids afresh after a
+// restart, but a device id must never name two devices within one run.
+pw::DeviceModel withEpoch(pw::DeviceModel model, uint32_t epoch) {
+    if (epoch == 0) return model;
+    const uint32_t offset = epoch << 20;
+    for (AudioDeviceInfo& d : model.devices) {
+        d.id += offset;
+        if (d.inputStreamId != 0) d.inputStreamId += offset;
+    }
+    QHash<uint32_t, pw::CaptureSource> sources;
+    for (auto it = model.captureSources.cbegin(); it != model.captureSources.cend(); ++it) {
+        pw::CaptureSource source = it.value();
+        source.nodeId += offset;
+        sources.insert(it.key() + offset, source);
+    }
+    model.captureSources = std::move(sources);
+    return model;
+}
+
+// The server's socket as libpipewire finds it; empty when the environment does not tell.
+QString serverSocketPath() {
+    QString remote = qEnvironmentVariable("PIPEWIRE_REMOTE");
+    if (remote.isEmpty()) remote = QStringLiteral("pipewire-0");
+    if (remote.startsWith(QLatin1Char('/'))) return remote;
+    for (const char* variable : {"PIPEWIRE_RUNTIME_DIR", "XDG_RUNTIME_DIR", "USERPROFILE"}) {
+        const QString dir = qEnvironmentVariable(variable);
+        if (!dir.isEmpty()) return dir + QLatin1Char('/') + remote;
+    }
+    return {};
+}
+
 }  // namespace
 
 // The connection to the server: the thread loop, the context and the core. Shared by the
@@ -117,6 +149,8 @@ struct PipeWireBackend::Registry {
 
     PipeWireBackend* backend;  // only as the target of queued calls to the main thread
     Connection* connection;
+    uint32_t epoch;      // of the backend's connection this registry belongs to
+    int readySeq = -1;  // the sync whose answer means the initial list has arrived
     pw_registry* registry = nullptr;
     spa_hook registryListener{};
     spa_hook coreListener{};
@@ -139,7 +173,7 @@ struct PipeWireBackend::Registry {
     uint64_t generation = 0;
     pw::DeviceModel published;
 
-    Registry(PipeWireBackend* b, Connection* c) : backend(b), connection(c) {}
+    Registry(PipeWireBackend* b, Connection* c, uint32_t e) : backend(b), connection(c), epoch(e) {}
 
     void start();
     void stop();
@@ -148,6 +182,9 @@ struct PipeWireBackend::Registry {
     bool roundTrip(const timespec& deadline);
     // Recomputes the device list and hands it to the main thread when it differs.
     void changed();
+    pw::DeviceModel currentModel() const { return withEpoch(pw::buildDeviceModel(devices, nodes, graph), epoch); }
+    // Queues a call of the backend's `method`(epoch) on the main thread.
+    void tellMainThread(void (PipeWireBackend::*method)(uint32_t));
     void dropObjects();
 
     void onGlobal(uint32_t id, const char* type, const spa_dict* props);
@@ -269,14 +306,23 @@ bool Registry::roundTrip(const timespec& deadline) {
 
 void Registry::changed() {
     if (!publishing) return;
-    pw::DeviceModel model = pw::buildDeviceModel(devices, nodes, graph);
+    pw::DeviceModel model = currentModel();
     if (model == published) return;
     published = model;
     uint64_t gen = ++generation;
     auto copy = std::make_shared<const pw::DeviceModel>(std::move(model));
     PipeWireBackend* target = backend;
+    const uint32_t e = epoch;
+    // With the backend as context, the call is dropped if the backend is destroyed first.
     QMetaObject::invokeMethod(
-        target, [target, gen, copy] { target->apply(gen, *copy); }, Qt::QueuedConnection);
+        target, [target, e, gen, copy] { target->apply(e, gen, *copy); }, Qt::QueuedConnection);
+}
+
+void Registry::tellMainThread(void (PipeWireBackend::*method)(uint32_t)) {
+    PipeWireBackend* target = backend;
+    const uint32_t e = epoch;
+    QMetaObject::invokeMethod(
+        target, [target, method, e] { (target->*method)(e); }, Qt::QueuedConnection);
 }
 
 void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
@@ -376,9 +422,14 @@ void Registry::onSetting(uint32_t subject, const char* key, const char* value) {
 }
 
 void Registry::onCoreDone(uint32_t id, int seq) {
-    if (id == PW_ID_CORE && seq == waitSeq) {
+    if (id != PW_ID_CORE) return;
+    if (seq == waitSeq) {
         waitDone = true;
         pw_thread_loop_signal(connection->loop, false);
+    }
+    if (seq == readySeq) {
+        readySeq = -1;
+        tellMainThread(&PipeWireBackend::sessionReady);
     }
 }
 
@@ -390,6 +441,7 @@ void Registry::onCoreError(uint32_t id, int res, const char* message) {
         dropObjects();
         changed();
         pw_thread_loop_signal(connection->loop, false);
+        tellMainThread(&PipeWireBackend::connectionLost);
     }
 }
 
@@ -503,11 +555,8 @@ private:
 
 }  // namespace
 
-PipeWireBackend::PipeWireBackend(std::shared_ptr<Connection> connection)
-    : connection_(std::move(connection)), registry_(std::make_unique<Registry>(this, connection_.get())) {}
-
 PipeWireBackend::~PipeWireBackend() {
-    {
+    if (registry_) {
         LoopLock lock(connection_->loop);
         registry_->stop();
     }
@@ -517,12 +566,35 @@ PipeWireBackend::~PipeWireBackend() {
 }
 
 std::unique_ptr<PipeWireBackend> PipeWireBackend::create(QString* error) {
+    std::unique_ptr<PipeWireBackend> backend(new PipeWireBackend());
+    if (!backend->openSession(true, error)) return nullptr;
+    return backend;
+}
+
+std::unique_ptr<PipeWireBackend> PipeWireBackend::createReconnecting(QString* error) {
+    std::unique_ptr<PipeWireBackend> backend(new PipeWireBackend());
+    PipeWireBackend* b = backend.get();
+    b->reconnect_ = true;
+    b->retryTimer_.setSingleShot(true);
+    b->answerTimer_.setSingleShot(true);
+    connect(&b->retryTimer_, &QTimer::timeout, b, &PipeWireBackend::retry);
+    connect(&b->answerTimer_, &QTimer::timeout, b, [b] {
+        if (b->ready_) return;
+        b->closeSession();
+        b->scheduleRetry();
+    });
+    if (!b->openSession(true, error)) b->scheduleRetry();
+    return backend;
+}
+
+bool PipeWireBackend::openSession(bool wait, QString* error) {
     auto fail = [error](const QString& reason) {
         if (error != nullptr) *error = reason;
-        return nullptr;
+        return false;
     };
     static std::once_flag initialized;
     std::call_once(initialized, [] { pw_init(nullptr, nullptr); });
+    ++attempts_;
 
     auto connection = std::make_shared<Connection>();
     connection->loop = pw_thread_loop_new("h8-pipewire", nullptr);
@@ -540,28 +612,100 @@ std::unique_ptr<PipeWireBackend> PipeWireBackend::create(QString* error) {
         }
     }
 
-    std::unique_ptr<PipeWireBackend> backend(new PipeWireBackend(connection));
-    Registry& registry = *backend->registry_;
+    auto registry = std::make_unique<Registry>(this, connection.get(), epoch_);
     uint64_t generation = 0;
     pw::DeviceModel model;
     {
         LoopLock lock(connection->loop);
-        registry.start();
-        timespec deadline{};
-        pw_thread_loop_get_time(connection->loop, &deadline, kConnectTimeoutNs);
-        // The first round trip brings the registry's objects, the second the properties of the
-        // objects bound while the first came in.
-        if (!registry.roundTrip(deadline) || !registry.roundTrip(deadline)) {
-            return fail(QStringLiteral("the PipeWire server did not answer within 2 s"));
+        registry->start();
+        if (wait) {
+            timespec deadline{};
+            pw_thread_loop_get_time(connection->loop, &deadline, kConnectTimeoutNs);
+            // The first round trip brings the registry's objects, the second the properties of
+            // the objects bound while the first came in.
+            if (!registry->roundTrip(deadline) || !registry->roundTrip(deadline)) {
+                registry->stop();
+                return fail(QStringLiteral("the PipeWire server did not answer within 2 s"));
+            }
+            registry->publishing = true;
+            registry->published = registry->currentModel();
+            generation = ++registry->generation;
+            model = registry->published;
+        } else {
+            // The list follows through changed(); the answer to this sync means it is complete.
+            registry->publishing = true;
+            registry->readySeq = pw_core_sync(connection->core, PW_ID_CORE, 0);
         }
-        registry.publishing = true;
-        registry.published = pw::buildDeviceModel(registry.devices, registry.nodes, registry.graph);
-        generation = ++registry.generation;
-        model = registry.published;
     }
-    backend->generation_ = generation;
-    backend->model_ = std::move(model);
-    return backend;
+    connection_ = std::move(connection);
+    registry_ = std::move(registry);
+    if (wait) {
+        generation_ = generation;
+        const bool listChanged = model_.devices != model.devices;
+        model_ = std::move(model);
+        ready_ = true;
+        if (listChanged) emit devicesChanged();
+    }
+    return true;
+}
+
+void PipeWireBackend::closeSession() {
+    answerTimer_.stop();
+    if (registry_) {
+        LoopLock lock(connection_->loop);
+        registry_->stop();
+    }
+    registry_.reset();
+    connection_.reset();
+    ready_ = false;
+    // Whatever the old connection still has queued for the main thread is ignored from now on.
+    ++epoch_;
+    generation_ = 0;
+    if (!model_.devices.isEmpty()) {
+        model_ = {};
+        emit devicesChanged();
+    }
+}
+
+void PipeWireBackend::sessionReady(uint32_t epoch) {
+    if (epoch != epoch_ || !registry_ || ready_) return;
+    ready_ = true;
+    answerTimer_.stop();
+    retryDelayMs_ = kFirstRetryMs;
+    diag("PipeWire: connected to the sound server");
+    emit availabilityChanged();
+}
+
+void PipeWireBackend::connectionLost(uint32_t epoch) {
+    if (epoch != epoch_) return;
+    const bool wasReady = ready_;
+    closeSession();
+    if (wasReady) {
+        diag("PipeWire: the sound server went away; levels and sample rate are unavailable until it is back");
+        emit availabilityChanged();
+    }
+    if (reconnect_) scheduleRetry();
+}
+
+void PipeWireBackend::scheduleRetry() {
+    if (!reconnect_) return;
+    retryTimer_.start(retryDelayMs_);
+    retryDelayMs_ = std::min(retryDelayMs_ * 2, kMaxRetryMs);
+}
+
+void PipeWireBackend::retry() {
+    if (registry_) return;
+    // No socket, no server: nothing to try until one appears.
+    const QString socket = serverSocketPath();
+    if (!socket.isEmpty() && !QFileInfo::exists(socket)) {
+        scheduleRetry();
+        return;
+    }
+    if (!openSession(false, nullptr)) {
+        scheduleRetry();
+        return;
+    }
+    answerTimer_.start(static_cast<int>(kConnectTimeoutNs / 1'000'000));
 }
 
 QList<AudioDeviceInfo> PipeWireBackend::devices() const {
@@ -588,6 +732,7 @@ bool PipeWireBackend::releaseNominalSampleRate() {
 }
 
 bool PipeWireBackend::writeForceRate(uint32_t rate) {
+    if (!registry_) return false;
     uint64_t generation = 0;
     pw::DeviceModel model;
     {
@@ -604,13 +749,13 @@ bool PipeWireBackend::writeForceRate(uint32_t rate) {
         model = registry.published;
     }
     // Show the new rate at once rather than when the queued update arrives.
-    apply(generation, model);
+    apply(epoch_, generation, model);
     return true;
 }
 
 std::unique_ptr<CaptureStream> PipeWireBackend::startCapture(uint32_t id, CaptureSink* sink) {
     auto it = model_.captureSources.constFind(id);
-    if (sink == nullptr || it == model_.captureSources.constEnd()) return nullptr;
+    if (!connection_ || sink == nullptr || it == model_.captureSources.constEnd()) return nullptr;
     const pw::CaptureSource& source = *it;
     uint32_t channels = std::min<uint32_t>(source.channels, SPA_AUDIO_MAX_CHANNELS);
     if (channels == 0 || source.positions.size() < channels) return nullptr;
@@ -619,8 +764,8 @@ std::unique_ptr<CaptureStream> PipeWireBackend::startCapture(uint32_t id, Captur
     return stream;
 }
 
-void PipeWireBackend::apply(uint64_t generation, const pw::DeviceModel& model) {
-    if (generation <= generation_) return;  // an older list than the one shown
+void PipeWireBackend::apply(uint32_t epoch, uint64_t generation, const pw::DeviceModel& model) {
+    if (epoch != epoch_ || generation <= generation_) return;  // an older list than the one shown
     generation_ = generation;
     const QList<AudioDeviceInfo> before = model_.devices;
     model_ = model;
@@ -638,6 +783,10 @@ void PipeWireBackend::apply(uint64_t generation, const pw::DeviceModel& model) {
     for (const AudioDeviceInfo& now : after) {
         auto was = std::find_if(before.begin(), before.end(), [&](const auto& d) { return d.id == now.id; });
         if (was == before.end()) continue;
+        if (was->inputChannels != now.inputChannels || was->outputChannels != now.outputChannels ||
+            was->inputStreamId != now.inputStreamId) {
+            emit streamsChanged(now.id);
+        }
         if (was->nominalSampleRate != now.nominalSampleRate) emit nominalSampleRateChanged(now.id);
         if (was->volumeScalar != now.volumeScalar) emit volumeChanged(now.id);
     }

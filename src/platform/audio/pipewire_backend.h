@@ -13,6 +13,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 namespace h8 {
@@ -24,7 +25,19 @@ public:
     // returns once the server's devices are known, so that devices() is complete. Null, with a
     // one-line reason in `error`, when no server answers within two seconds.
     static std::unique_ptr<PipeWireBackend> create(QString* error = nullptr);
+    // The same for a program that runs for long: never null. Without a server (`error` then
+    // says why) and whenever the server goes away, the list is empty and the backend keeps
+    // trying to connect in the background, with growing pauses up to kMaxRetryMs; devices
+    // appear once the server is back. Devices of a new connection get new ids.
+    static std::unique_ptr<PipeWireBackend> createReconnecting(QString* error = nullptr);
     ~PipeWireBackend() override;
+
+    static constexpr int kFirstRetryMs = 250;
+    static constexpr int kMaxRetryMs = 5000;
+
+    bool isAvailable() const override { return registry_ != nullptr && ready_; }
+    // Connection attempts made since the backend was created (tests: no busy loop).
+    int connectionAttempts() const { return attempts_; }
 
     QList<AudioDeviceInfo> devices() const override;
     std::optional<AudioDeviceInfo> device(uint32_t id) const override;
@@ -43,16 +56,34 @@ public:
     struct Registry;
 
 private:
-    explicit PipeWireBackend(std::shared_ptr<Connection> connection);
+    PipeWireBackend() = default;
+
+    // Opens a connection and starts following the server's objects. With `wait`, returns once
+    // the initial list is known (at most 2 s); otherwise at once, the list following later.
+    bool openSession(bool wait, QString* error);
+    void closeSession();
+    // Main thread, queued from the PipeWire thread of connection `epoch`.
+    void sessionReady(uint32_t epoch);
+    void connectionLost(uint32_t epoch);
+    void scheduleRetry();
+    void retry();
 
     bool writeForceRate(uint32_t rate);
-    // Takes a new device list from the PipeWire thread; older lists than the current are ignored.
-    void apply(uint64_t generation, const pw::DeviceModel& model);
+    // Takes a new device list from the PipeWire thread; lists of an older connection, or older
+    // than the current one, are ignored.
+    void apply(uint32_t epoch, uint64_t generation, const pw::DeviceModel& model);
 
     std::shared_ptr<Connection> connection_;
     std::unique_ptr<Registry> registry_;  // PipeWire-thread state, under the thread-loop lock
 
     // Main-thread state.
+    uint32_t epoch_ = 0;  // counts connections; part of every device id after the first
+    bool ready_ = false;  // the current connection's initial list has arrived
+    bool reconnect_ = false;
+    int attempts_ = 0;
+    int retryDelayMs_ = kFirstRetryMs;
+    QTimer retryTimer_;
+    QTimer answerTimer_;  // a server that accepts the connection but never answers
     uint64_t generation_ = 0;
     pw::DeviceModel model_;
 };

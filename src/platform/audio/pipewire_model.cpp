@@ -234,6 +234,7 @@ DeviceModel buildDeviceModel(const std::map<uint32_t, DeviceObject>& devices,
     DeviceModel model;
     for (auto& [id, entry] : entries) {
         entry.info.nominalSampleRate = graph.rate();
+        if (entry.capture) entry.info.inputStreamId = entry.capture->nodeId;
         model.devices.append(entry.info);
         if (entry.capture && entry.capture->channels > 0) {
             model.captureSources.insert(id, *entry.capture);

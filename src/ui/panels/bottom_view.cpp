@@ -91,7 +91,17 @@ void NorvBottomView::deviceNameGet() {
     namel->setText(NorvShareHelper::shared().deviceName);
 }
 
+void NorvBottomView::setAudioNote(const QString& note) {
+    audioNote_ = note;
+    setSampleText();
+}
+
 void NorvBottomView::setSampleText() {
+    samplel->setToolTip(audioNote_);
+    if (!audioNote_.isEmpty()) {
+        samplel->setText(audioNote_);
+        return;
+    }
     samplel->setText(QCoreApplication::translate("Panel", "采样率") + QStringLiteral(":") +
                      NorvShareHelper::shared().sampleRate);
 }

@@ -35,6 +35,8 @@ public:
     void changeSampeRate();
     // Refreshes namel only.
     void deviceNameGet();
+    // While not empty, samplel shows `note` (why there is no rate) instead of the rate.
+    void setAudioNote(const QString& note);
 
     QHBoxLayout* stackView() const { return stack_; }
 
@@ -46,6 +48,7 @@ private:
     void setSampleText();
 
     QHBoxLayout* stack_;
+    QString audioNote_;
 };
 
 }  // namespace h8::ui

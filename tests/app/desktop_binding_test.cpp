@@ -1,0 +1,235 @@
+// The application shell on a desktop as it really is: other USB sound cards around the H8, no
+// sound server or one that comes and goes, profile switches, and the interface re-plugged many
+// times. The audio side is a controllable backend; USB is the emulated H8.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QTest>
+
+#include "app_delegate.h"
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "emulated/emulated_usb_transport.h"
+#include "fake_audio_backend.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+#include "ui/panels/bottom_view.h"
+#include "ui/panels/unconnected_view.h"
+#include "ui/sections/main_contain_view.h"
+#include "ui/widgets/lum_label.h"
+#include "view_controller.h"
+
+namespace h8 {
+namespace {
+
+AudioDeviceInfo webcam(uint32_t id) {
+    AudioDeviceInfo d;
+    d.id = id;
+    d.uid = QStringLiteral("alsa_card.usb-Generic_USB_Webcam_WC0001-02");
+    d.name = QStringLiteral("USB Webcam");
+    d.modelUID = QStringLiteral("USB Webcam:1B3F:2247");
+    d.transportType = TransportType::usb;
+    d.inputChannels = 2;
+    d.inputStreamId = id + 1000;
+    d.nominalSampleRate = 48000;
+    return d;
+}
+
+AudioDeviceInfo h8(uint32_t id, uint32_t inputs = 16) {
+    AudioDeviceInfo d = test::fakeInterface(id, inputs);
+    d.inputStreamId = id * 10 + inputs;
+    return d;
+}
+
+class DesktopBindingTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        NorvShareHelper::shared().resetForTesting();
+        SimplyCoreAudio::setBackend(&audio_);
+        IOUSBHelper::setAudioDeviceSource([this] { return audio_.devices(); });
+        NotificationCenter::defaultCenter().addObserver(
+            &observer_, notify::kInitFinish, [this](const Notification&) { ++binds_; });
+        // Every crosspoint silent, so that each write shows.
+        emulated::H8State s = usb_.model().state();
+        s.mixer.fill(0xFF);
+        usb_.model().setState(s);
+    }
+    void TearDown() override {
+        window_.reset();
+        stopUSBMonitoring();
+        NorvShareHelper::shared().audio.reset();
+        IOUSBHelper::setAudioDeviceSource(nullptr);
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+    void launch() {
+        window_ = std::make_unique<AppDelegate>(usb_, nullptr, nullptr);
+        window_->show();
+        window_->applicationDidFinishLaunching();
+    }
+    ViewController* controller() { return window_->controller; }
+    ui::NorvBottomView* statusBar() { return controller()->norvMainContaiView->bottomVew; }
+    uint32_t boundId() {
+        return controller()->hardwareDevice ? controller()->hardwareDevice->id() : 0;
+    }
+    size_t mixerWrites() {
+        size_t n = 0;
+        for (const auto& t : usb_.model().transfers())
+            n += t.setup.index == 0x001E && t.setup.requestType == 0x40;
+        return n;
+    }
+    // The devices whose samples reach the meters.
+    QSet<uint32_t> meteredDevices() {
+        QSet<uint32_t> ids;
+        for (const auto& e : *NorvShareHelper::shared().inputUnits) ids.insert(e->device()->id());
+        return ids;
+    }
+
+    test::TempEnv env_;
+    emulated::EmulatedUsbTransport usb_;
+    test::FakeAudioBackend audio_;
+    std::unique_ptr<AppDelegate> window_;
+    QObject observer_;
+    int binds_ = 0;
+};
+
+TEST_F(DesktopBindingTest, OtherUsbSoundCardsAreNeverBoundAndNeverUnbindTheH8) {
+    // A webcam's microphone is listed before the H8: both are USB sound cards.
+    audio_.setDevices({webcam(3), h8(7)});
+    usb_.plug();
+    launch();
+    ASSERT_EQ(boundId(), 7u);
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{7});
+    EXPECT_EQ(binds_, 1);
+
+    // Another USB card plugged in, then the webcam unplugged: the H8 stays bound, once.
+    AudioDeviceInfo headset = webcam(9);
+    headset.uid = QStringLiteral("alsa_card.usb-Headset-00");
+    headset.modelUID = QStringLiteral("Headset:0D8C:0014");
+    audio_.setDevices({webcam(3), h8(7), headset});
+    audio_.setDevices({h8(7), headset});
+    EXPECT_EQ(boundId(), 7u);
+    EXPECT_EQ(binds_, 1);
+    EXPECT_FALSE(controller()->norvMainContaiView->isHidden());
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{7});
+}
+
+TEST_F(DesktopBindingTest, OnlyTheWebcamListedAtArrivalTheH8IsBoundWhenItAppears) {
+    audio_.setDevices({webcam(3)});
+    usb_.plug();
+    launch();
+    EXPECT_TRUE(controller()->isBound());
+    EXPECT_EQ(boundId(), 0u);  // bound on USB alone, not on the webcam
+    audio_.setDevices({webcam(3), h8(7)});
+    EXPECT_EQ(boundId(), 7u);
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{7});
+    EXPECT_EQ(binds_, 1);
+}
+
+TEST_F(DesktopBindingTest, WithoutASoundServerTheInterfaceIsBoundOnUsbAlone) {
+    UserDefaults::standard().setBool(QStringLiteral("MicM1Key"), true);
+    audio_.setAvailable(false);
+    usb_.plug();
+    launch();
+    ASSERT_TRUE(controller()->isBound());
+    EXPECT_FALSE(controller()->hardwareDevice);
+    ASSERT_TRUE(controller()->norvMainContaiView);
+    EXPECT_FALSE(controller()->norvMainContaiView->isHidden());
+    EXPECT_TRUE(controller()->uncontectView->isHidden());
+    EXPECT_TRUE(NorvShareHelper::shared().isInit);
+    EXPECT_TRUE(NorvShareHelper::shared().inputUnits->empty());
+    EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平和采样率");
+    // The mixer works: a route commit reaches the interface.
+    controller()->norvMainContaiView->chips()->drop(1, 5);  // mic 1 → destination 5
+    EXPECT_EQ(usb_.model().state().mixer[8 + 12 * 4], 0x80);
+    // After the menu sync the menus work, but there is no rate to choose.
+    QTRY_VERIFY_WITH_TIMEOUT(window_->menuBar()->actions().first()->menu()->isEnabled(), 3000);
+    EXPECT_FALSE(window_->sanpleMenu->isEnabled());
+
+    // The sound server starts: the audio side attaches, without a second bind and without
+    // re-sending the routes.
+    const size_t writes = mixerWrites();
+    audio_.setAvailable(true, {webcam(3), h8(7)});
+    EXPECT_EQ(boundId(), 7u);
+    EXPECT_EQ(binds_, 1);
+    EXPECT_EQ(NorvShareHelper::shared().inputUnits->size(), 16u);
+    EXPECT_TRUE(window_->sanpleMenu->isEnabled());
+    QTRY_COMPARE(statusBar()->samplel->text(), QStringLiteral("采样率:48000Hz"));
+    EXPECT_EQ(mixerWrites(), writes);
+
+    // It stops again: the panel stays, levels and rate go.
+    audio_.setAvailable(false);
+    EXPECT_TRUE(controller()->isBound());
+    EXPECT_FALSE(controller()->hardwareDevice);
+    EXPECT_FALSE(controller()->norvMainContaiView->isHidden());
+    EXPECT_TRUE(NorvShareHelper::shared().inputUnits->empty());
+    EXPECT_FALSE(window_->sanpleMenu->isEnabled());
+    EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平和采样率");
+    EXPECT_EQ(mixerWrites(), writes);
+}
+
+TEST_F(DesktopBindingTest, TwoInputProfileLosesNoRouteAndShowsEveryOne) {
+    // A route into each of the 12 destinations, stored before this run.
+    QVariantList map;
+    for (int col = 0; col < 16; ++col) {
+        QVariantList rows;
+        for (int row = 0; row < 16; ++row) rows.append(col < 12 && row == (col + 4) % 12);
+        map.append(QVariant(rows));
+    }
+    NorvShareHelper::shared().setChannelMapArray(map);
+    audio_.setDevices({h8(7, 2)});
+    usb_.plug();
+    launch();
+    ui::NorvMainContainView* panel = controller()->norvMainContaiView;
+    ASSERT_TRUE(panel);
+    panel->chips()->drop(1, 1);  // one edit: mic 1 → destination 1
+
+    const std::vector<Output> stored =
+        columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
+    ASSERT_GE(stored.size(), 12u);
+    for (int col = 1; col <= 12; ++col) {
+        const int row = (col - 1 + 4) % 12 + 1;
+        EXPECT_TRUE(stored[col - 1].enableArray[row - 1]) << "stored, destination " << col;
+        EXPECT_TRUE(panel->chips()->hasChip(row, col)) << "chip, destination " << col;
+        EXPECT_TRUE(panel->grid()->isOn(row, col)) << "grid, destination " << col;
+    }
+    EXPECT_TRUE(stored[0].enableArray[0]);
+}
+
+TEST_F(DesktopBindingTest, RateChangesByAnotherProgramShowAfterEveryReplug) {
+    audio_.setDevices({h8(7)});
+    usb_.plug();
+    launch();
+    uint32_t id = 7;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        usb_.unplug();
+        audio_.setDevices({});
+        ++id;  // the sound server lists the interface anew
+        audio_.setDevices({h8(id)});
+        usb_.plug();
+        ASSERT_EQ(boundId(), id);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(window_->sanpleMenu->isEnabled(), 3000);
+    // Past the settling time after the arrival.
+    NorvShareHelper::shared().timestamp = NorvShareHelper::shared().timestamp.value_or(0) - 10;
+    audio_.setRate(id, 96000);  // e.g. pw-metadata or `h8ctl rate 96000`
+    QTRY_COMPARE(statusBar()->samplel->text(), QStringLiteral("采样率:96000Hz"));
+    QTRY_VERIFY(window_->sanpleMenu->actions()[3]->isChecked());  // 96000Hz
+    EXPECT_FALSE(window_->sanpleMenu->actions()[1]->isChecked());  // 48000Hz
+}
+
+}  // namespace
+}  // namespace h8
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    h8::NorvShareHelper::disableLogFile();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
