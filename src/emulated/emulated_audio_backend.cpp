@@ -106,12 +106,14 @@ AudioDeviceInfo EmulatedAudioBackend::interface() const {
 }
 
 QList<AudioDeviceInfo> EmulatedAudioBackend::devices() const {
+    if (!running_) return {};
     QList<AudioDeviceInfo> list{builtIn()};
     if (attached_) list.append(interface());
     return list;
 }
 
 std::optional<AudioDeviceInfo> EmulatedAudioBackend::device(uint32_t id) const {
+    if (!running_) return std::nullopt;
     if (id == kBuiltInId) return builtIn();
     if (attached_ && id == interfaceId_) return interface();
     return std::nullopt;
@@ -125,6 +127,19 @@ void EmulatedAudioBackend::setInterfaceAttached(bool attached) {
         this, [this] { emit devicesChanged(); }, Qt::QueuedConnection);
 }
 
+void EmulatedAudioBackend::setServerRunning(bool running) {
+    if (running == running_) return;
+    running_ = running;
+    if (running) ++interfaceId_;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            emit devicesChanged();
+            emit availabilityChanged();
+        },
+        Qt::QueuedConnection);
+}
+
 void EmulatedAudioBackend::setVolumeScalar(float volume) {
     volume_ = volume;
     const uint32_t id = interfaceId_;
@@ -133,6 +148,7 @@ void EmulatedAudioBackend::setVolumeScalar(float volume) {
 }
 
 bool EmulatedAudioBackend::setNominalSampleRate(uint32_t id, double rate) {
+    if (!running_) return false;
     if (id == kBuiltInId && (rate == 44100 || rate == 48000)) {
         builtInRate_ = rate;
     } else if (attached_ && id == interfaceId_ && isInterfaceRate(rate)) {
@@ -149,7 +165,7 @@ bool EmulatedAudioBackend::setNominalSampleRate(uint32_t id, double rate) {
 }
 
 std::unique_ptr<CaptureStream> EmulatedAudioBackend::startCapture(uint32_t id, CaptureSink* sink) {
-    if (!sink || !attached_ || id != interfaceId_) return nullptr;
+    if (!sink || !running_ || !attached_ || id != interfaceId_) return nullptr;
     return std::make_unique<SyntheticCapture>(sink, kInterfaceInputs, rate_);
 }
 

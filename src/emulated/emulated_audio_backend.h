@@ -34,6 +34,10 @@ public:
     uint32_t interfaceId() const { return interfaceId_; }
     // The interface's main output volume, 0..1; posts volumeChanged.
     void setVolumeScalar(float volume);
+    // A sound server that stops lists nothing; when it runs again, its devices come back with
+    // new ids. Posts devicesChanged and availabilityChanged (queued).
+    void setServerRunning(bool running);
+    bool isAvailable() const override { return running_; }
 
     QList<AudioDeviceInfo> devices() const override;
     std::optional<AudioDeviceInfo> device(uint32_t id) const override;
@@ -49,6 +53,7 @@ private:
 
     EmulatedH8& model_;
     bool attached_;
+    bool running_ = true;
     std::atomic<double> rate_;  // the interface's rate; read by the capture thread
     uint32_t interfaceId_ = 100;
     float volume_ = 1.0f;

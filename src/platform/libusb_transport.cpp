@@ -4,7 +4,11 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include "platform/diagnostics.h"
 
 namespace h8 {
 
@@ -157,9 +161,21 @@ int LibusbTransport::startMonitoring(uint16_t vendorId, uint16_t productId,
 }
 
 void LibusbTransport::runEvents() {
+    int failures = 0;
     while (!stopEvents_) {
         timeval timeout{0, kEventPassMs * 1000};
-        libusb_handle_events_timeout_completed(context_->ctx, &timeout, nullptr);
+        const int status = libusb_handle_events_timeout_completed(context_->ctx, &timeout, nullptr);
+        if (status == LIBUSB_SUCCESS || status == LIBUSB_ERROR_INTERRUPTED ||
+            status == LIBUSB_ERROR_TIMEOUT) {
+            failures = 0;
+            continue;
+        }
+        // A failing event loop returns at once: pause (longer each time, up to 1 s) instead of
+        // spinning, and say so once per run of failures.
+        if (failures == 0)
+            diagf("USB: handling events failed (%s); retrying", libusb_error_name(status));
+        failures = std::min(failures + 1, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1000, 40 << failures)));
     }
 }
 

@@ -144,7 +144,7 @@ TEST_F(DesktopBindingTest, WithoutASoundServerTheInterfaceIsBoundOnUsbAlone) {
     EXPECT_TRUE(controller()->uncontectView->isHidden());
     EXPECT_TRUE(NorvShareHelper::shared().isInit);
     EXPECT_TRUE(NorvShareHelper::shared().inputUnits->empty());
-    EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平和采样率");
+    EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平");
     // The mixer works: a route commit reaches the interface.
     controller()->norvMainContaiView->chips()->drop(1, 5);  // mic 1 → destination 5
     EXPECT_EQ(usb_.model().state().mixer[8 + 12 * 4], 0x80);
@@ -170,7 +170,7 @@ TEST_F(DesktopBindingTest, WithoutASoundServerTheInterfaceIsBoundOnUsbAlone) {
     EXPECT_FALSE(controller()->norvMainContaiView->isHidden());
     EXPECT_TRUE(NorvShareHelper::shared().inputUnits->empty());
     EXPECT_FALSE(window_->sanpleMenu->isEnabled());
-    EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平和采样率");
+    EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平");
     EXPECT_EQ(mixerWrites(), writes);
 }
 

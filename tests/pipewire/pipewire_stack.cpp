@@ -42,13 +42,13 @@ bool runningInCi() {
 
 namespace {
 constexpr uint32_t kRate = 48000;
-constexpr uint32_t kChannels = 16;
 constexpr uint32_t kBlockFrames = kRate / 100;  // 10 ms
 constexpr double kToneHz = 1000.0;
 }  // namespace
 
-FifoFeeder::FifoFeeder(const std::string& fifoPath, std::optional<uint32_t> onlyChannel)
-    : onlyChannel_(onlyChannel) {
+FifoFeeder::FifoFeeder(const std::string& fifoPath, std::optional<uint32_t> onlyChannel,
+                       uint32_t channels)
+    : onlyChannel_(onlyChannel), channels_(channels) {
     // Non-blocking: opening fails at once instead of hanging when nothing reads the FIFO.
     fd_ = open(fifoPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -67,15 +67,15 @@ FifoFeeder::~FifoFeeder() {
 }
 
 void FifoFeeder::run() {
-    std::vector<int16_t> block(kBlockFrames * kChannels);
+    std::vector<int16_t> block(kBlockFrames * channels_);
     const auto start = std::chrono::steady_clock::now();
     uint64_t written = 0;  // frames
     while (!stop_) {
         for (uint32_t i = 0; i < kBlockFrames; ++i) {
             double s = std::sin(2.0 * M_PI * kToneHz * static_cast<double>(written + i) / kRate);
-            for (uint32_t c = 0; c < kChannels; ++c) {
+            for (uint32_t c = 0; c < channels_; ++c) {
                 const bool silent = onlyChannel_ && *onlyChannel_ != c;
-                block[i * kChannels + c] =
+                block[i * channels_ + c] =
                     silent ? 0 : static_cast<int16_t>(std::lround(fakeInputLevel(c) * s * 32767.0));
             }
         }

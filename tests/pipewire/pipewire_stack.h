@@ -1,8 +1,10 @@
 // Test helpers for the private PipeWire stack that scripts/pipewire-env.sh starts.
 //
 // The tests find the stack through the environment that scripts/test.sh exports:
-//   H8_TEST_PIPEWIRE_DIR   the stack's folder; the fake 16-channel USB input reads
-//                          $H8_TEST_PIPEWIRE_DIR/usb16.fifo (S16LE, 16 channels, 48 kHz)
+//   H8_TEST_PIPEWIRE_DIR   the stack's folder: the fake H8's 16-channel input reads
+//                          $H8_TEST_PIPEWIRE_DIR/usb16.fifo (S16LE, 16 channels, 48 kHz), its
+//                          2-channel profile usb2.fifo, the webcam's microphone webcam.fifo
+//                          (scripts/pipewire-env.sh tells the whole card)
 //   PIPEWIRE_RUNTIME_DIR   the same folder; PipeWire clients find the server's socket there
 // Without them the tests skip, except under CI=true, where a missing stack is a failure.
 #pragma once
@@ -38,9 +40,11 @@ constexpr float fakeInputLevel(uint32_t channel) {
 // at fakeInputLevel(c). What the server does not read in time is dropped.
 class FifoFeeder {
 public:
-    // With `onlyChannel`, every other channel is silent.
+    // With `onlyChannel`, every other channel is silent. `channels` interleaved channels (the
+    // H8's 16 by default; 2 for its stereo profile and the webcam).
     explicit FifoFeeder(const std::string& fifoPath,
-                        std::optional<uint32_t> onlyChannel = std::nullopt);
+                        std::optional<uint32_t> onlyChannel = std::nullopt,
+                        uint32_t channels = 16);
     ~FifoFeeder();
     FifoFeeder(const FifoFeeder&) = delete;
     FifoFeeder& operator=(const FifoFeeder&) = delete;
@@ -53,6 +57,7 @@ private:
 
     int fd_ = -1;
     std::optional<uint32_t> onlyChannel_;
+    uint32_t channels_;
     std::string error_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

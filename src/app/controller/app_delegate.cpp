@@ -128,6 +128,10 @@ void AppDelegate::buildSimulationMenu() {
             simAudio_->setInterfaceAttached(false);
         }
     });
+    QAction* server = menu->addAction(localized("Sound server running"));
+    server->setCheckable(true);
+    server->setChecked(simAudio_->isAvailable());
+    connect(server, &QAction::toggled, this, [this](bool on) { simAudio_->setServerRunning(on); });
     menu->addSeparator();
     emulated::EmulatedH8& model = sim_->model();
     const auto toggle = [&](const QString& title, bool initial, std::function<void(bool)> apply) {

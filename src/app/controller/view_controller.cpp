@@ -58,6 +58,11 @@ ViewController::ViewController(QWidget* parent)
                        [this](const Notification& n) { addDeviceFunc(n); });
     center.addObserver(this, notify::kRawDeviceRemoved,
                        [this](const Notification&) { removeDeviceFunc(); });
+    // The status bar tells whether the sound server is missing or only the interface's audio
+    // device; the server's state may change after the device list did.
+    if (AudioBackend* backend = SimplyCoreAudio::backend()) {
+        connect(backend, &AudioBackend::availabilityChanged, this, [this] { showAudioStatus(); });
+    }
     checkMicrophonePermission();
 }
 
@@ -202,13 +207,21 @@ void ViewController::audioDeviceGone() {
 
 QString ViewController::audioUnavailableReason() const {
     if (hardwareDevice) return {};
+    // Short enough for its share of the status bar; the tooltip says the rest.
     if (!SimplyCoreAudio::isAvailable())
-        return QCoreApplication::translate("Panel", "无声音服务器：无电平和采样率");
-    return QCoreApplication::translate("Panel", "声音服务器未列出 H8：无电平和采样率");
+        return QCoreApplication::translate("Panel", "无声音服务器：无电平");
+    return QCoreApplication::translate("Panel", "未列出音频设备：无电平");
 }
 
 void ViewController::showAudioStatus() {
-    if (norvMainContaiView) norvMainContaiView->bottomVew->setAudioNote(audioUnavailableReason());
+    if (!norvMainContaiView) return;
+    const QString reason = audioUnavailableReason();
+    const QString details =
+        reason.isEmpty() ? QString()
+                         : reason + QStringLiteral("\n") +
+                               QCoreApplication::translate(
+                                   "Panel", "电平表和采样率不可用；混音、静音、增益和预设照常工作。");
+    norvMainContaiView->bottomVew->setAudioNote(reason, details);
 }
 
 void ViewController::addDeviceFunc(const Notification& n) {
@@ -258,7 +271,8 @@ void ViewController::deviceDidBecomeReady() {
     if (norvMainContaiView) norvMainContaiView->show();
     showAudioStatus();
     if (!hardwareDevice)
-        diag("Bound on USB alone: " + audioUnavailableReason().toStdString());
+        diag("Bound on USB alone (" + audioUnavailableReason().toStdString() +
+             "): no input levels, no sample rate; the mixer works");
     NotificationCenter::defaultCenter().post(notify::kInitFinish);
     QTimer::singleShot(kMenuSyncDelayMs, this, [this] {
         if (syncSampleRateMenu) syncSampleRateMenu();

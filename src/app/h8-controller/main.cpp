@@ -34,12 +34,14 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: h8-controller [--simulate[=STATE_FILE]]
+constexpr const char* kUsage = R"(Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
 
 The control panel of the H8 USB audio interface.
 
   --simulate[=STATE_FILE]  run on the emulated H8 instead of USB and the sound server; its
                            state is kept in STATE_FILE (default: <config folder>/emulated-h8.json)
+  --no-sound-server        with --simulate: start as on a desktop without a sound server (the
+                           "Simulation" menu starts one)
   --quit-after-ms N        quit after N milliseconds (for automated runs)
   --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
   --trace                  print every control transfer to standard error
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationDomain(QStringLiteral("h8controller.org"));
 
     bool simulate = false;
+    bool noSoundServer = false;
     QString stateFile;
     int quitAfterMs = -1;
     QString screenshot;
@@ -120,6 +123,8 @@ int main(int argc, char** argv) {
         } else if (a.startsWith("--simulate=")) {
             simulate = true;
             stateFile = a.mid(11);
+        } else if (a == "--no-sound-server") {
+            noSoundServer = true;
         } else if (a == "--quit-after-ms" && i + 1 < args.size()) {
             quitAfterMs = args[++i].toInt();
         } else if (a == "--screenshot" && i + 1 < args.size()) {
@@ -174,6 +179,7 @@ int main(int argc, char** argv) {
         });
         auto emulatedAudio = std::make_unique<h8::emulated::EmulatedAudioBackend>(sim->model());
         simAudio = emulatedAudio.get();
+        if (noSoundServer) simAudio->setServerRunning(false);
         audio = std::move(emulatedAudio);
         sim->plug();
         usb = std::move(emulatedUsb);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -154,6 +155,13 @@ struct PipeWireBackend::Registry {
     pw_registry* registry = nullptr;
     spa_hook registryListener{};
     spa_hook coreListener{};
+    bool coreHooked = false;
+    // Error lines: at most kErrorsPerWindow per kErrorWindowNs, then a count of the rest.
+    static constexpr int kErrorsPerWindow = 5;
+    static constexpr int64_t kErrorWindowNs = 60'000'000'000;
+    int errorsInWindow = 0;
+    int errorsHidden = 0;
+    int64_t errorWindowStart = 0;
     pw_metadata* settings = nullptr;
     uint32_t settingsId = SPA_ID_INVALID;
     spa_hook settingsListener{};
@@ -259,18 +267,27 @@ const pw_core_events kCoreEvents = {
 
 void Registry::start() {
     pw_core_add_listener(connection->core, &coreListener, &kCoreEvents, this);
+    coreHooked = true;
     registry = pw_core_get_registry(connection->core, PW_VERSION_REGISTRY, 0);
+    if (registry == nullptr) {
+        // Nothing will be listed; the sync that follows still answers, so callers go on.
+        diagf("PipeWire: cannot read the server's objects: %s", std::strerror(errno));
+        return;
+    }
     pw_registry_add_listener(registry, &registryListener, &kRegistryEvents, this);
 }
 
 void Registry::stop() {
     publishing = false;
     dropObjects();
-    if (registry != nullptr) {  // started
+    if (registry != nullptr) {
         spa_hook_remove(&registryListener);
         pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
         registry = nullptr;
+    }
+    if (coreHooked) {
         spa_hook_remove(&coreListener);
+        coreHooked = false;
     }
 }
 
@@ -295,6 +312,7 @@ bool Registry::roundTrip(const timespec& deadline) {
     if (connection->lost) return false;
     waitDone = false;
     waitSeq = pw_core_sync(connection->core, PW_ID_CORE, 0);
+    if (waitSeq < 0) return false;
     while (!waitDone && !connection->lost) {
         timespec until = deadline;
         if (pw_thread_loop_timed_wait_full(connection->loop, &until) != 0 && !waitDone) {
@@ -349,7 +367,9 @@ void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
         if (hasOutput(mediaClass)) {
             // Outputs report their volume in Props; the server repeats it on every change.
             uint32_t ids[] = {SPA_PARAM_Props};
-            pw_node_subscribe_params(node, ids, 1);
+            if (pw_node_subscribe_params(node, ids, 1) < 0) {
+                diagf("PipeWire: cannot follow the volume of node %u", id);
+            }
         }
         bound[id] = std::move(b);
     } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
@@ -434,7 +454,24 @@ void Registry::onCoreDone(uint32_t id, int seq) {
 }
 
 void Registry::onCoreError(uint32_t id, int res, const char* message) {
-    diagf("PipeWire: error on object %u: %s (%s)", id, message ? message : "", spa_strerror(res));
+    // A capture whose node the session manager removed (a profile switch) draws a burst of
+    // errors until the capture is made anew: a few lines tell the story, the rest would only
+    // fill the log.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t nowNs = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    if (errorsInWindow > 0 && nowNs - errorWindowStart > kErrorWindowNs) {
+        if (errorsHidden > 0) diagf("PipeWire: %d more errors were not shown", errorsHidden);
+        errorsInWindow = 0;
+        errorsHidden = 0;
+    }
+    if (errorsInWindow == 0) errorWindowStart = nowNs;
+    if (errorsInWindow < kErrorsPerWindow) {
+        ++errorsInWindow;
+        diagf("PipeWire: error on object %u: %s (%s)", id, message ? message : "", spa_strerror(res));
+    } else {
+        ++errorsHidden;
+    }
     if (id == PW_ID_CORE && res == -EPIPE) {
         // The server went away: no devices any more, and nothing will answer.
         connection->lost = true;
@@ -583,6 +620,7 @@ std::unique_ptr<PipeWireBackend> PipeWireBackend::createReconnecting(QString* er
         b->closeSession();
         b->scheduleRetry();
     });
+    ++b->attempts_;
     if (!b->openSession(true, error)) b->scheduleRetry();
     return backend;
 }
@@ -594,7 +632,6 @@ bool PipeWireBackend::openSession(bool wait, QString* error) {
     };
     static std::once_flag initialized;
     std::call_once(initialized, [] { pw_init(nullptr, nullptr); });
-    ++attempts_;
 
     auto connection = std::make_shared<Connection>();
     connection->loop = pw_thread_loop_new("h8-pipewire", nullptr);
@@ -695,6 +732,7 @@ void PipeWireBackend::scheduleRetry() {
 
 void PipeWireBackend::retry() {
     if (registry_) return;
+    ++attempts_;
     // No socket, no server: nothing to try until one appears.
     const QString socket = serverSocketPath();
     if (!socket.isEmpty() && !QFileInfo::exists(socket)) {
@@ -740,7 +778,9 @@ bool PipeWireBackend::writeForceRate(uint32_t rate) {
         Registry& registry = *registry_;
         if (registry.settings == nullptr || connection_->lost) return false;
         std::string value = std::to_string(rate);
-        pw_metadata_set_property(registry.settings, PW_ID_CORE, "clock.force-rate", "", value.c_str());
+        if (pw_metadata_set_property(registry.settings, PW_ID_CORE, "clock.force-rate", "", value.c_str()) < 0) {
+            return false;
+        }
         timespec deadline{};
         pw_thread_loop_get_time(connection_->loop, &deadline, kConfirmTimeoutNs);
         // The server answers the sync after it has sent the setting back to us.

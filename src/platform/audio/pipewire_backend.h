@@ -36,7 +36,7 @@ public:
     static constexpr int kMaxRetryMs = 5000;
 
     bool isAvailable() const override { return registry_ != nullptr && ready_; }
-    // Connection attempts made since the backend was created (tests: no busy loop).
+    // Times the backend looked for a server since it was created (tests: no busy loop).
     int connectionAttempts() const { return attempts_; }
 
     QList<AudioDeviceInfo> devices() const override;

@@ -91,13 +91,14 @@ void NorvBottomView::deviceNameGet() {
     namel->setText(NorvShareHelper::shared().deviceName);
 }
 
-void NorvBottomView::setAudioNote(const QString& note) {
+void NorvBottomView::setAudioNote(const QString& note, const QString& details) {
     audioNote_ = note;
+    audioDetails_ = details;
     setSampleText();
 }
 
 void NorvBottomView::setSampleText() {
-    samplel->setToolTip(audioNote_);
+    samplel->setToolTip(audioDetails_);
     if (!audioNote_.isEmpty()) {
         samplel->setText(audioNote_);
         return;

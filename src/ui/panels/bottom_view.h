@@ -35,8 +35,9 @@ public:
     void changeSampeRate();
     // Refreshes namel only.
     void deviceNameGet();
-    // While not empty, samplel shows `note` (why there is no rate) instead of the rate.
-    void setAudioNote(const QString& note);
+    // While not empty, samplel shows `note` (why there is no rate) instead of the rate, with
+    // `details` as its tooltip.
+    void setAudioNote(const QString& note, const QString& details = {});
 
     QHBoxLayout* stackView() const { return stack_; }
 
@@ -49,6 +50,7 @@ private:
 
     QHBoxLayout* stack_;
     QString audioNote_;
+    QString audioDetails_;
 };
 
 }  // namespace h8::ui

@@ -1,0 +1,254 @@
+// The panel (window, view controller, routing engine, meters) on the real PipeWire test stack,
+// which presents the H8 as a real desktop's session manager does: a USB card device whose
+// capture node carries its device id and changes with the card's profile, a webcam's
+// microphone listed before it, and a server that can be restarted under the running panel. USB
+// is the emulated H8.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTest>
+#include <chrono>
+#include <thread>
+
+#include "app_delegate.h"
+#include "core/audio_helper.h"
+#include "core/level_engine.h"
+#include "core/notification_names.h"
+#include "core/routing_matrix.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "emulated/emulated_usb_transport.h"
+#include "pipewire_stack.h"
+#include "platform/audio/pipewire_backend.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+#include "ui/panels/bottom_view.h"
+#include "ui/sections/main_contain_view.h"
+#include "ui/widgets/lum_label.h"
+#include "view_controller.h"
+
+namespace h8 {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kH8Uid = QStringLiteral("alsa_card.usb-Norvalt_H8_CI0001-00");
+const QString kWebcamUid = QStringLiteral("alsa_card.usb-Generic_USB_Webcam_WC0001-02");
+
+class PanelPipeWireTest : public testing::Test {
+protected:
+    void SetUp() override {
+        stack_ = test::findPipeWireStack();
+        if (!stack_.problem.empty()) {
+            if (test::runningInCi()) FAIL() << stack_.problem;
+            GTEST_SKIP() << stack_.problem;
+        }
+        UserDefaults::setStandard(nullptr);
+        NorvShareHelper::shared().resetForTesting();
+        QString error;
+        backend_ = PipeWireBackend::createReconnecting(&error);
+        ASSERT_TRUE(backend_->isAvailable()) << error.toStdString();
+        SimplyCoreAudio::setBackend(backend_.get());
+        IOUSBHelper::setAudioDeviceSource([this] { return backend_->devices(); });
+        NotificationCenter::defaultCenter().addObserver(
+            &observer_, notify::kInitFinish, [this](const Notification&) { ++binds_; });
+        emulated::H8State s = usb_.model().state();
+        s.mixer.fill(0xFF);
+        usb_.model().setState(s);
+    }
+    void TearDown() override {
+        window_.reset();
+        stopUSBMonitoring();
+        NorvShareHelper::shared().audio.reset();
+        IOUSBHelper::setAudioDeviceSource(nullptr);
+        SimplyCoreAudio::setBackend(nullptr);
+        if (backend_) {
+            backend_->releaseNominalSampleRate();
+            backend_.reset();
+        }
+        // The next test finds the stack as it was.
+        if (stack_.problem.empty()) stackCommand("profile", "16");
+    }
+
+    bool stackCommand(const char* command, const char* argument = nullptr) {
+        QStringList args{QStringLiteral(H8_SOURCE_DIR "/scripts/pipewire-env.sh"),
+                         QString::fromLatin1(command), QString::fromStdString(stack_.dir)};
+        if (argument) args.append(QString::fromLatin1(argument));
+        QProcess script;
+        script.setProcessChannelMode(QProcess::ForwardedChannels);
+        script.start(QStringLiteral("bash"), args);
+        return script.waitForFinished(30000) && script.exitStatus() == QProcess::NormalExit &&
+               script.exitCode() == 0;
+    }
+    std::string fifo(const char* name) const { return stack_.dir + "/" + name; }
+
+    void launch() {
+        usb_.plug();
+        window_ = std::make_unique<AppDelegate>(usb_, nullptr, nullptr);
+        window_->show();
+        window_->applicationDidFinishLaunching();
+    }
+    ViewController* controller() { return window_->controller; }
+    QString boundUid() {
+        return controller()->hardwareDevice ? controller()->hardwareDevice->uid().value_or("")
+                                            : QString();
+    }
+    // What the panel's meters show: the level of engine i, 0 for an engine that is not there.
+    std::array<double, 16> meters() {
+        std::array<double, 16> levels{};
+        const auto& engines = NorvShareHelper::shared().inputUnits;
+        for (size_t i = 0; engines && i < engines->size() && i < 16; ++i)
+            levels[i] = (*engines)[i]->volumeIntensity();
+        return levels;
+    }
+    bool allMetersAlive(size_t count) {
+        const auto levels = meters();
+        for (size_t i = 0; i < count; ++i) {
+            if (levels[i] <= 0.01) return false;
+        }
+        return true;
+    }
+    size_t mixerWrites() {
+        size_t n = 0;
+        for (const auto& t : usb_.model().transfers())
+            n += t.setup.index == 0x001E && t.setup.requestType == 0x40;
+        return n;
+    }
+
+    test::TempEnv env_;
+    test::PipeWireStack stack_;
+    std::unique_ptr<PipeWireBackend> backend_;
+    emulated::EmulatedUsbTransport usb_;
+    std::unique_ptr<AppDelegate> window_;
+    QObject observer_;
+    int binds_ = 0;
+};
+
+TEST_F(PanelPipeWireTest, BindsTheH8OnceWithTheWebcamListedFirstAndNeverMetersTheWebcam) {
+    // The webcam comes first in the server's list.
+    const QList<AudioDeviceInfo> listed = backend_->devices();
+    qsizetype webcamAt = -1, h8At = -1;
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        if (listed[i].uid == kWebcamUid) webcamAt = i;
+        if (listed[i].uid == kH8Uid) h8At = i;
+    }
+    ASSERT_GE(webcamAt, 0);
+    ASSERT_GT(h8At, webcamAt);
+
+    launch();
+    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
+    EXPECT_EQ(NorvShareHelper::shared().inputUnits->size(), 16u);
+
+    // The webcam talks (and something records it), the H8's inputs are silent: no H8 meter
+    // moves. (First let the H8 play out whatever an earlier test left in its FIFO.)
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (double level : meters()) {
+                if (level != 0.0) return false;
+            }
+            return true;
+        },
+        5000));
+    test::FifoFeeder webcamVoice(fifo("webcam.fifo"), std::nullopt, 2);
+    ASSERT_TRUE(webcamVoice.error().empty()) << webcamVoice.error();
+    AudioDevicePtr webcam;
+    for (const AudioDevicePtr& d : SimplyCoreAudio().allDevices()) {
+        if (d->uid() == kWebcamUid) webcam = d;
+    }
+    ASSERT_TRUE(webcam);
+    Engine recorder(webcam, 0);
+    ASSERT_TRUE(recorder.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.volumeIntensity() > 0.01; }, 8000));
+    for (int sample = 0; sample < 10; ++sample) {
+        QTest::qWait(50);
+        for (double level : meters()) ASSERT_EQ(level, 0.0);
+    }
+    recorder.stop();
+    EXPECT_EQ(binds_, 1);
+    EXPECT_EQ(boundUid(), kH8Uid);
+}
+
+TEST_F(PanelPipeWireTest, MetersFollowTheProfileOfTheCard) {
+    ASSERT_TRUE(stackCommand("profile", "2"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        findH8AudioDevice(SimplyCoreAudio().allDevices()) &&
+            findH8AudioDevice(SimplyCoreAudio().allDevices())->channels(Scope::input) == 2,
+        5000);
+    launch();
+    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
+    EXPECT_EQ(NorvShareHelper::shared().inputUnits->size(), 2u);
+    const size_t writes = mixerWrites();
+
+    // 2 → 16: the capture is made anew and all 16 meters come alive.
+    test::FifoFeeder all16(fifo("usb16.fifo"));
+    ASSERT_TRUE(all16.error().empty()) << all16.error();
+    ASSERT_TRUE(stackCommand("profile", "16"));
+    QTRY_COMPARE_WITH_TIMEOUT(NorvShareHelper::shared().inputUnits->size(), size_t{16}, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
+
+    // 16 → 2: the two left carry the stereo input; the other meters fall to 0.
+    test::FifoFeeder stereo(fifo("usb2.fifo"), std::nullopt, 2);
+    ASSERT_TRUE(stackCommand("profile", "2"));
+    QTRY_COMPARE_WITH_TIMEOUT(NorvShareHelper::shared().inputUnits->size(), size_t{2}, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(2); }, 8000));
+    const auto levels = meters();
+    for (size_t i = 2; i < 16; ++i) EXPECT_EQ(levels[i], 0.0) << "meter " << i;
+
+    // The card keeps its routes through every switch; nothing was sent to the interface.
+    EXPECT_EQ(binds_, 1);
+    EXPECT_EQ(mixerWrites(), writes);
+}
+
+TEST_F(PanelPipeWireTest, AServerRestartUnderTheRunningPanelBringsMetersAndRateBack) {
+    launch();
+    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->sanpleMenu->isEnabled(), 3000);
+    controller()->norvMainContaiView->chips()->drop(5, 1);  // playback 1 → destination 1
+    const size_t writes = mixerWrites();
+    ui::LumLabel* rate = controller()->norvMainContaiView->bottomVew->samplel;
+
+    // Whatever happens below, the tests that follow find the server running.
+    auto restart = qScopeGuard([this] { stackCommand("start-server"); });
+    ASSERT_TRUE(stackCommand("stop-server"));
+    QTRY_VERIFY_WITH_TIMEOUT(!controller()->hardwareDevice, 5000);
+    EXPECT_TRUE(controller()->isBound());
+    EXPECT_FALSE(controller()->norvMainContaiView->isHidden());
+    EXPECT_FALSE(window_->sanpleMenu->isEnabled());
+    EXPECT_TRUE(rate->text().contains(QStringLiteral("无声音服务器")));
+
+    test::FifoFeeder all16(fifo("usb16.fifo"));
+    ASSERT_TRUE(stackCommand("start-server"));
+    restart.dismiss();
+    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, PipeWireBackend::kMaxRetryMs + 8000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
+    EXPECT_TRUE(window_->sanpleMenu->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(rate->text(), QStringLiteral("采样率:48000Hz"), 3000);
+    // The interface kept its mixer all along: nothing is re-sent for a sound server restart.
+    EXPECT_EQ(mixerWrites(), writes);
+    EXPECT_EQ(binds_, 1);
+
+    // Another program changes the rate: the panel follows it again.
+    NorvShareHelper::shared().timestamp = NorvShareHelper::shared().timestamp.value_or(0) - 10;
+    QProcess tool;
+    tool.start(QStringLiteral("pw-metadata"), {"-n", "settings", "0", "clock.force-rate", "96000"});
+    ASSERT_TRUE(tool.waitForFinished(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(rate->text(), QStringLiteral("采样率:96000Hz"), 5000);
+    QTRY_VERIFY(window_->sanpleMenu->actions()[3]->isChecked());
+
+    EXPECT_EQ(binds_, 1);
+}
+
+}  // namespace
+}  // namespace h8
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    h8::NorvShareHelper::disableLogFile();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
