@@ -14,13 +14,17 @@ build/default/tools/screenshot/h8-knobs-shot "$out/knobs.png"
 build/default/tools/screenshot/h8-status-shot "$out/status.png"
 build/default/tools/screenshot/h8-panel-shot "$out/panel-stack.png" stack
 build/default/tools/screenshot/h8-panel-shot "$out/panel-matrix.png" matrix
-# The program itself on the emulated H8: bound, then unplugged, and the two permission alerts.
+# The program itself on the emulated H8: bound, bound without a sound server, unplugged, and the
+# two permission alerts.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 app=build/default/src/app/h8-controller/h8-controller
 printf 'wait-bound 5000\nwait 800\nscreenshot %s\n' "$out/app-bound.png" > "$scratch/bound.txt"
 printf 'quit\n' >> "$scratch/bound.txt"
 H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/bound.txt"
+# Bound on USB alone, as on a desktop without a sound server: no meters, no rate.
+printf 'wait-bound 5000\nwait 800\nscreenshot %s\nquit\n' "$out/app-no-sound-server.png" > "$scratch/nosrv.txt"
+H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --no-sound-server --automation "$scratch/nosrv.txt"
 printf 'wait 200\nscreenshot %s\nquit\n' "$out/app-disconnected.png" > "$scratch/none.txt"
 H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --automation "$scratch/none.txt" || true
 for outcome in denied restricted; do

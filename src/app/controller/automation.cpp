@@ -88,7 +88,7 @@ void Automation::next() {
             QTimer::singleShot(arg1, this, &Automation::next);
             return;
         } else if (command == "wait-bound") {
-            if (!waitFor([c] { return c->hardwareDevice != nullptr; }, arg1))
+            if (!waitFor([c] { return c->isBound(); }, arg1))
                 return fail("the interface was not bound");
         } else if (command == "wait-unbound") {
             if (!waitFor([c] { return !c->uncontectView->isHidden(); }, arg1))
@@ -101,8 +101,8 @@ void Automation::next() {
                 if (a->text().remove('&') == "File")
                     menu = a->isEnabled() && a->menu()->isEnabled();
             }
-            std::printf("state: bound=%d disconnected=%d menu=%d engine=%p panel=%p\n",
-                        c->hardwareDevice != nullptr, !c->uncontectView->isHidden(), menu,
+            std::printf("state: bound=%d audio=%d disconnected=%d menu=%d engine=%p panel=%p\n",
+                        c->isBound(), c->hardwareDevice != nullptr, !c->uncontectView->isHidden(), menu,
                         static_cast<void*>(c->audio.get()),
                         static_cast<void*>(c->norvMainContaiView));
             std::fflush(stdout);

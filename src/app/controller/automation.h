@@ -2,11 +2,12 @@
 // commands, one per line, run in order once the window is up (--automation FILE).
 //
 //   wait MS                 let the event loop run for MS milliseconds
-//   wait-bound MS           wait (at most MS) until the interface is bound, else fail
+//   wait-bound MS           wait (at most MS) until the interface is bound (with or without its
+//                           audio device), else fail
 //   wait-unbound MS         wait (at most MS) until the disconnected view shows, else fail
 //   drag ROW COL            drag the handle of source ROW (1-12) onto destination row COL (1-12)
 //                           with real mouse events
-//   print-state             print "state: bound=… disconnected=… menu=… engine=… panel=…"
+//   print-state             print "state: bound=… audio=… disconnected=… menu=… engine=… panel=…"
 //   screenshot FILE         save the window as a PNG
 //   screenshot-alert FILE   save the alert that is showing as a PNG
 //   quit                    quit with status 0 (a failed step quits with status 3)
