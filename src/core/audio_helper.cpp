@@ -14,6 +14,7 @@ namespace h8 {
 namespace {
 
 constexpr int kRows = 16;
+constexpr int kMixerSources = 12;
 constexpr uint8_t kCrosspointOn = 0x80;
 constexpr uint8_t kCrosspointOff = 0xFF;
 // Sample-rate changes this soon after an arrival or removal of the interface are the
@@ -41,7 +42,14 @@ float storedCrosspointLevel(int row, int col) {
     const QString key = crosspointLevelKey(row, col);
     UserDefaults& defaults = UserDefaults::standard();
     if (!defaults.objectForKey(key).isValid()) return 100.0f;
-    return defaults.floatForKey(key);
+    const float level = defaults.floatForKey(key);
+    // Not a number (a hand-edited preference): silent, as any level out of range.
+    return std::isfinite(level) ? level : 0.0f;
+}
+
+uint8_t crosspointLevelByte(float percent) {
+    if (!std::isfinite(percent) || percent < 0.0f || percent >= 101.0f) return kCrosspointOff;
+    return HexPercentageConverter::percentToLevel(static_cast<int>(percent));
 }
 
 uint16_t sourceCodeForRow(int row) {
@@ -204,12 +212,14 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
         if (i < previous.size() && previous[i]->isStart) {
             column.isStart = true;
             column.enableArray = previous[i]->enableArray;
-            for (int j = 0; j < kRows && j < static_cast<int>(column.enableArray.size()); ++j) {
+            // Only the mixer's 12 sources: rows beyond them (a hand-edited or imported map)
+            // would alias the hardware inputs' source codes.
+            for (int j = 0; j < kMixerSources && j < static_cast<int>(column.enableArray.size());
+                 ++j) {
                 if (!column.enableArray[j]) continue;
                 const float level = storedCrosspointLevel(j + 1, static_cast<int>(i) + 1);
-                NorvaltUSBAudioSetMixer(
-                    sourceCodeForRow(j), static_cast<uint16_t>(i),
-                    HexPercentageConverter::percentToLevel(static_cast<int>(level)));
+                NorvaltUSBAudioSetMixer(sourceCodeForRow(j), static_cast<uint16_t>(i),
+                                        crosspointLevelByte(level));
             }
         }
         if (restoreSaved && i < saved.size() && saved[i].isStart) {
@@ -229,6 +239,17 @@ void NorvAudioHelper::setStartAndStop(int row, int col, bool on) {
     commitCrosspoint(outputUnits_, row, col, on);
     NorvShareHelper& store = NorvShareHelper::shared();
     store.setChannelMapArray(mergedStoredMap(outputUnits_, store.channelMapArray()));
+}
+
+void NorvAudioHelper::restoreColumnsFromStoredMap() {
+    const std::vector<Output> stored = columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
+    for (size_t i = 0; i < outputUnits_.size(); ++i) {
+        Output& column = *outputUnits_[i];
+        const Output fresh;
+        const Output& from = i < stored.size() ? stored[i] : fresh;
+        column.enableArray = from.enableArray;
+        column.isStart = column.isStart || from.isStart;
+    }
 }
 
 void NorvAudioHelper::sampleCallBack() {

@@ -22,6 +22,10 @@ QString crosspointLevelKey(int row, int col);
 // as 100 %, the level a new route gets from the grid; an explicitly stored 0 stays silent.
 float storedCrosspointLevel(int row, int col);
 
+// The gain byte for a crosspoint level in percent: 0xFF (off) for 0, below 0, above 100 and for
+// anything that is not a finite number (a hand-edited preference), else the mixer's scale.
+uint8_t crosspointLevelByte(float percent);
+
 // The device source code of a route-map row (0-based): rows 0-3 are the hardware inputs
 // (codes 8-11), rows 4 and above the playback channels (codes 0-11).
 uint16_t sourceCodeForRow(int row);
@@ -67,6 +71,9 @@ public:
 
     // Switches one crosspoint on or off, records it in its column and stores the route map.
     void setStartAndStop(int row, int col, bool on);
+
+    // After an import: every column's routes taken from the stored map (nothing is sent).
+    void restoreColumnsFromStoredMap();
 
     // Re-attach to an interface that came back: the new device (null for one bound on USB
     // alone), with its listeners registered anew.

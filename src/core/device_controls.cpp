@@ -1,5 +1,7 @@
 #include "core/device_controls.h"
 
+#include <algorithm>
+
 #include "core/audio_helper.h"
 #include "core/notification_names.h"
 #include "core/share_helper.h"
@@ -66,7 +68,10 @@ InputMutes restoreInputMutes() {
 OutputSettings restoreOutputSettings() {
     NorvShareHelper& store = NorvShareHelper::shared();
     OutputSettings s;
-    s.otgVolume = static_cast<int>(UserDefaults::standard().integerForKey(kOtgOutVolumeKey));
+    // A hand-edited value outside the knob's range would send a level byte the interface
+    // does not have.
+    s.otgVolume = static_cast<int>(
+        std::clamp<qint64>(UserDefaults::standard().integerForKey(kOtgOutVolumeKey), 0, 100));
     store.OTGOut34Volume = s.otgVolume;
     store.otgratio = static_cast<float>(s.otgVolume / 100.0);
     sendOtgLevel(s.otgVolume);
@@ -134,7 +139,7 @@ void resendRouteCrosspoints() {
             const float level = storedCrosspointLevel(s + 1, static_cast<int>(d) + 1);
             NorvaltUSBAudioSetMixer(
                 sourceCodeForRow(s), static_cast<uint16_t>(d),
-                HexPercentageConverter::percentToLevel(static_cast<int>(level)));
+                crosspointLevelByte(level));
         }
     }
 }

@@ -29,9 +29,30 @@ void post(const char* name, const QVariant& object) {
     NotificationCenter::defaultCenter().post(name, object);
 }
 
+// Before an import is shown: the routes that are on now (in the engine's columns, in the chips
+// and in `previousMap`) and that the newly stored map does not have are switched off on the
+// interface.
+void switchOffRoutesLeftOut(const RouteChips* chips, const QVariantList& previousMap) {
+    const NorvShareHelper& store = NorvShareHelper::shared();
+    const std::vector<Output> next = storedColumns();
+    const std::vector<Output> previous = columnsFromStoredMap(previousMap);
+    for (int col = 1; col <= kMatrixDestinations; ++col) {
+        for (int row = 1; row <= kMatrixSources; ++row) {
+            if (storedRouteIsOn(next, row, col)) continue;
+            bool wasOn = storedRouteIsOn(previous, row, col);
+            if (store.audio && static_cast<size_t>(col) <= store.audio->outputUnits().size())
+                wasOn = wasOn || store.audio->outputUnits()[col - 1]->enableArray[row - 1];
+            if (chips) wasOn = wasOn || chips->hasChip(row, col);
+            if (!wasOn) continue;
+            NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
+                                    0xFF);
+        }
+    }
+}
+
 void sendLevel(int row, int col, float volume) {
     NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
-                            HexPercentageConverter::percentToLevel(static_cast<int>(volume)));
+                            crosspointLevelByte(volume));
 }
 
 }  // namespace
@@ -254,16 +275,24 @@ void CrosspointGrid::applyVolume(int row, int col) {
 void CrosspointGrid::changeBtnState() {
     const std::vector<Output> columns = storedColumns();
     for (int col = 1; col <= kMatrixDestinations; ++col) {
-        for (int row = 1; row <= kMatrixSources; ++row)
-            set(row, col, storedRouteIsOn(columns, row, col));
+        for (int row = 1; row <= kMatrixSources; ++row) {
+            const bool on = storedRouteIsOn(columns, row, col);
+            // The levels the chips' rebuild sends: the stored ones, as at construction.
+            volume_[index(row, col)] = on ? storedCrosspointLevel(row, col) : 100.0f;
+            set(row, col, on);
+        }
     }
 }
 
-MuteStates entranceFileSucces(RouteChips* chips) {
+MuteStates entranceFileSucces(RouteChips* chips, const QVariantList& previousMap) {
     NorvShareHelper& store = NorvShareHelper::shared();
     store.canReadStatue = false;
     const MuteStates mutes = pushMuteStates();
     applyStoredSampleRate();
+    switchOffRoutesLeftOut(chips, previousMap);
+    // The engine's columns follow the new map, so that a later edit (which stores them) or a
+    // rebuild (which re-sends them) keeps the imported routes.
+    if (store.audio) store.audio->restoreColumnsFromStoredMap();
     if (chips) {
         chips->rebuildAfterImport();
     } else {

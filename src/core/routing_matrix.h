@@ -112,7 +112,8 @@ public:
     void applyVolume(int row, int col);
     // Sets a button's level (clamped to 0..100) and applies it.
     void setVolume(int row, int col, float volume);
-    // Every button off, then on where the stored route map says so (no request).
+    // Every button on where the stored route map says so, off elsewhere, with the stored levels
+    // (no request).
     void changeBtnState();
 
 signals:
@@ -128,8 +129,11 @@ private:
 };
 
 // Brings the device and the chips in line with a preset that was just imported: pauses the
-// hardware poll, sends the mute states, applies the sample rate, rebuilds the chips (or, with
-// no chips, re-sends the routes' crosspoints), resumes the poll. Returns the mute states sent.
-MuteStates entranceFileSucces(RouteChips* chips);
+// hardware poll, sends the mute states, applies the sample rate, switches off on the device the
+// routes that were on (in the routing engine, the chips or `previousMap`, the map stored before
+// the import) and that the new map has not, takes the engine's columns from the new map,
+// rebuilds the chips (or, with no chips, re-sends the routes' crosspoints), resumes the poll.
+// Returns the mute states sent.
+MuteStates entranceFileSucces(RouteChips* chips, const QVariantList& previousMap = {});
 
 }  // namespace h8

@@ -268,7 +268,16 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
     mixerWrites();
 
-    EXPECT_EQ(importPresetFile(path, window_.get(), chips_.get()), nullptr);
+    // The main panel's part: the import is applied when its notification comes.
+    int applied = 0;
+    QObject panel;
+    NotificationCenter::defaultCenter().addObserver(
+        &panel, notify::kEntranceFileSuccess, [&](const Notification&) {
+            ++applied;
+            entranceFileSucces(chips_.get());
+        });
+    EXPECT_EQ(importPresetFile(path, window_.get()), nullptr);
+    EXPECT_EQ(applied, 1);
     QCoreApplication::processEvents();
     EXPECT_TRUE(upperGrid_->button(2, 12)->isChecked());
     EXPECT_FALSE(upperGrid_->button(1, 1)->isChecked());
@@ -282,7 +291,7 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     // The same file on an interface of another name: the alert, and nothing changes.
     NorvShareHelper::shared().deviceName = "H9";
     NorvShareHelper::shared().setChannelMapArray({});
-    QMessageBox* alert = importPresetFile(path, window_.get(), chips_.get());
+    QMessageBox* alert = importPresetFile(path, window_.get());
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->windowTitle(), "警告");
     EXPECT_EQ(alert->text(), "导入的文件设备与当前设备型号不符！");

@@ -10,7 +10,6 @@
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "platform/notification_center.h"
-#include "ui/matrix/matrix_registry.h"
 #include "ui/presets/preset_dialogs.h"
 #include "ui/widgets/images.h"
 #include "view_controller.h"
@@ -43,9 +42,8 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
                                                     });
 
     QMenu* file = menuBar()->addMenu(localized("&File"));
-    file->addAction(localized("&Open…"), QKeySequence::Open, this, [] {
-        ui::importPreset(QApplication::activeWindow(), ui::MatrixRegistry::shared().chips);
-    });
+    file->addAction(localized("&Open…"), QKeySequence::Open, this,
+                    [] { ui::importPreset(QApplication::activeWindow()); });
     file->addAction(localized("&Save…"), QKeySequence::Save, this,
                     [] { ui::exportPreset(QApplication::activeWindow()); });
     file->addSeparator();

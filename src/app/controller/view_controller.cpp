@@ -45,7 +45,13 @@ std::function<void()>& autoStartHandler() {
 ViewController::ViewController(QWidget* parent)
     : QWidget(parent),
       simply(std::make_unique<SimplyCoreAudio>()),
-      uncontectView(new ui::NorvUnconnectedView(this)) {
+      uncontectView(new ui::NorvUnconnectedView(this)),
+      menuSync_(new QTimer(this)) {
+    menuSync_->setSingleShot(true);
+    menuSync_->setInterval(kMenuSyncDelayMs);
+    connect(menuSync_, &QTimer::timeout, this, [this] {
+        if (syncSampleRateMenu) syncSampleRateMenu();
+    });
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
@@ -274,9 +280,7 @@ void ViewController::deviceDidBecomeReady() {
         diag("Bound on USB alone (" + audioUnavailableReason().toStdString() +
              "): no input levels, no sample rate; the mixer works");
     NotificationCenter::defaultCenter().post(notify::kInitFinish);
-    QTimer::singleShot(kMenuSyncDelayMs, this, [this] {
-        if (syncSampleRateMenu) syncSampleRateMenu();
-    });
+    menuSync_->start();
 }
 
 void ViewController::setupMainContainerView() {
@@ -293,6 +297,8 @@ void ViewController::setupMainContainerView() {
 void ViewController::removeDeviceFunc() {
     NorvShareHelper& store = NorvShareHelper::shared();
     store.canReadStatue = false;
+    // A bind less than 2 s ago must not enable the menus of an interface that is gone.
+    menuSync_->stop();
     uncontectView->show();
     uncontectView->raise();
     if (norvMainContaiView) norvMainContaiView->hide();
@@ -302,6 +308,7 @@ void ViewController::removeDeviceFunc() {
     store.isInit = false;
     bound_ = false;
     hardwareDevice.reset();
+    store.hardwareDevice.reset();
     if (store.inputUnits) {
         for (const auto& engine : *store.inputUnits) {
             engine->setVolumeIntensity(0);

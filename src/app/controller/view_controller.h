@@ -5,6 +5,7 @@
 // microphone permission flow at start.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -77,6 +78,7 @@ private:
     void showAudioStatus();
 
     bool bound_ = false;
+    QTimer* menuSync_;  // 2 s after a bind; a removal before then cancels it
     bool boundBeforeUsb_ = false;  // the last bind came from the audio side with USB not yet open
 };
 

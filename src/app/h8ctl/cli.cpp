@@ -520,13 +520,15 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
             store.sampleRate = sampleRateText(*rate);
     }
     const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
+    // Routes of the stored map that the preset has not are switched off on the device.
+    const QVariantList before = store.channelMapArray();
     if (presets.importFile(path) == NorvExportFileHelper::ImportResult::mismatch) {
         err() << "h8ctl: " << NorvExportFileHelper::mismatchMessage() << "\n";
         return kExitRejected;
     }
     if (!audioDevice)
         err() << "h8ctl: no sound server: the sample rate of the preset is not applied\n";
-    entranceFileSucces(nullptr);
+    entranceFileSucces(nullptr, before);
     return kExitOk;
 }
 

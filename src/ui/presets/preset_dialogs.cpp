@@ -39,23 +39,22 @@ void exportPreset(QWidget* parent) {
     dialog->open();
 }
 
-void importPreset(QWidget* parent, RouteChips* chips) {
+void importPreset(QWidget* parent) {
     auto* dialog = new QFileDialog(parent, QString(), QString(), filter());
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QFileDialog::fileSelected, [parent, chips](const QString& file) {
-        if (!file.isEmpty()) importPresetFile(file, parent, chips);
+    QObject::connect(dialog, &QFileDialog::fileSelected, [parent](const QString& file) {
+        if (!file.isEmpty()) importPresetFile(file, parent);
     });
     dialog->open();
 }
 
-QMessageBox* importPresetFile(const QString& path, QWidget* parent, RouteChips* chips) {
+QMessageBox* importPresetFile(const QString& path, QWidget* parent) {
     const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
-    if (presets.importFile(path) == NorvExportFileHelper::ImportResult::applied) {
-        entranceFileSucces(chips);
-        return nullptr;
-    }
+    // An applied import posts "entranceFileSuccesName"; the main panel's observer brings the
+    // interface and the chips in line with it, once.
+    if (presets.importFile(path) == NorvExportFileHelper::ImportResult::applied) return nullptr;
     auto* alert =
         new QMessageBox(QMessageBox::Critical, localized(NorvExportFileHelper::mismatchTitle()),
                         localized(NorvExportFileHelper::mismatchMessage()), QMessageBox::NoButton,

@@ -7,21 +7,19 @@
 class QWidget;
 class QMessageBox;
 
-namespace h8 {
-class RouteChips;
-}
 
 namespace h8::ui {
 
 // Asks for a file name and exports the panel's state there.
 void exportPreset(QWidget* parent);
 // Asks for a preset file and imports it (see importPresetFile).
-void importPreset(QWidget* parent, RouteChips* chips);
+void importPreset(QWidget* parent);
 
-// Imports `path`: on success brings device and chips in line; a preset of another model (or a
-// file that is not a preset) shows the mismatch alert on `parent`'s window and changes nothing.
-// Returns the alert when one was shown (it closes itself when dismissed).
-QMessageBox* importPresetFile(const QString& path, QWidget* parent, RouteChips* chips);
+// Imports `path`: on success stores it and posts "entranceFileSuccesName", whose observer (the
+// main panel) brings device and chips in line; a preset of another model (or a file that is not
+// a preset) shows the mismatch alert on `parent`'s window and changes nothing. Returns the alert
+// when one was shown (it closes itself when dismissed).
+QMessageBox* importPresetFile(const QString& path, QWidget* parent);
 
 // The file name to save to: `chosen` with ".norv" added when it has another or no suffix.
 QString presetFileName(const QString& chosen);
