@@ -34,13 +34,24 @@ std::string address(const void* p) {
 
 }  // namespace
 
-QString crosspointLevelKey(int row, int col) {
+namespace {
+QString plainLevelKey(int row, int col) {
     return QStringLiteral("volume") + QString::number(row) + QString::number(col);
+}
+}  // namespace
+
+QString crosspointLevelKey(int row, int col) {
+    if (row == 11 && (col == 1 || col == 2))
+        return QStringLiteral("volume11_") + QString::number(col);
+    return plainLevelKey(row, col);
 }
 
 float storedCrosspointLevel(int row, int col) {
-    const QString key = crosspointLevelKey(row, col);
+    QString key = crosspointLevelKey(row, col);
     UserDefaults& defaults = UserDefaults::standard();
+    // Until its own key is written, a level stored under the shared key (by an earlier
+    // version) still counts: nothing that was stored is lost.
+    if (!defaults.objectForKey(key).isValid()) key = plainLevelKey(row, col);
     if (!defaults.objectForKey(key).isValid()) return 100.0f;
     const float level = defaults.floatForKey(key);
     // Not a number (a hand-edited preference): silent, as any level out of range.
@@ -249,6 +260,16 @@ void NorvAudioHelper::restoreColumnsFromStoredMap() {
         const Output& from = i < stored.size() ? stored[i] : fresh;
         column.enableArray = from.enableArray;
         column.isStart = column.isStart || from.isStart;
+    }
+}
+
+void NorvAudioHelper::switchOffCrosspointsThatAreOff() {
+    for (int col = 0; col < kColumns; ++col) {
+        const Output& column = *outputUnits_[col];
+        for (int row = 0; row < kMixerSources; ++row) {
+            if (!column.enableArray[row])
+                NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col), kCrosspointOff);
+        }
     }
 }
 

@@ -15,7 +15,10 @@
 namespace h8 {
 
 // The user-defaults key of a crosspoint level: "volume" + source row (1-12) + destination
-// col (1-12), e.g. "volume51".
+// col (1-12), e.g. "volume51". Two pairs of crosspoints would share a key that way ("volume111"
+// is source 1 to destination 11 and source 11 to destination 1; likewise "volume112"): the key
+// keeps its meaning for source 1, and sources 11 to destinations 1 and 2 get keys of their own,
+// "volume11_1" and "volume11_2".
 QString crosspointLevelKey(int row, int col);
 
 // The stored level (0..100) of a crosspoint that is on. A level that was never stored counts
@@ -74,6 +77,10 @@ public:
 
     // After an import: every column's routes taken from the stored map (nothing is sent).
     void restoreColumnsFromStoredMap();
+
+    // Switches off on the interface every crosspoint of the mixer that no column has on (after
+    // edits made while the interface could not be reached, whose offs went nowhere).
+    void switchOffCrosspointsThatAreOff();
 
     // Re-attach to an interface that came back: the new device (null for one bound on USB
     // alone), with its listeners registered anew.

@@ -237,10 +237,12 @@ void ViewController::addDeviceFunc(const Notification& n) {
     store.timestamp = now();
     if (bound_) {
         // Bound through the audio device list before the USB side was open: the crosspoints
-        // sent by that rebuild went nowhere, so rebuild once more now that they can arrive.
+        // sent by that rebuild, and by every edit since, went nowhere. Rebuild once more now
+        // that they can arrive (which sends the routes that are on), and switch off the rest.
         if (boundBeforeUsb_ && audio) {
             boundBeforeUsb_ = false;
             audio->buildUnit(false);
+            audio->switchOffCrosspointsThatAreOff();
         }
         return;
     }
@@ -273,6 +275,10 @@ void ViewController::deviceDidBecomeReady() {
         }
         audio->buildUnit(false);
     }
+    // The builds above send the routes that are on; the interface may still have others on
+    // (edits made while it could not be reached, a restart in between): the stored map is
+    // what it must play.
+    if (usbDeviceIsAttached()) audio->switchOffCrosspointsThatAreOff();
     uncontectView->hide();
     if (norvMainContaiView) norvMainContaiView->show();
     showAudioStatus();
