@@ -278,6 +278,17 @@ TEST_F(KnobTest, FirstPaintShowsLevelZeroThenThePointerFollowsTheLevel) {
     EXPECT_FALSE(near(half.pixelColor(17, 51), kTick));
 }
 
+// A factory interface reads gain 0: the knob is first drawn at level 0 and every later readout
+// repeats 0, so the number must come from the first drawing itself.
+TEST_F(KnobTest, FirstPaintAtLevelZeroShowsZero) {
+    knob.avgCount = 56;
+    knob.grab();
+    EXPECT_EQ(knob.label->text(), "0");
+    knob.updateLevel(0);
+    knob.grab();
+    EXPECT_EQ(knob.label->text(), "0");
+}
+
 TEST_F(KnobTest, StripKnobLevelArcRunsClockwiseFromTheLowerLeft) {
     strip.resize(60, 60);
     strip.updateLevel(50);  // the strip knob keeps a level set before its first paint

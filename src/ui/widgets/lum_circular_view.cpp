@@ -72,9 +72,13 @@ LumCircularView::~LumCircularView() {
 void LumCircularView::updateLevel(double v) {
     // The hardware poll shows its readings six times a second: repaint only on a change.
     if (v == level_ && painted_) return;
+    showLevel(v);
+    update();
+}
+
+void LumCircularView::showLevel(double v) {
     level_ = v;
     label->setText(QString::number(knob::truncatedLevel(v)));
-    update();
 }
 
 void LumCircularView::stepLevel(double direction) {
@@ -100,8 +104,10 @@ void LumCircularView::reportAfterScroll() {
 
 void LumCircularView::paintEvent(QPaintEvent*) {
     if (!painted_) {
+        // Not through updateLevel: at level 0 already it would skip the label and leave it blank
+        // until the level changes.
         painted_ = true;
-        updateLevel(0);
+        showLevel(0);
     }
     const qreal side = std::min(width(), height());
     const qreal r = (side - 1) / 2;

@@ -82,6 +82,8 @@ protected:
 
 private:
     void reportAfterScroll();
+    // Sets the level and its number, without scheduling a repaint.
+    void showLevel(double v);
 
     double level_ = 0;
     bool painted_ = false;
