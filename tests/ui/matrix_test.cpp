@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QEnterEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTest>
@@ -212,9 +213,14 @@ TEST_F(MatrixWidgetsTest, DoubleClickRemovesAChip) {
 
 TEST_F(MatrixWidgetsTest, GridClickAndScrollSetLevels) {
     HoverButton* b = upperGrid_->button(4, 12);
+    QEnterEvent enter(QPointF(5, 5), QPointF(b->mapToGlobal(QPoint(5, 5))),
+                      QPointF(b->mapToGlobal(QPoint(5, 5))));
+    QCoreApplication::sendEvent(b, &enter);
     QTest::mouseClick(b, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_TRUE(b->isChecked());
+    EXPECT_TRUE(b->isLabelShown());
+    EXPECT_EQ(b->label->text(), "100");
     EXPECT_EQ(chips_->chips(12), QList<int>{4});
     EXPECT_EQ(mixerWrites(), (QStringList{"143=81", "143=80"}));
 
@@ -228,6 +234,7 @@ TEST_F(MatrixWidgetsTest, GridClickAndScrollSetLevels) {
     QTest::mouseClick(b, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_FALSE(b->isChecked());
+    EXPECT_FALSE(b->isLabelShown());
     EXPECT_TRUE(chips_->chips(12).isEmpty());
 }
 
