@@ -291,8 +291,9 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     NorvShareHelper::shared().setChannelMapArray({});
     QMessageBox* alert = importPresetFile(path, window_.get(), chips_.get());
     ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->windowTitle(), "警告");
-    EXPECT_EQ(alert->text(), "导入的文件设备与当前设备型号不符！");
+    EXPECT_EQ(alert->text(), "警告");
+    EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
+    EXPECT_EQ(alert->icon(), QMessageBox::Critical);
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "确定");
     EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());  // unchanged
