@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEnterEvent>
+#include <QFile>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTest>
@@ -297,6 +298,19 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "确定");
     EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());  // unchanged
+    alert->buttons()[0]->click();
+
+    // A file far larger than any preset (sparse: nothing is written) is refused the same way.
+    NorvShareHelper::shared().deviceName = "H8";
+    const QString huge = env_.root() + "/huge.norv";
+    QFile file(huge);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(2'200'000'000));
+    file.close();
+    alert = importPresetFile(huge, window_.get(), chips_.get());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
+    EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());
     alert->buttons()[0]->click();
 }
 
