@@ -53,6 +53,10 @@ bool isNumber(const QVariant& v) {
     return isWholeNumber(v) || v.typeId() == QMetaType::Double;
 }
 
+QString tooLargeMessage() {
+    return QStringLiteral("the file is too large to be a preset");
+}
+
 }  // namespace
 
 NorvExportFileHelper& NorvExportFileHelper::shared() {
@@ -105,6 +109,11 @@ std::optional<QByteArray> NorvExportFileHelper::seal(const QByteArray& plaintext
 std::optional<QByteArray> NorvExportFileHelper::open(const QByteArray& combined, QString* error) {
     if (static_cast<size_t>(combined.size()) < kNonceSize + kTagSize) {
         if (error) *error = QStringLiteral("the file is too short to be a preset");
+        return std::nullopt;
+    }
+    // Also keeps the lengths below within the int that OpenSSL takes.
+    if (combined.size() > kMaxFileSize) {
+        if (error) *error = tooLargeMessage();
         return std::nullopt;
     }
     const auto k = key();
@@ -180,8 +189,16 @@ QVariantMap NorvExportFileHelper::openFile(const QString& path) const {
         diag("Error decrypting file: " + file.errorString().toStdString());
         return {};
     }
+    // Refused by its size before anything is read; a file without a size (a pipe, a device) is
+    // read no further than one byte past the limit.
+    const bool tooLarge = !file.isSequential() && file.size() > kMaxFileSize;
+    const QByteArray bytes = tooLarge ? QByteArray() : file.read(kMaxFileSize + 1);
+    if (tooLarge || bytes.size() > kMaxFileSize) {
+        diag("Error decrypting file: " + tooLargeMessage().toStdString());
+        return {};
+    }
     QString error;
-    const std::optional<QByteArray> plaintext = open(file.readAll(), &error);
+    const std::optional<QByteArray> plaintext = open(bytes, &error);
     if (!plaintext) {
         diag("Error decrypting file: " + error.toStdString());
         return {};

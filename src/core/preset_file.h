@@ -20,6 +20,8 @@ public:
     static constexpr const char* kFileExtension = "norv";
     static constexpr size_t kNonceSize = 12;
     static constexpr size_t kTagSize = 16;
+    // Larger files are refused unread: a real preset is a few KiB.
+    static constexpr qint64 kMaxFileSize = 1 << 20;
 
     // The key string zero-padded to an AES key length: 17 bytes + 7 zeros = AES-192.
     static std::array<uint8_t, 24> key();
@@ -29,7 +31,8 @@ public:
     static std::optional<QByteArray> seal(const QByteArray& plaintext,
                                           const std::array<uint8_t, kNonceSize>& nonce,
                                           QString* error);
-    // Opens file bytes; nothing when they are too short or do not authenticate.
+    // Opens file bytes; nothing when they are too short, larger than kMaxFileSize or do not
+    // authenticate.
     static std::optional<QByteArray> open(const QByteArray& combined, QString* error);
 
     // The object an export writes, from the shared state and the user defaults.
@@ -38,7 +41,8 @@ public:
     bool exportFile(const QString& path) const;
 
     // Reads and opens a preset file and parses its JSON; an empty map for anything that is not
-    // an authentic preset of a JSON object (the reason is printed).
+    // an authentic preset of a JSON object (the reason is printed). A file larger than
+    // kMaxFileSize is refused without being read.
     QVariantMap openFile(const QString& path) const;
 
     enum class ImportResult { applied, mismatch };

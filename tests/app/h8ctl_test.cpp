@@ -398,7 +398,7 @@ TEST_F(H8ctlTest, PresetImportOfTheVectorSetsTheRateMutesAndCrosspointsOfTheEmul
     EXPECT_EQ(defaults["outputVolume5"].toInt(), 42);
 }
 
-TEST_F(H8ctlTest, PresetImportRefusesAlteredAndForeignFilesAndChangesNothing) {
+TEST_F(H8ctlTest, PresetImportRefusesAlteredForeignAndOversizedFilesAndChangesNothing) {
     ASSERT_EQ(sim({"route", "mic1", "loop1", "on"}).exitCode, 0);
     ASSERT_EQ(sim({"mute", "hp", "on"}).exitCode, 0);
     const QString altered = env_.root() + "/altered.norv";
@@ -417,10 +417,17 @@ TEST_F(H8ctlTest, PresetImportRefusesAlteredAndForeignFilesAndChangesNothing) {
     const QString other = env_.root() + "/other-model.norv";
     writeBytes(other, *sealed);
 
+    // Far larger than any preset; sparse, so nothing is written.
+    const QString huge = env_.root() + "/huge.norv";
+    QFile hugeFile(huge);
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(hugeFile.resize(2'200'000'000));
+    hugeFile.close();
+
     const QByteArray defaultsBefore = fileBytes(env_.configDir() + "/defaults.json");
     const QByteArray deviceBefore = fileBytes(stateFile());
     ASSERT_FALSE(defaultsBefore.isEmpty());
-    for (const QString& file : {altered, other}) {
+    for (const QString& file : {altered, other, huge}) {
         const Result r = sim({"--trace", "preset", "import", file});
         EXPECT_EQ(r.exitCode, 3) << file.toStdString();
         EXPECT_TRUE(r.err.contains("h8ctl: " + NorvExportFileHelper::mismatchMessage() + "\n"))

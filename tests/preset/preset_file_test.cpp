@@ -424,6 +424,23 @@ TEST_F(PresetRejectionTest, FilesThatAreNotAuthenticPresets) {
     EXPECT_TRUE(lines[0].startsWith("Error decrypting file: ")) << lines[0].toStdString();
 }
 
+TEST_F(PresetRejectionTest, FilesLargerThanAnyPresetAreRefusedUnread) {
+    // Sparse files: the sizes cost no disk space, and a file that were read would cost memory.
+    const auto sparse = [this](const QString& name, qint64 size) {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(size)) << name.toStdString();
+        return path(name);
+    };
+    const QStringList tooLarge{"Error decrypting file: the file is too large to be a preset"};
+    EXPECT_EQ(expectRefused(sparse("over.norv", Presets::kMaxFileSize + 1), "1 byte over"),
+              tooLarge);
+    EXPECT_EQ(expectRefused(sparse("huge.norv", 2'200'000'000), "2.2 GB"), tooLarge);
+    // Up to the limit the file is read and opened.
+    EXPECT_EQ(
+        expectRefused(sparse("limit.norv", Presets::kMaxFileSize), "at the limit"),
+        QStringList{"Error decrypting file: authentication failed (not a preset, or altered)"});
+}
+
 TEST_F(PresetRejectionTest, AuthenticPlaintextsThatAreNotAJsonObject) {
     const QString ok = "File decrypted successfully.";
     EXPECT_EQ(expectRefused(sealedFile(compact(vectorObject()).prepend('[').append(']')),

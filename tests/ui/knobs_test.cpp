@@ -69,6 +69,7 @@ class KnobTest : public ::testing::Test {
 protected:
     KnobTest() {
         NorvShareHelper::shared().canReadStatue = true;
+        NorvShareHelper::shared().isInit = true;  // the knobs live on a bound interface's panel
         knob.resize(60, 60);
         knob.callBack = [this](int level) {
             reports.push_back(level);
@@ -231,6 +232,36 @@ TEST_F(KnobTest, StripKnobStepsOnEveryThirdMoveWithVerticalMovement) {
     EXPECT_TRUE(pollGate());
 }
 
+// ---- The interface removed while a knob is turned ----
+
+// What the panel's controller does on "rawDeviceRemoved": poll closed, store unbound.
+void removeInterface() {
+    NorvShareHelper::shared().canReadStatue = false;
+    NorvShareHelper::shared().isInit = false;
+}
+
+TEST_F(KnobTest, PendingResumesLeaveThePollOffOnceTheInterfaceIsGone) {
+    // A drag released just before the removal: its 1 s resume comes after it.
+    press(&knob, 50);
+    dragTo(&knob, 20, 40);
+    release(&knob, 40);
+    removeInterface();
+    EXPECT_FALSE(QTest::qWaitFor(pollGate, 1500));
+
+    // A scroll run cut by the removal still reports, but does not reopen the poll.
+    scrollUp(&knob);
+    removeInterface();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return reports.size() == 2; }, 1000));
+    EXPECT_FALSE(pollGate());
+
+    // Nor does a knob destroyed with its report pending.
+    auto doomed = std::make_unique<LumCircularView>();
+    scrollUp(doomed.get());
+    removeInterface();
+    doomed.reset();
+    EXPECT_FALSE(pollGate());
+}
+
 // ---- Disabled knob ----
 
 TEST_F(KnobTest, KnobThatCannotTurnIgnoresScrollDragAndRelease) {
@@ -276,6 +307,17 @@ TEST_F(KnobTest, FirstPaintShowsLevelZeroThenThePointerFollowsTheLevel) {
     EXPECT_TRUE(near(half.pixelColor(29, 4), kTick));
     EXPECT_TRUE(near(half.pixelColor(30, 4), kTick));
     EXPECT_FALSE(near(half.pixelColor(17, 51), kTick));
+}
+
+// A factory interface reads gain 0: the knob is first drawn at level 0 and every later readout
+// repeats 0, so the number must come from the first drawing itself.
+TEST_F(KnobTest, FirstPaintAtLevelZeroShowsZero) {
+    knob.avgCount = 56;
+    knob.grab();
+    EXPECT_EQ(knob.label->text(), "0");
+    knob.updateLevel(0);
+    knob.grab();
+    EXPECT_EQ(knob.label->text(), "0");
 }
 
 TEST_F(KnobTest, StripKnobLevelArcRunsClockwiseFromTheLowerLeft) {

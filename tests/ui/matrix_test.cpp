@@ -8,6 +8,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QEnterEvent>
+#include <QFile>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTest>
@@ -210,11 +212,60 @@ TEST_F(MatrixWidgetsTest, DoubleClickRemovesAChip) {
     EXPECT_EQ(mixerWrites(), QStringList{QStringLiteral("%1=ff").arg(9 + 12 * 2)});
 }
 
+TEST_F(MatrixWidgetsTest, RemovingTheInterfaceEndsADragInProgress) {
+    const auto visibleFloatingViews = [this] {
+        int visible = 0;
+        for (NorvSubDragView* v : window_->findChildren<NorvSubDragView*>())
+            visible += v->isVisible();
+        return visible;
+    };
+    // A handle dragged out of itself, then the interface goes away.
+    send(mic1_, QEvent::MouseButtonPress, {8, 8}, Qt::LeftButton, Qt::LeftButton);
+    send(mic1_, QEvent::MouseMove, {60, 60}, Qt::NoButton, Qt::LeftButton);
+    ASSERT_EQ(visibleFloatingViews(), 1);
+    NotificationCenter::defaultCenter().post(notify::kRawDeviceRemoved);
+    EXPECT_EQ(visibleFloatingViews(), 0);
+    // The rest of that gesture neither brings a copy back nor drops anything.
+    const QPoint overL1 =
+        mic1_->mapFrom(window_.get(), row(5)->mapTo(window_.get(), QPoint(30, 8)));
+    send(mic1_, QEvent::MouseMove, overL1, Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(visibleFloatingViews(), 0);
+    send(mic1_, QEvent::MouseButtonRelease, overL1, Qt::LeftButton, Qt::NoButton);
+    EXPECT_TRUE(chips_->chips(5).isEmpty());
+    EXPECT_FALSE(mic1_->isDraging);
+
+    // The same for a route chip dragged out of its row: the route stays.
+    chips_->drop(1, 5);
+    QCoreApplication::processEvents();
+    mixerWrites();
+    LumLabel* chip = row(5)->chipLabels()[0];
+    send(chip, QEvent::MouseButtonPress, {9, 9}, Qt::LeftButton, Qt::LeftButton);
+    send(chip, QEvent::MouseMove, {9, 200}, Qt::NoButton, Qt::LeftButton);
+    ASSERT_EQ(visibleFloatingViews(), 1);
+    NotificationCenter::defaultCenter().post(notify::kRawDeviceRemoved);
+    EXPECT_EQ(visibleFloatingViews(), 0);
+    send(chip, QEvent::MouseMove, {9, 220}, Qt::NoButton, Qt::LeftButton);
+    send(chip, QEvent::MouseButtonRelease, {9, 220}, Qt::LeftButton, Qt::NoButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(visibleFloatingViews(), 0);
+    EXPECT_EQ(chips_->chips(5), QList<int>{1});
+    EXPECT_TRUE(mixerWrites().isEmpty());
+
+    // The next press drags again.
+    drag(mic1_, {8, 8}, row(7), {30, 8});
+    EXPECT_EQ(chips_->chips(7), QList<int>{1});
+}
+
 TEST_F(MatrixWidgetsTest, GridClickAndScrollSetLevels) {
     HoverButton* b = upperGrid_->button(4, 12);
+    QEnterEvent enter(QPointF(5, 5), QPointF(b->mapToGlobal(QPoint(5, 5))),
+                      QPointF(b->mapToGlobal(QPoint(5, 5))));
+    QCoreApplication::sendEvent(b, &enter);
     QTest::mouseClick(b, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_TRUE(b->isChecked());
+    EXPECT_TRUE(b->isLabelShown());
+    EXPECT_EQ(b->label->text(), "100");
     EXPECT_EQ(chips_->chips(12), QList<int>{4});
     EXPECT_EQ(mixerWrites(), (QStringList{"143=81", "143=80"}));
 
@@ -228,6 +279,7 @@ TEST_F(MatrixWidgetsTest, GridClickAndScrollSetLevels) {
     QTest::mouseClick(b, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_FALSE(b->isChecked());
+    EXPECT_FALSE(b->isLabelShown());
     EXPECT_TRUE(chips_->chips(12).isEmpty());
 }
 
@@ -293,11 +345,25 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     NorvShareHelper::shared().setChannelMapArray({});
     QMessageBox* alert = importPresetFile(path, window_.get());
     ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->windowTitle(), "警告");
-    EXPECT_EQ(alert->text(), "导入的文件设备与当前设备型号不符！");
+    EXPECT_EQ(alert->text(), "警告");
+    EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
+    EXPECT_EQ(alert->icon(), QMessageBox::Critical);
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "确定");
     EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());  // unchanged
+    alert->buttons()[0]->click();
+
+    // A file far larger than any preset (sparse: nothing is written) is refused the same way.
+    NorvShareHelper::shared().deviceName = "H8";
+    const QString huge = env_.root() + "/huge.norv";
+    QFile file(huge);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(2'200'000'000));
+    file.close();
+    alert = importPresetFile(huge, window_.get());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
+    EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());
     alert->buttons()[0]->click();
 }
 

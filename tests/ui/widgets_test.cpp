@@ -151,6 +151,24 @@ TEST_F(HoverButtonTest, LabelShowsOnlyWhileHoveredAndChecked) {
                                                  MouseMoveEvent::entered, MouseMoveEvent::exited}));
 }
 
+TEST_F(HoverButtonTest, LabelFollowsClicksWhileHovered) {
+    button.show();
+    sendEnter(&button);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_TRUE(button.isChecked());
+    EXPECT_TRUE(button.isLabelShown());
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_FALSE(button.isChecked());
+    EXPECT_FALSE(button.isLabelShown());
+
+    // Switched on while the pointer is elsewhere: nothing to show until it comes back.
+    sendLeave(&button);
+    button.setChecked(true);
+    EXPECT_FALSE(button.isLabelShown());
+    sendEnter(&button);
+    EXPECT_TRUE(button.isLabelShown());
+}
+
 TEST_F(HoverButtonTest, ClickTogglesAndDrawsTheOnImageAndHighlight) {
     button.setOnImage(QStringLiteral("hardware"));
     button.show();

@@ -23,6 +23,12 @@ ChannelRowView::ChannelRowView(int col, RouteChips* chips, QWidget* parent)
             if (changed == col_) rebuild();
         });
     }
+    // A chip being dragged when the interface goes away keeps its route: the drag just ends.
+    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceRemoved,
+                                                    [this](const Notification&) {
+                                                        for (LumLabel* chip : chipLabels_)
+                                                            chip->cancelDrag();
+                                                    });
     rebuild();
 }
 

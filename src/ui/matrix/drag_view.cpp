@@ -2,8 +2,10 @@
 
 #include <QMouseEvent>
 
+#include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "platform/diagnostics.h"
+#include "platform/notification_center.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/matrix/destination_view.h"
 #include "ui/matrix/matrix_registry.h"
@@ -32,6 +34,10 @@ NorvDragView::NorvDragView(QWidget* parent) : QWidget(parent), label(new LumLabe
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(17, 17);
     setLabelColor(kSoftwareColor);
+    // The panel is hidden under the pointer when the interface goes away; a drag then has
+    // nowhere to land, and its floating copy would stay over the disconnected view.
+    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceRemoved,
+                                                    [this](const Notification&) { cancelDrag(); });
 }
 
 NorvDragView::~NorvDragView() {
@@ -55,8 +61,19 @@ void NorvDragView::setLit(bool lit) {
     label->setBorder(lit ? std::optional<QColor>(QColor(Qt::white)) : std::nullopt, 1);
 }
 
+void NorvDragView::cancelDrag() {
+    cancelled_ = true;
+    isDraging = false;
+    endDrag();
+}
+
+void NorvDragView::mousePressEvent(QMouseEvent* event) {
+    cancelled_ = false;
+    QWidget::mousePressEvent(event);
+}
+
 void NorvDragView::mouseMoveEvent(QMouseEvent* event) {
-    if (!(event->buttons() & Qt::LeftButton)) return;
+    if (cancelled_ || !(event->buttons() & Qt::LeftButton)) return;
     if (!isDraging && rect().contains(event->position().toPoint())) return;
     QWidget* window = this->window();
     const QPoint pointer = mapTo(window, event->position().toPoint());

@@ -33,7 +33,12 @@ public:
     NorvSubDragView* dragOneView() const { return dragOne_; }
     NorvSubDragView* dragTwoView() const { return dragTwo_; }
 
+    // Ends a drag without dropping: the floating copy goes, and the rest of the gesture (until
+    // the button is pressed again) drags nothing. Done when the interface is removed.
+    void cancelDrag();
+
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -47,6 +52,7 @@ private:
     std::optional<QColor> labelColor_;
     NorvSubDragView* dragOne_ = nullptr;
     NorvSubDragView* dragTwo_ = nullptr;
+    bool cancelled_ = false;  // the current gesture was cut short by cancelDrag()
 };
 
 }  // namespace h8::ui

@@ -55,10 +55,12 @@ QMessageBox* importPresetFile(const QString& path, QWidget* parent) {
     // An applied import posts "entranceFileSuccesName"; the main panel's observer brings the
     // interface and the chips in line with it, once.
     if (presets.importFile(path) == NorvExportFileHelper::ImportResult::applied) return nullptr;
-    auto* alert =
-        new QMessageBox(QMessageBox::Critical, localized(NorvExportFileHelper::mismatchTitle()),
-                        localized(NorvExportFileHelper::mismatchMessage()), QMessageBox::NoButton,
-                        parent ? parent->window() : nullptr);
+    // "警告" is the alert's message and the reason its informative text; the title repeats the
+    // message for window managers that show one.
+    const QString title = localized(NorvExportFileHelper::mismatchTitle());
+    auto* alert = new QMessageBox(QMessageBox::Critical, title, title, QMessageBox::NoButton,
+                                  parent ? parent->window() : nullptr);
+    alert->setInformativeText(localized(NorvExportFileHelper::mismatchMessage()));
     alert->addButton(localized(NorvExportFileHelper::mismatchButton()), QMessageBox::AcceptRole);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);

@@ -20,6 +20,9 @@ HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent), label(new L
     label->setAlignment(Qt::AlignCenter);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->hide();
+    // Switched on under the pointer (a click) the level shows at once; switched off it goes.
+    connect(this, &QAbstractButton::toggled, this,
+            [this](bool on) { setLabelShown(on && hoverState == MouseMoveEvent::entered); });
 }
 
 void HoverButton::setOnImage(const QString& imageName) {

@@ -10,8 +10,9 @@
 namespace h8::ui {
 
 // A crosspoint of the routing grid: a flat, checkable 25 × 20 button that shows its "on" image
-// while checked, reports hovering, shows its level label while hovered and checked, and changes
-// its level with the scroll wheel while checked.
+// while checked, reports hovering, shows its level label while hovered and checked (also right
+// after a click switches it on, and never once it is off), and changes its level with the
+// scroll wheel while checked.
 class HoverButton : public QAbstractButton {
     Q_OBJECT
 

@@ -48,6 +48,13 @@ namespace {
 constexpr int kScrollReportDelayMs = 70;
 constexpr int kResumePollDelayMs = 1000;
 
+// Reopens the hardware poll that turning a knob paused. Not once the interface has gone: its
+// removal closed the poll, and only the next arrival may reopen it.
+void resumePoll() {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    if (store.isInit) store.canReadStatue = true;
+}
+
 }  // namespace
 
 LumCircularView::LumCircularView(QWidget* parent) : QWidget(parent), label(new LumLabel(this)) {
@@ -66,15 +73,19 @@ LumCircularView::LumCircularView(QWidget* parent) : QWidget(parent), label(new L
 
 // A knob removed while its scroll report is pending must not leave the poll paused for good.
 LumCircularView::~LumCircularView() {
-    if (reportTimer_.isActive()) NorvShareHelper::shared().canReadStatue = true;
+    if (reportTimer_.isActive()) resumePoll();
 }
 
 void LumCircularView::updateLevel(double v) {
     // The hardware poll shows its readings six times a second: repaint only on a change.
     if (v == level_ && painted_) return;
+    showLevel(v);
+    update();
+}
+
+void LumCircularView::showLevel(double v) {
     level_ = v;
     label->setText(QString::number(knob::truncatedLevel(v)));
-    update();
 }
 
 void LumCircularView::stepLevel(double direction) {
@@ -95,13 +106,15 @@ double LumCircularView::pointerAngle() const {
 
 void LumCircularView::reportAfterScroll() {
     if (callBack) callBack(reportedLevel());
-    NorvShareHelper::shared().canReadStatue = true;
+    resumePoll();
 }
 
 void LumCircularView::paintEvent(QPaintEvent*) {
     if (!painted_) {
+        // Not through updateLevel: at level 0 already it would skip the label and leave it blank
+        // until the level changes.
         painted_ = true;
-        updateLevel(0);
+        showLevel(0);
     }
     const qreal side = std::min(width(), height());
     const qreal r = (side - 1) / 2;
@@ -145,8 +158,7 @@ void LumCircularView::mouseReleaseEvent(QMouseEvent* event) {
     if (!canWheel) return;
     if (callBack) callBack(reportedLevel());
     // Not tied to this widget: the poll must resume even if the panel goes away meanwhile.
-    QTimer::singleShot(kResumePollDelayMs, QCoreApplication::instance(),
-                       [] { NorvShareHelper::shared().canReadStatue = true; });
+    QTimer::singleShot(kResumePollDelayMs, QCoreApplication::instance(), [] { resumePoll(); });
 }
 
 void LumCircularView::wheelEvent(QWheelEvent* event) {

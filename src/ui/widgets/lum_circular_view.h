@@ -45,7 +45,7 @@ bool isPhaseMarker(const QWheelEvent& event);
 // While the user turns the knob the hardware poll is paused (NorvShareHelper::canReadStatue is
 // false) so a readout does not overwrite what the user is dialling in. A run of scroll events
 // reports once, 70 ms after the last one, and resumes the poll; a drag reports on release and
-// resumes the poll 1 s later.
+// resumes the poll 1 s later. A poll closed meanwhile by the interface's removal stays closed.
 //
 // The first paint shows level 0 whatever the owner set before it; the owner's next hardware
 // readout shows the real level.
@@ -82,6 +82,8 @@ protected:
 
 private:
     void reportAfterScroll();
+    // Sets the level and its number, without scheduling a repaint.
+    void showLevel(double v);
 
     double level_ = 0;
     bool painted_ = false;

@@ -61,6 +61,12 @@ NorvSubDragView* LumLabel::floatingView() const {
     return floating_;
 }
 
+void LumLabel::cancelDrag() {
+    dragCancelled_ = true;
+    isDraging = false;
+    delete floating_;
+}
+
 void LumLabel::paintEvent(QPaintEvent* event) {
     if (background_) {
         QPainter p(this);
@@ -93,6 +99,7 @@ void LumLabel::leaveEvent(QEvent* event) {
 }
 
 void LumLabel::mousePressEvent(QMouseEvent* event) {
+    dragCancelled_ = false;
     // Taking the press makes this label the receiver of the moves and the release that follow.
     if (canDrag || labelDoubleClick) {
         event->accept();
@@ -107,6 +114,7 @@ void LumLabel::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
+    if (dragCancelled_) return;
     const QPoint local = event->position().toPoint();
     // Moving around inside the label is not a drag yet.
     if (!isDraging && rect().contains(local)) return;

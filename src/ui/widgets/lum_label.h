@@ -52,6 +52,9 @@ public:
 
     // The floating copy while a drag runs, else null.
     NorvSubDragView* floatingView() const;
+    // Ends a drag without a drop (labelMouseUp is not called): the floating copy goes, and the
+    // rest of the gesture, until the next press, drags nothing.
+    void cancelDrag();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,6 +72,7 @@ private:
     std::optional<QColor> border_;
     qreal borderWidth_ = 0;
     QPointer<NorvSubDragView> floating_;
+    bool dragCancelled_ = false;  // the current gesture was cut short by cancelDrag()
 };
 
 }  // namespace h8::ui
