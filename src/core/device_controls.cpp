@@ -82,18 +82,26 @@ OutputSettings restoreOutputSettings() {
 
 std::optional<HardwarePoll> pollHardwareState() {
     NorvShareHelper& store = NorvShareHelper::shared();
-    store.logInfo(QStringLiteral("开始读取硬件数据"));
-    if (!store.canReadStatue) return std::nullopt;
-    store.logInfo(QStringLiteral("可以读取硬件数据"));
+    // Six ticks a second: each progress line is written when it differs from the previous
+    // tick's (the poll pausing and resuming shows; the same four lines forever do not).
+    const auto progress = [&store](int step, const char* text) {
+        store.logInfoIfChanged(QStringLiteral("poll%1").arg(step), QString::fromUtf8(text));
+    };
+    progress(1, "开始读取硬件数据");
+    if (!store.canReadStatue) {
+        for (int step = 2; step <= 4; ++step) progress(step, "");
+        return std::nullopt;
+    }
+    progress(2, "可以读取硬件数据");
     store.getHardWareState();
-    store.logInfo(QStringLiteral("读取到硬件数据输入音量数据"));
+    progress(3, "读取到硬件数据输入音量数据");
     HardwarePoll poll;
     if (store.isHasOTGMax) {
         uint8_t otg = 0;
         NorvaltUSBAudioGetOTG(1, otg);
         poll.otgConnected = otg == 1;
     }
-    store.logInfo(QStringLiteral("更新到界面"));
+    progress(4, "更新到界面");
     uint8_t hpMute = 0;
     if (NorvaltUSBAudioGetMute(0, 1, hpMute)) poll.headphoneMute = hpMute;
     return poll;

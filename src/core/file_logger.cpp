@@ -151,16 +151,35 @@ FileLogger::~FileLogger() {
     ::close(fd_);
 }
 
+void FileLogger::logIfChanged(const QString& channel, const QString& message,
+                               const QString& level) {
+    QString& last = lastOnChannel_[channel];
+    if (message == last) return;
+    last = message;
+    if (!message.isEmpty()) log(message, level);
+}
+
 void FileLogger::log(const QString& message, const QString& level) {
     const QDateTime now = QDateTime::currentDateTime();
     const QString stamp = locale_.toString(now.date(), dateFormat_) + ", " +
                           locale_.toString(now.time(), timeFormat_);
     const QByteArray line = ("[" + stamp + "] [" + level + "] " + message + "\n").toUtf8();
 
+    // A panel runs for months: rather than fill the disk, the file starts afresh.
+    if (size_ + line.size() > maxBytes_ && size_ > 0 && ::ftruncate(fd_, 0) == 0) {
+        size_ = 0;
+        const QByteArray note =
+            ("[" + stamp + "] [INFO] " +
+             QStringLiteral("日志已满 %1 MiB，重新开始").arg(maxBytes_ / (1024.0 * 1024.0)) + "\n")
+                .toUtf8();
+        if (writeAll(fd_, note.constData(), static_cast<size_t>(note.size()))) size_ += note.size();
+    }
+
     // Every line reaches the file at once (a crash of the program loses nothing). Syncing it
     // to the disk is limited to once a second: the hardware poll logs several lines six times
     // a second, and a sync per line would stall the panel and wear the disk.
     bool ok = writeAll(fd_, line.constData(), static_cast<size_t>(line.size()));
+    if (ok) size_ += line.size();
     if (ok && (!lastSync_.isValid() || lastSync_.elapsed() >= kSyncIntervalMs)) {
         ok = ::fdatasync(fd_) == 0;
         lastSync_.restart();

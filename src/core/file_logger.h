@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QLocale>
 #include <QString>
 #include <memory>
@@ -24,6 +25,17 @@ public:
     // message is written as is: a line feed in it continues the entry on the next line.
     void log(const QString& message, const QString& level);
 
+    // For a line that a periodic task writes on each run: written only when `message` differs
+    // from what the previous run wrote on `channel`. An empty message writes nothing and makes
+    // the next non-empty one count as a change (a step that did not run this time).
+    void logIfChanged(const QString& channel, const QString& message, const QString& level);
+
+    // The file never grows past this: a line that would cross it starts the file afresh, as
+    // at launch, with one line saying so.
+    static constexpr qint64 kDefaultMaxBytes = 16 * 1024 * 1024;
+    void setMaxBytes(qint64 bytes) { maxBytes_ = bytes; }  // tests
+    qint64 size() const { return size_; }
+
     QString filePath() const;
 
 private:
@@ -37,6 +49,9 @@ private:
     bool reportedWriteFailure_ = false;
     static constexpr qint64 kSyncIntervalMs = 1000;
     QElapsedTimer lastSync_;
+    qint64 size_ = 0;
+    qint64 maxBytes_ = kDefaultMaxBytes;
+    QHash<QString, QString> lastOnChannel_;
 };
 
 }  // namespace h8

@@ -126,6 +126,10 @@ void NorvShareHelper::logInfo(const QString& message) {
     if (logger) logger->log(message, QStringLiteral("INFO"));
 }
 
+void NorvShareHelper::logInfoIfChanged(const QString& channel, const QString& message) {
+    if (logger) logger->logIfChanged(channel, message, QStringLiteral("INFO"));
+}
+
 uint8_t HexPercentageConverter::percentToLevel(int percent) {
     const unsigned p = static_cast<unsigned>(percent);  // a negative percent counts as too large
     if (p == 0 || p > 100) return 0xFF;

@@ -81,6 +81,9 @@ public:
 
     // Writes an INFO line to the log when there is a logger.
     void logInfo(const QString& message);
+    // The line a periodic task writes on `channel`, written only when it changed since the
+    // task's previous run (empty: this run did not get there).
+    void logInfoIfChanged(const QString& channel, const QString& message);
 
     // Restores every field to its initial value (tests).
     void resetForTesting();

@@ -3,6 +3,10 @@
 
 #include "core/device_controls.h"
 
+#include <QFileInfo>
+
+#include "core/file_logger.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -151,6 +155,26 @@ TEST_F(DeviceControlsTest, PollRespectsTheGateAndTheOtgFlag) {
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->otgConnected, false);
     EXPECT_FALSE(failed->headphoneMute);
+}
+
+TEST_F(DeviceControlsTest, AnHourOfIdlePollingWritesAFewLinesOfLog) {
+    NorvShareHelper& store = NorvShareHelper::shared();
+    store.logger = FileLogger::create(QStringLiteral("myapp.log"));
+    ASSERT_TRUE(store.logger);
+    store.canReadStatue = true;
+    // An hour at six ticks a second, with one pause of the poll (a knob turned) in it.
+    for (int tick = 0; tick < 6 * 3600; ++tick) {
+        store.canReadStatue = tick != 1000;
+        pollHardwareState();
+    }
+    const qint64 bytes = QFileInfo(store.logger->filePath()).size();
+    EXPECT_LT(bytes, 100 * 1024);
+    QFile file(store.logger->filePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    // The four progress lines at the start, and the three after the pause shows it ended.
+    EXPECT_EQ(lines.size() - 1, 7);
+    store.logger.reset();
 }
 
 }  // namespace

@@ -155,6 +155,39 @@ TEST_F(FileLoggerTest, LinesAreAppendedAsIsAndVisibleImmediately) {
     EXPECT_TRUE(lines[2].endsWith("] [ERROR] %s \\n \"quoted\"")) << lines[2].toStdString();
 }
 
+TEST_F(FileLoggerTest, RepeatedLinesOfAPeriodicTaskAreWrittenOnceAndChangesShow) {
+    auto logger = FileLogger::create("myapp.log");
+    ASSERT_NE(logger, nullptr);
+    for (int tick = 0; tick < 1000; ++tick) logger->logIfChanged("step", "reading", "INFO");
+    logger->logIfChanged("step", "", "INFO");  // a tick that did not get there
+    logger->logIfChanged("step", "reading", "INFO");
+    logger->logIfChanged("other", "reading", "INFO");  // channels are independent
+    logger->logIfChanged("step", "writing", "INFO");
+    const QList<QByteArray> lines = readFile(logger->filePath()).split('\n');
+    ASSERT_EQ(lines.size(), 5);  // four lines and the empty rest after the last line feed
+    EXPECT_THAT(lines[0].toStdString(), HasSubstr("] [INFO] reading"));
+    EXPECT_THAT(lines[1].toStdString(), HasSubstr("] [INFO] reading"));
+    EXPECT_THAT(lines[2].toStdString(), HasSubstr("] [INFO] reading"));
+    EXPECT_THAT(lines[3].toStdString(), HasSubstr("] [INFO] writing"));
+}
+
+TEST_F(FileLoggerTest, TheFileStartsAfreshInsteadOfGrowingPastItsLimit) {
+    auto logger = FileLogger::create("myapp.log");
+    ASSERT_NE(logger, nullptr);
+    EXPECT_EQ(FileLogger::kDefaultMaxBytes, 16 * 1024 * 1024);
+    logger->setMaxBytes(4096);
+    for (int i = 0; i < 500; ++i) {
+        logger->log(QStringLiteral("line %1").arg(i), "INFO");
+        ASSERT_LE(QFileInfo(logger->filePath()).size(), 4096) << "after line " << i;
+    }
+    const QByteArray text = readFile(logger->filePath());
+    EXPECT_EQ(text.size(), logger->size());
+    // Afresh, as at launch, with one line saying so, and the newest lines kept.
+    EXPECT_THAT(text.left(text.indexOf('\n')).toStdString(), HasSubstr("[INFO] 日志已满"));
+    EXPECT_THAT(text.toStdString(), HasSubstr("] [INFO] line 499\n"));
+    EXPECT_EQ(text.count("日志已满"), 1);
+}
+
 }  // namespace
 }  // namespace h8
 
