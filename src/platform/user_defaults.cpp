@@ -176,6 +176,52 @@ UserDefaults::UserDefaults(QString filePath) : filePath_(std::move(filePath)) {
     removeStaleTemporaryFiles();
 }
 
+UserDefaults::~UserDefaults() {
+    flush();
+}
+
+void UserDefaults::setWriteDelay(int ms) {
+    writeDelayMs_ = std::max(0, ms);
+    if (writeDelayMs_ == 0) {
+        flush();
+        return;
+    }
+    if (!flushTimer_) {
+        flushTimer_ = std::make_unique<QTimer>();
+        flushTimer_->setSingleShot(true);
+        QObject::connect(flushTimer_.get(), &QTimer::timeout, flushTimer_.get(), [this] { flush(); });
+    }
+}
+
+void UserDefaults::flush() {
+    if (pending_.empty()) return;
+    if (flushTimer_) flushTimer_->stop();
+    const std::vector<std::function<void(QJsonObject&)>> edits = std::exchange(pending_, {});
+    // Another program may have written meanwhile: its keys are kept, these changes go on top.
+    const DiskRead disk = readDisk();
+    const bool unchanged = disk.state == FileState::Missing
+                               ? !knownBytes_.has_value()
+                               : knownBytes_.has_value() && *knownBytes_ == disk.bytes;
+    if (!unchanged) {
+        adopt(disk, /*keepValuesWhenUnusable=*/true);
+        for (const auto& edit : edits) edit(values_);
+    }
+    write();
+}
+
+void UserDefaults::write() {
+    if (memoryOnly_) return;
+    const QByteArray bytes = QJsonDocument(values_).toJson(QJsonDocument::Indented);
+    QString error;
+    lastWrite_.restart();
+    ++writes_;
+    if (!writeFileAtomically(filePath_, bytes, &error)) {
+        warn(QString("Warning: could not save preferences to %1: %2").arg(filePath_, error));
+        return;
+    }
+    knownBytes_ = bytes;
+}
+
 UserDefaults& UserDefaults::standard() {
     std::lock_guard lock(g_standardMutex);
     if (!g_standard) g_standard = std::make_unique<UserDefaults>(configDir() + "/defaults.json");
@@ -276,7 +322,7 @@ void UserDefaults::setObject(const QString& key, const QVariant& value) {
         warn(QString("Preference \"%1\" was not changed: %2.").arg(key, why));
         return;
     }
-    change([&](QJsonObject& values) { values.insert(key, *json); });
+    change([key, value = *json](QJsonObject& values) { values.insert(key, value); });
 }
 
 void UserDefaults::setInteger(const QString& key, qint64 value) {
@@ -296,7 +342,7 @@ void UserDefaults::setString(const QString& key, const QString& value) {
 }
 
 void UserDefaults::removeObjectForKey(const QString& key) {
-    change([&](QJsonObject& values) { values.remove(key); });
+    change([key](QJsonObject& values) { values.remove(key); });
 }
 
 UserDefaults::DiskRead UserDefaults::readDisk() const {
@@ -390,6 +436,16 @@ void UserDefaults::moveAside(const DiskRead& disk) {
 }
 
 void UserDefaults::change(const std::function<void(QJsonObject&)>& edit) {
+    if (writeDelayMs_ > 0) {
+        // Seen at once by every read; written with the others of the burst.
+        edit(values_);
+        pending_.push_back(edit);
+        if (!flushTimer_->isActive()) {
+            const qint64 since = lastWrite_.isValid() ? lastWrite_.elapsed() : writeDelayMs_;
+            flushTimer_->start(static_cast<int>(std::max<qint64>(0, writeDelayMs_ - since)));
+        }
+        return;
+    }
     const DiskRead disk = readDisk();
     const bool unchanged = disk.state == FileState::Missing
                                ? !knownBytes_.has_value()
@@ -397,15 +453,7 @@ void UserDefaults::change(const std::function<void(QJsonObject&)>& edit) {
     if (!unchanged) adopt(disk, /*keepValuesWhenUnusable=*/true);
 
     edit(values_);
-    if (memoryOnly_) return;
-
-    const QByteArray bytes = QJsonDocument(values_).toJson(QJsonDocument::Indented);
-    QString error;
-    if (!writeFileAtomically(filePath_, bytes, &error)) {
-        warn(QString("Warning: could not save preferences to %1: %2").arg(filePath_, error));
-        return;
-    }
-    knownBytes_ = bytes;
+    write();
 }
 
 void UserDefaults::removeStaleTemporaryFiles() const {

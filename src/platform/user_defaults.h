@@ -1,7 +1,8 @@
 // The program's preferences: a typed key/value store kept in one JSON file that the panel and the
 // command-line tool share.
 //
-// Every change is written to disk at once, atomically, so a crash leaves either the old file or
+// Every change is written to disk atomically (at once, or with a short delay that gathers a burst
+// of changes, see setWriteDelay), so a crash leaves either the old file or
 // the new one. Before writing, a file changed by another process is re-read and the change is
 // applied on top of it, so neither program loses the other's keys. A file that cannot be read or
 // parsed is moved aside (never overwritten) and the program goes on with empty preferences.
@@ -10,6 +11,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QJsonObject>
 #include <QString>
 #include <QVariant>
@@ -17,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace h8 {
 
@@ -24,8 +28,19 @@ class UserDefaults {
 public:
     // Loads `filePath`; a missing file gives empty preferences.
     explicit UserDefaults(QString filePath);
+    ~UserDefaults();  // writes what is pending
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // Writes at most once per `ms` milliseconds: a burst of changes (typing a name, scrolling a
+    // level) is kept in memory, where every read sees it at once, and written together, on top
+    // of what another program may have written meanwhile. 0 (the default) writes each change at
+    // once. A delay needs the thread's event loop.
+    void setWriteDelay(int ms);
+    // Writes pending changes now (quit, a signal, the interface removed).
+    void flush();
+    // Times the file was written (tests, benchmarks).
+    int writeCount() const { return writes_; }
 
     // The program's preferences in configDir() + "/defaults.json", created on first use.
     static UserDefaults& standard();
@@ -82,6 +97,7 @@ private:
     void moveAside(const DiskRead& disk);
     // Re-reads the file if another process changed it, applies `edit` and writes the result.
     void change(const std::function<void(QJsonObject&)>& edit);
+    void write();
     void removeStaleTemporaryFiles() const;
 
     QString filePath_;
@@ -91,6 +107,11 @@ private:
     // An unusable file could not be moved aside: changes stay in memory so that the file, which
     // may be the only copy of the user's data, is not overwritten.
     bool memoryOnly_ = false;
+    int writeDelayMs_ = 0;
+    std::vector<std::function<void(QJsonObject&)>> pending_;
+    std::unique_ptr<QTimer> flushTimer_;
+    QElapsedTimer lastWrite_;
+    int writes_ = 0;
 };
 
 }  // namespace h8

@@ -233,6 +233,22 @@ TEST_F(RoutingConsistencyTest, ARemovalWithinTwoSecondsOfABindKeepsTheMenusDisab
     EXPECT_FALSE(file->isEnabled());
 }
 
+TEST_F(RoutingConsistencyTest, ARemovalWritesThePendingPreferencesAtOnce) {
+    usb_.plug();
+    launch();
+    UserDefaults::standard().setWriteDelay(250);
+    panel()->chips()->drop(1, 5);
+    usb_.unplug();
+    QTRY_VERIFY(controller()->uncontectView->isVisible());
+    // Read straight from the file, well within the write delay.
+    const UserDefaults disk(UserDefaults::standard().filePath());
+    const std::vector<Output> columns =
+        columnsFromStoredMap(disk.arrayForKey(kChannelMapKey).value_or(QVariantList()));
+    ASSERT_GT(columns.size(), 4u);
+    EXPECT_TRUE(columns[4].enableArray[0]);
+    UserDefaults::standard().setWriteDelay(0);
+}
+
 }  // namespace
 }  // namespace h8
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QTest>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -235,6 +237,37 @@ struct CorruptCase {
     const char* label;
     QByteArray bytes;
 };
+
+TEST_F(UserDefaultsTest, ABurstOfChangesIsOneWriteOnTopOfAnotherProgramsChanges) {
+    auto panel = std::make_unique<UserDefaults>(path);
+    panel->setWriteDelay(250);
+    for (int step = 0; step <= 100; ++step) panel->setFloat("volume51", static_cast<float>(step));
+    EXPECT_EQ(panel->floatForKey("volume51"), 100.0f);  // every read sees the burst at once
+    // Meanwhile another program (h8ctl) writes a key of its own.
+    UserDefaults tool(path);
+    tool.setString("channelName1", "Vocal");
+    QTRY_COMPARE(panel->writeCount(), 1);
+    UserDefaults disk(path);
+    EXPECT_EQ(disk.floatForKey("volume51"), 100.0f);
+    EXPECT_EQ(disk.stringForKey("channelName1"), "Vocal");
+
+    // The next burst waits for the rest of the 250 ms since that write.
+    QElapsedTimer sinceWrite;
+    sinceWrite.start();
+    panel->setInteger("OTGOutVolume", 40);
+    panel->setInteger("OTGOutVolume", 41);
+    QTRY_COMPARE(panel->writeCount(), 2);
+    EXPECT_GE(sinceWrite.elapsed(), 200);
+    EXPECT_EQ(UserDefaults(path).integerForKey("OTGOutVolume"), 41);
+
+    // Pending changes are written on flush() and when the object goes (a quit).
+    panel->setBool("startup", true);
+    panel->flush();
+    EXPECT_TRUE(UserDefaults(path).boolForKey("startup"));
+    panel->setString("channelName2", "Guitar");
+    panel.reset();
+    EXPECT_EQ(UserDefaults(path).stringForKey("channelName2"), "Guitar");
+}
 
 class UserDefaultsCorruptTest : public UserDefaultsTest,
                                 public ::testing::WithParamInterface<CorruptCase> {};

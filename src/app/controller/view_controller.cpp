@@ -312,6 +312,8 @@ void ViewController::removeDeviceFunc() {
     if (disableMainMenu) disableMainMenu();
     store.timestamp = now();
     store.isInit = false;
+    // Whatever the user changed last is on disk before anything else can go wrong.
+    UserDefaults::standard().flush();
     bound_ = false;
     hardwareDevice.reset();
     store.hardwareDevice.reset();

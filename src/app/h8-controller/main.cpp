@@ -7,11 +7,15 @@
 // state is kept in STATE_FILE (default: <config folder>/emulated-h8.json); a "Simulation" menu
 // unplugs and re-plugs it and turns its physical controls.
 
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -29,6 +33,7 @@
 #include "platform/diagnostics.h"
 #include "platform/libusb_transport.h"
 #include "platform/paths.h"
+#include "platform/user_defaults.h"
 #include "ui/sections/main_contain_view.h"
 #include "view_controller.h"
 
@@ -79,6 +84,34 @@ private:
     qint64 startedMs_;
     bool done_ = false;
 };
+
+// SIGTERM and SIGINT (a logout, Ctrl+C) quit through the event loop, so that what is pending
+// (the preferences, the emulated H8's state) is written as on a normal quit.
+int g_signalPipe[2] = {-1, -1};
+
+void onQuitSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+        h8::diag("Cannot watch for SIGTERM/SIGINT: pending preferences may be lost on them");
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 // When the process started, from /proc (so that loading the program counts too).
 qint64 processStartMs() {
@@ -150,6 +183,9 @@ int main(int argc, char** argv) {
 
     // The store's log file starts afresh at each launch.
     h8::NorvShareHelper::shared();
+    // A burst of changes (typing a name, scrolling a level) is one write, not one per step.
+    h8::UserDefaults::standard().setWriteDelay(250);
+    quitOnSignals(app);
 
     std::unique_ptr<h8::UsbTransport> usb;
     std::unique_ptr<h8::AudioBackend> audio;
@@ -220,6 +256,7 @@ int main(int argc, char** argv) {
             });
         }
         status = QApplication::exec();
+        h8::UserDefaults::standard().flush();
         if (report) StartupReport::printResidentMemory();
         h8::stopUSBMonitoring();
         h8::NorvShareHelper::shared().audio.reset();
