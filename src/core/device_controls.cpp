@@ -93,9 +93,14 @@ std::optional<HardwarePoll> pollHardwareState() {
         return std::nullopt;
     }
     progress(2, "可以读取硬件数据");
-    store.getHardWareState();
-    progress(3, "读取到硬件数据输入音量数据");
+    const ShortRequestTimeout shortWait(kPollTimeoutMs);
     HardwarePoll poll;
+    if (!store.getHardWareState()) {
+        poll.answered = false;
+        for (int step = 3; step <= 4; ++step) progress(step, "");
+        return poll;
+    }
+    progress(3, "读取到硬件数据输入音量数据");
     if (store.isHasOTGMax) {
         uint8_t otg = 0;
         NorvaltUSBAudioGetOTG(1, otg);

@@ -48,9 +48,13 @@ OutputSettings restoreOutputSettings();
 // store says the interface has one) and the headphone mute. Returns nothing when the gate is
 // closed.
 struct HardwarePoll {
+    bool answered = true;                  // false: the interface did not answer the first read
     std::optional<bool> otgConnected;      // absent when the OTG port is not polled
     std::optional<uint8_t> headphoneMute;  // absent when the read failed
 };
+// Each read waits at most kPollTimeoutMs: an interface that stopped answering must not hold the
+// window. After a first read that fails, the tick's other reads are skipped.
+inline constexpr unsigned kPollTimeoutMs = 50;
 std::optional<HardwarePoll> pollHardwareState();
 
 }  // namespace h8

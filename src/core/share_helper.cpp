@@ -70,12 +70,14 @@ void NorvShareHelper::setChannelMapArray(const QVariantList& map) {
     UserDefaults::standard().setObject(kChannelMapKey, map);
 }
 
-void NorvShareHelper::getHardWareState() {
+bool NorvShareHelper::getHardWareState() {
     uint32_t raw = 0;
-    NorvaltUSBAudioGetHWState(raw);
+    // A failed read decodes the zeros it leaves (the poll then keeps the display as it was).
+    const bool read = NorvaltUSBAudioGetHWState(raw);
     std::array<uint8_t, 4> bytes;
     std::memcpy(bytes.data(), &raw, 4);
     applyHardwareState(bytes);
+    return read;
 }
 
 void NorvShareHelper::applyHardwareState(const std::array<uint8_t, 4>& bytes) {

@@ -71,7 +71,7 @@ public:
 
     // Reads the four hardware-state bytes and stores the decoded states and levels. A failed
     // read stores all-zero state.
-    void getHardWareState();
+    bool getHardWareState();  // false when the read failed (zeros are then decoded)
     // Stores the decoding of four hardware-state bytes (wire order).
     void applyHardwareState(const std::array<uint8_t, 4>& bytes);
 

@@ -10,6 +10,7 @@ namespace {
 
 std::shared_ptr<UsbDeviceHandle> g_handle;
 ControlTraceSink g_trace;
+unsigned g_timeoutMs = kControlTimeoutMs;  // main thread; see ShortRequestTimeout
 
 UsbSetup vendorWrite(uint16_t value, uint16_t index) {
     return {kVendorWriteType, kVendorWriteRequest, value, index, 1};
@@ -93,9 +94,17 @@ std::string formatControlTrace(const UsbSetup& s, const uint8_t* data, int statu
     return line;
 }
 
+ShortRequestTimeout::ShortRequestTimeout(unsigned ms) : previous_(g_timeoutMs) {
+    g_timeoutMs = ms;
+}
+
+ShortRequestTimeout::~ShortRequestTimeout() {
+    g_timeoutMs = previous_;
+}
+
 int sendControlRequest(const UsbSetup& setup, uint8_t* data) {
     if (!g_handle) return kUsbErrorNoDevice;
-    const int status = g_handle->controlTransfer(setup, data, kControlTimeoutMs);
+    const int status = g_handle->controlTransfer(setup, data, g_timeoutMs);
     if (g_trace) g_trace(formatControlTrace(setup, data, status));
     return status;
 }

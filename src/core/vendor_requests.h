@@ -38,6 +38,19 @@ std::string formatControlTrace(const UsbSetup& setup, const uint8_t* data, int s
 // when no handle is open (callers check usbInterfaceHandle() first to stay silent).
 int sendControlRequest(const UsbSetup& setup, uint8_t* data);
 
+// While it lives, requests wait at most `ms` for the interface (instead of kControlTimeoutMs):
+// for the periodic reads, which must not hold the window when the interface stops answering.
+class ShortRequestTimeout {
+public:
+    explicit ShortRequestTimeout(unsigned ms);
+    ~ShortRequestTimeout();
+    ShortRequestTimeout(const ShortRequestTimeout&) = delete;
+    ShortRequestTimeout& operator=(const ShortRequestTimeout&) = delete;
+
+private:
+    unsigned previous_;
+};
+
 // Register numbers (wIndex) of the vendor protocol.
 namespace reg {
 inline constexpr uint16_t kVolume = 0x0000;

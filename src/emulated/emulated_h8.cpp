@@ -141,9 +141,10 @@ int EmulatedH8::handleControl(const UsbSetup& setup, uint8_t* data) {
     {
         std::lock_guard lock(mutex_);
         const H8State before = state_;
-        if (fault_ == Fault::Stall) {
+        const Fault fault = faultNow();
+        if (fault == Fault::Stall) {
             record.status = kUsbErrorPipe;
-        } else if (fault_ == Fault::Timeout) {
+        } else if (fault == Fault::Timeout || fault == Fault::Hang) {
             record.status = kUsbErrorTimeout;
         } else {
             record.status = answer(setup, data);
@@ -333,14 +334,37 @@ void EmulatedH8::setOtgPlugged(bool plugged) {
     changeState(mutex_, state_, listener_, [&](H8State& s) { s.otgPlugged = plugged; });
 }
 
-void EmulatedH8::setFault(Fault fault) {
+void EmulatedH8::setFault(Fault fault, std::chrono::milliseconds after) {
     std::lock_guard lock(mutex_);
     fault_ = fault;
+    faultFrom_ = std::chrono::steady_clock::now() + after;
+}
+
+EmulatedH8::Fault EmulatedH8::faultNow() const {
+    return std::chrono::steady_clock::now() >= faultFrom_ ? fault_ : Fault::None;
 }
 
 EmulatedH8::Fault EmulatedH8::fault() const {
     std::lock_guard lock(mutex_);
-    return fault_;
+    return faultNow();
+}
+
+bool EmulatedH8::setFaultFromText(const QByteArray& text) {
+    if (text == "stall") {
+        setFault(Fault::Stall);
+    } else if (text == "timeout") {
+        setFault(Fault::Timeout);
+    } else if (text == "hang") {
+        setFault(Fault::Hang);
+    } else if (text.startsWith("hang@")) {
+        bool ok = false;
+        const int ms = text.mid(5).toInt(&ok);
+        if (!ok || ms < 0) return false;
+        setFault(Fault::Hang, std::chrono::milliseconds(ms));
+    } else {
+        return false;
+    }
+    return true;
 }
 
 H8State EmulatedH8::state() const {

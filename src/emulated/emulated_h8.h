@@ -6,6 +6,8 @@
 // a test reads the state from its own thread.
 #pragma once
 
+#include <chrono>
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -57,6 +59,8 @@ public:
         None,
         Stall,    // every request stalls (kUsbErrorPipe)
         Timeout,  // every request times out (the umockdev bridge never completes it)
+        Hang,     // like Timeout, but each request first takes its whole time-out, as a real
+                  // interface that stopped answering does
     };
 
     EmulatedH8();
@@ -84,8 +88,12 @@ public:
     void setInputType(int input, bool on);
     void setOtgPlugged(bool plugged);
 
-    void setFault(Fault fault);
-    Fault fault() const;
+    // The fault takes effect `after` from now (at once by default).
+    void setFault(Fault fault, std::chrono::milliseconds after = std::chrono::milliseconds(0));
+    Fault fault() const;  // the fault in effect now
+    // "stall", "timeout", "hang" or "hang@MS" (hanging from MS milliseconds on), as the programs
+    // take it from H8_SIMULATE_FAULT; false for anything else.
+    bool setFaultFromText(const QByteArray& text);
 
     H8State state() const;
     void setState(const H8State& state);
@@ -115,6 +123,8 @@ private:
     mutable std::mutex mutex_;
     H8State state_;
     Fault fault_ = Fault::None;
+    std::chrono::steady_clock::time_point faultFrom_{};
+    Fault faultNow() const;  // under mutex_
     std::vector<TransferRecord> transfers_;
     std::function<void()> listener_;
 };

@@ -1,5 +1,8 @@
 #include "emulated/emulated_usb_transport.h"
 
+#include <chrono>
+#include <thread>
+
 #include <QMetaObject>
 
 namespace h8::emulated {
@@ -35,8 +38,11 @@ public:
         return kUsbSuccess;
     }
 
-    int controlTransfer(const UsbSetup& setup, uint8_t* data, unsigned) override {
+    int controlTransfer(const UsbSetup& setup, uint8_t* data, unsigned timeoutMs) override {
         if (!*attached_) return kUsbErrorNoDevice;
+        // A hung interface answers nothing: the caller waits out its time-out.
+        if (model_->fault() == EmulatedH8::Fault::Hang)
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
         return model_->handleControl(setup, data);
     }
 

@@ -213,6 +213,12 @@ int main(int argc, char** argv) {
             QMetaObject::invokeMethod(&saveTimer, qOverload<>(&QTimer::start),
                                       Qt::QueuedConnection);
         });
+        // H8_SIMULATE_FAULT=stall|timeout|hang|hang@MS: an interface that fails every request
+        // (hang: one that stops answering, from MS milliseconds after the start on).
+        const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
+        if (!fault.isEmpty() && !sim->model().setFaultFromText(fault))
+            std::fprintf(stderr, "h8-controller: H8_SIMULATE_FAULT=%s is not stall, timeout, hang "
+                                 "or hang@MS; ignored\n", fault.constData());
         auto emulatedAudio = std::make_unique<h8::emulated::EmulatedAudioBackend>(sim->model());
         simAudio = emulatedAudio.get();
         if (noSoundServer) simAudio->setServerRunning(false);

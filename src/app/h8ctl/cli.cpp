@@ -653,11 +653,13 @@ int run(const QStringList& arguments) {
             err() << "h8ctl: " << error << "\n";
             return kExitNoDevice;
         }
-        // H8_SIMULATE_FAULT=stall|timeout makes the emulated H8 fail every request, to try
-        // the failure paths by hand and in tests.
+        // H8_SIMULATE_FAULT=stall|timeout|hang|hang@MS makes the emulated H8 fail every request
+        // (hang: each after its whole time-out, from MS milliseconds on), to try the failure
+        // paths by hand and in tests.
         const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
-        if (fault == "stall") sim->model().setFault(emulated::EmulatedH8::Fault::Stall);
-        if (fault == "timeout") sim->model().setFault(emulated::EmulatedH8::Fault::Timeout);
+        if (!fault.isEmpty() && !sim->model().setFaultFromText(fault))
+            err() << "h8ctl: H8_SIMULATE_FAULT=" << QString::fromLatin1(fault)
+                  << " is not stall, timeout, hang or hang@MS; ignored\n";
         sim->plug();
         transport = std::move(emulatedTransport);
     }

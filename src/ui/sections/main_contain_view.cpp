@@ -104,8 +104,18 @@ void NorvMainContainView::timerFired() {
 }
 
 void NorvMainContainView::timerStateFired() {
+    // An interface that stopped answering costs a short time-out per read: after
+    // kPollFailuresBeforeBackOff silent ticks in a row only every kBackOffTicks-th tick reads,
+    // until one answers.
+    if (silentTicks_ >= kPollFailuresBeforeBackOff && ++skipped_ < kBackOffTicks) return;
+    skipped_ = 0;
     const std::optional<HardwarePoll> poll = pollHardwareState();
     if (!poll) return;
+    if (!poll->answered) {
+        ++silentTicks_;
+        return;
+    }
+    silentTicks_ = 0;
     NorvShareHelper& store = NorvShareHelper::shared();
     if (poll->otgConnected) {
         bottomVew->statuel->setText(*poll->otgConnected ? QStringLiteral("OTG MAX:已连接")

@@ -27,6 +27,8 @@ class NorvMainContainView : public QWidget {
 public:
     static constexpr int kMeterIntervalMs = 50;
     static constexpr int kPollIntervalMs = 1000 / 6;
+    static constexpr int kPollFailuresBeforeBackOff = 3;
+    static constexpr int kBackOffTicks = 12;  // one read every 2 s
 
     // Builds every section, starts both clocks and rebuilds the route chips (re-sending the
     // stored crosspoint levels).
@@ -57,6 +59,8 @@ protected:
 
 private:
     std::unique_ptr<RouteChips> chips_;
+    int silentTicks_ = 0;
+    int skipped_ = 0;
     std::unique_ptr<CrosspointGrid> grid_;
 };
 
