@@ -226,10 +226,3 @@ TEST_F(DesktopBindingTest, RateChangesByAnotherProgramShowAfterEveryReplug) {
 
 }  // namespace
 }  // namespace h8
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
