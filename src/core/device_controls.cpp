@@ -84,8 +84,10 @@ std::optional<HardwarePoll> pollHardwareState() {
     NorvShareHelper& store = NorvShareHelper::shared();
     // Six ticks a second: each progress line is written when it differs from the previous
     // tick's (the poll pausing and resuming shows; the same four lines forever do not).
+    static const QString channels[] = {QStringLiteral("poll1"), QStringLiteral("poll2"),
+                                       QStringLiteral("poll3"), QStringLiteral("poll4")};
     const auto progress = [&store](int step, const char* text) {
-        store.logInfoIfChanged(QStringLiteral("poll%1").arg(step), QString::fromUtf8(text));
+        store.logInfoIfChanged(channels[step - 1], QString::fromUtf8(text));
     };
     progress(1, "开始读取硬件数据");
     if (!store.canReadStatue) {

@@ -16,6 +16,7 @@
 #include "emulated/emulated_usb_transport.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
+#include "ui/sections/main_contain_view.h"
 #include "view_controller.h"
 
 namespace h8 {
@@ -75,7 +76,7 @@ TEST_F(StuckInterfaceTest, TheWindowKeepsAnsweringWhileTheInterfaceHangs) {
 
 TEST_F(StuckInterfaceTest, ThePollPicksUpAgainWhenTheInterfaceAnswers) {
     usb_.model().setFault(emulated::EmulatedH8::Fault::Hang);
-    QTest::qWait(1500);  // nothing to wait for: the poll backs off after three silent ticks
+    QTRY_VERIFY_WITH_TIMEOUT(window_->controller->norvMainContaiView->pollIsBackedOff(), 3000);
     usb_.model().setFault(emulated::EmulatedH8::Fault::None);
     usb_.model().setGainCode(1, 200);  // someone turns the gain knob on the interface
     const double before = NorvShareHelper::shared().micIn1Volume;

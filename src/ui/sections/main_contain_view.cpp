@@ -107,7 +107,7 @@ void NorvMainContainView::timerStateFired() {
     // An interface that stopped answering costs a short time-out per read: after
     // kPollFailuresBeforeBackOff silent ticks in a row only every kBackOffTicks-th tick reads,
     // until one answers.
-    if (silentTicks_ >= kPollFailuresBeforeBackOff && ++skipped_ < kBackOffTicks) return;
+    if (pollIsBackedOff() && ++skipped_ < kBackOffTicks) return;
     skipped_ = 0;
     const std::optional<HardwarePoll> poll = pollHardwareState();
     if (!poll) return;

@@ -37,6 +37,9 @@ public:
 
     void timerFired();       // moves the meters
     void timerStateFired();  // polls the hardware state
+    // True while the poll reads only every kBackOffTicks-th tick (the interface stopped
+    // answering).
+    bool pollIsBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
     void pushMuteStates();
     void entranceFileSucces();
     void recoverLastBuildUI();
