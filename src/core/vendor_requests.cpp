@@ -1,5 +1,6 @@
 #include "core/vendor_requests.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,14 @@ namespace {
 std::shared_ptr<UsbDeviceHandle> g_handle;
 ControlTraceSink g_trace;
 unsigned g_timeoutMs = kControlTimeoutMs;  // main thread; see ShortRequestTimeout
+
+// After a request ran into its time-out, the requests that follow it back to back (the rest
+// of the same action: a rebuild's 144 crosspoint writes, an import, a status read) are not
+// sent: each would wait its own time-out and hold the window for minutes. The burst ends at
+// the first gap of kBurstGap between requests; the next action tries the interface again.
+using Clock = std::chrono::steady_clock;
+constexpr auto kBurstGap = std::chrono::milliseconds(kRequestBurstGapMs);
+Clock::time_point g_silentUntil{};  // main thread
 
 UsbSetup vendorWrite(uint16_t value, uint16_t index) {
     return {kVendorWriteType, kVendorWriteRequest, value, index, 1};
@@ -59,6 +68,7 @@ UsbDeviceHandle* usbInterfaceHandle() {
 }
 void setUsbInterfaceHandle(std::shared_ptr<UsbDeviceHandle> handle) {
     g_handle = std::move(handle);
+    g_silentUntil = {};
 }
 void setControlTraceSink(ControlTraceSink sink) {
     g_trace = std::move(sink);
@@ -104,7 +114,12 @@ ShortRequestTimeout::~ShortRequestTimeout() {
 
 int sendControlRequest(const UsbSetup& setup, uint8_t* data) {
     if (!g_handle) return kUsbErrorNoDevice;
+    if (const auto now = Clock::now(); now < g_silentUntil) {
+        g_silentUntil = now + kBurstGap;
+        return kUsbErrorTimeout;
+    }
     const int status = g_handle->controlTransfer(setup, data, g_timeoutMs);
+    if (status == kUsbErrorTimeout) g_silentUntil = Clock::now() + kBurstGap;
     if (g_trace) g_trace(formatControlTrace(setup, data, status));
     return status;
 }

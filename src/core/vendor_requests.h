@@ -35,8 +35,12 @@ std::string formatControlTrace(const UsbSetup& setup, const uint8_t* data, int s
 
 // Sends one control transfer through the interface handle with the standard time-out and
 // traces it. Returns the libusb-style status; kUsbErrorNoDevice without sending anything
-// when no handle is open (callers check usbInterfaceHandle() first to stay silent).
+// when no handle is open (callers check usbInterfaceHandle() first to stay silent). After a
+// time-out, requests that follow within kRequestBurstGapMs of the previous one fail with
+// kUsbErrorTimeout at once, unsent and untraced: an action waits for a silent interface once.
 int sendControlRequest(const UsbSetup& setup, uint8_t* data);
+
+inline constexpr int kRequestBurstGapMs = 100;
 
 // While it lives, requests wait at most `ms` for the interface (instead of kControlTimeoutMs):
 // for the periodic reads, which must not hold the window when the interface stops answering.

@@ -10,12 +10,15 @@
 #include <QTimer>
 
 #include "app_delegate.h"
+#include "core/preset_file.h"
 #include "core/share_helper.h"
+#include "core/vendor_requests.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
+#include "ui/presets/preset_dialogs.h"
 #include "ui/sections/main_contain_view.h"
 #include "view_controller.h"
 
@@ -43,6 +46,24 @@ protected:
         NorvShareHelper::shared().audio.reset();
         IOUSBHelper::setAudioDeviceSource(nullptr);
         SimplyCoreAudio::setBackend(nullptr);
+    }
+
+    // Runs the event loop for `ms` (and `action` first, from the loop) and returns the longest
+    // gap between the ticks of a 10 ms main-thread timer: the longest the window froze.
+    qint64 longestFreeze(int ms, const std::function<void()>& action = {}) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+        tick.start(10);
+        if (action) QTimer::singleShot(0, action);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return clock.elapsed() >= ms; }, ms + 1000));
+        return std::max(longest, clock.elapsed() - last);
     }
 
     test::TempEnv env_;
@@ -85,6 +106,33 @@ TEST_F(StuckInterfaceTest, ThePollPicksUpAgainWhenTheInterfaceAnswers) {
     QTRY_VERIFY_WITH_TIMEOUT(NorvShareHelper::shared().micIn1Volume != before, 3000);
     // The backed-off poll reads every 2 s: it notices within one such pause.
     EXPECT_LT(sinceAnswer.elapsed(), 2500);
+}
+
+TEST_F(StuckInterfaceTest, AnActionOnAHungInterfaceWaitsForItOnceNotOncePerRequest) {
+    const QString preset = env_.root() + "/routes.h8preset";
+    ASSERT_TRUE(NorvExportFileHelper::shared().exportFile(preset));
+    usb_.model().setFault(emulated::EmulatedH8::Fault::Hang);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->controller->norvMainContaiView->pollIsBackedOff(), 3000);
+    // An import sends every crosspoint: one time-out of 1 s, not 144 of them (before: 144 s).
+    usb_.model().clearTransfers();
+    qint64 freeze = longestFreeze(2000, [&] { ui::importPresetFile(preset, window_.get()); });
+    EXPECT_LT(freeze, 1500);
+    EXPECT_LE(usb_.model().transfers().size(), 3u);
+    // A re-plug of the hung interface: its identity reads and the rebuild of every route.
+    freeze = longestFreeze(2500, [&] {
+        usb_.unplug();
+        usb_.plug();
+    });
+    EXPECT_LT(freeze, 1500);
+    EXPECT_TRUE(window_->controller->isBound());
+    // When it answers again, the next action reaches it.
+    usb_.model().setFault(emulated::EmulatedH8::Fault::None);
+    usb_.model().clearTransfers();
+    QTest::qWait(kRequestBurstGapMs + 50);
+    ui::importPresetFile(preset, window_.get());
+    const auto sent = usb_.model().transfers();
+    EXPECT_FALSE(sent.empty());
+    for (const auto& t : sent) EXPECT_GE(t.status, 0);
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "captured_diagnostics.h"
 #include "core/share_helper.h"
@@ -232,16 +235,28 @@ TEST_F(VendorRequestsTest, FailedReadsLeaveTheResultAndPrintTheirLine) {
     EXPECT_EQ(traced(), "usb! c0 00 01 00 01 00 01 00 | LIBUSB_ERROR_PIPE");
 }
 
-TEST_F(VendorRequestsTest, TimedOutRequestFailsAfterTheTimeoutAndTheDeviceRecovers) {
+TEST_F(VendorRequestsTest, TimedOutRequestSilencesTheRestOfItsBurstThenTheDeviceRecovers) {
     model_.setFault(EmulatedH8::Fault::Timeout);
     CapturedDiagnostics diag;
     uint8_t v = 0x5A;
     EXPECT_FALSE(NorvaltUSBAudioGetMute(0, 1, v));
     EXPECT_EQ(v, 0x5A);
     EXPECT_EQ(traced(), "usb! c0 00 01 00 01 00 01 00 | LIBUSB_ERROR_TIMEOUT");
+    // The requests that follow at once fail without reaching the interface and without a
+    // second wait (before, each waited its own second), but still print their failure line.
     model_.setFault(EmulatedH8::Fault::None);
+    const unsigned urbs = umockdevBed().urbCount(1);
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 0; i < 20; ++i) EXPECT_FALSE(NorvaltUSBAudioSetMute(0, 1, 1));
+    EXPECT_LT(burst.elapsed(), 500);
+    EXPECT_EQ(umockdevBed().urbCount(1), urbs);
+    EXPECT_EQ(diag.lines().count("NorvaltUSBAudioSetMute do request error"), 20);
+    // After a pause longer than the gap between the requests of one action, the next one goes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRequestBurstGapMs + 20));
     EXPECT_TRUE(NorvaltUSBAudioGetMute(0, 1, v));
     EXPECT_EQ(v, 0);
+    EXPECT_EQ(umockdevBed().urbCount(1), urbs + 1);
 }
 
 TEST_F(VendorRequestsTest, WithoutAHandleNothingIsSentOrPrinted) {

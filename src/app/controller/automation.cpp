@@ -2,16 +2,21 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 
 #include "app_delegate.h"
+#include "core/notification_names.h"
+#include "platform/notification_center.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/matrix/drag_view.h"
 #include "ui/matrix/matrix_registry.h"
 #include "ui/panels/unconnected_view.h"
+#include "ui/presets/preset_dialogs.h"
 #include "ui/sections/control_panels.h"
 #include "ui/sections/main_contain_view.h"
 #include "ui/sections/matrix_panels.h"
@@ -48,7 +53,14 @@ bool waitFor(const std::function<bool()>& done, int ms) {
 }  // namespace
 
 Automation::Automation(AppDelegate& window, const QStringList& script)
-    : window_(window), script_(script) {}
+    : window_(window), script_(script) {
+    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceAdded,
+                                                    [this](const Notification&) { ++arrivals_; });
+}
+
+Automation::~Automation() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
 
 void Automation::start() {
     QTimer::singleShot(0, this, &Automation::next);
@@ -77,6 +89,30 @@ bool Automation::drag(int row, int col) {
     return true;
 }
 
+void Automation::measureGaps(int ms) {
+    // A 10 ms timer on the main thread: the longest time between two of its ticks is the
+    // longest time the window could not answer.
+    auto* ticker = new QTimer(this);
+    auto* clock = new QElapsedTimer;
+    auto longest = std::make_shared<qint64>(0);
+    auto last = std::make_shared<qint64>(0);
+    clock->start();
+    ticker->setTimerType(Qt::PreciseTimer);
+    connect(ticker, &QTimer::timeout, this, [=] {
+        const qint64 now = clock->elapsed();
+        *longest = std::max(*longest, now - *last);
+        *last = now;
+    });
+    ticker->start(10);
+    QTimer::singleShot(ms, this, [=, this] {
+        ticker->deleteLater();
+        std::printf("gaps: longest=%lld ms\n", static_cast<long long>(*longest));
+        std::fflush(stdout);
+        delete clock;
+        next();
+    });
+}
+
 void Automation::next() {
     while (line_ < script_.size()) {
         const QStringList words = script_[line_++].simplified().split(' ', Qt::SkipEmptyParts);
@@ -93,6 +129,9 @@ void Automation::next() {
         } else if (command == "wait-unbound") {
             if (!waitFor([c] { return !c->uncontectView->isHidden(); }, arg1))
                 return fail("still bound");
+        } else if (command == "wait-arrivals") {
+            if (!waitFor([this, c, arg1] { return arrivals_ >= arg1 && c->isBound(); }, arg2))
+                return fail(QString("%1 of %2 arrivals").arg(arrivals_).arg(arg1));
         } else if (command == "drag") {
             if (!drag(arg1, arg2)) return fail("no handle or destination for the drag");
         } else if (command == "print-state") {
@@ -114,6 +153,18 @@ void Automation::next() {
                 if (w->inherits("QMessageBox") && w->isVisible()) alert = w;
             }
             if (!alert || !alert->grab().save(words.value(1))) return fail("no alert to save");
+        } else if (command == "print") {
+            std::printf("%s\n", qPrintable(words.mid(1).join(' ')));
+            std::fflush(stdout);
+        } else if (command == "wait-file") {
+            const QString path = words.value(1);
+            if (!waitFor([path] { return QFileInfo::exists(path); }, arg2))
+                return fail("no file " + path);
+        } else if (command == "import") {
+            // Straight to the import, as the file dialog hands it over; an alert stays open.
+            ui::importPresetFile(words.value(1), window_.controller->norvMainContaiView);
+        } else if (command == "measure-gaps") {
+            return measureGaps(arg1);
         } else if (command == "quit") {
             QApplication::exit(0);
             return;

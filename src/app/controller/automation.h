@@ -5,9 +5,16 @@
 //   wait-bound MS           wait (at most MS) until the interface is bound (with or without its
 //                           audio device), else fail
 //   wait-unbound MS         wait (at most MS) until the disconnected view shows, else fail
+//   wait-arrivals N MS      wait (at most MS) until the interface arrived N times since the
+//                           script started (the arrival at launch does not count) and is bound
 //   drag ROW COL            drag the handle of source ROW (1-12) onto destination row COL (1-12)
 //                           with real mouse events
 //   print-state             print "state: bound=… audio=… disconnected=… menu=… engine=… panel=…"
+//   print TEXT              print TEXT on a line of its own
+//   wait-file PATH MS       wait (at most MS) until PATH exists, else fail
+//   import FILE             import the preset FILE as File → Open does
+//   measure-gaps MS         let the event loop run for MS milliseconds and print
+//                           "gaps: longest=N ms", the longest time the main thread did not answer
 //   screenshot FILE         save the window as a PNG
 //   screenshot-alert FILE   save the alert that is showing as a PNG
 //   quit                    quit with status 0 (a failed step quits with status 3)
@@ -24,16 +31,19 @@ class Automation : public QObject {
     Q_OBJECT
 public:
     Automation(AppDelegate& window, const QStringList& script);
+    ~Automation() override;
     void start();
 
 private:
     void next();
     void fail(const QString& why);
     bool drag(int row, int col);
+    void measureGaps(int ms);
 
     AppDelegate& window_;
     QStringList script_;
     int line_ = 0;
+    int arrivals_ = 0;
 };
 
 }  // namespace h8

@@ -162,4 +162,7 @@ unsigned UmockdevH8Bed::urbCount(int slot) const {
     return slotAt(slot).device.urbCount();
 }
 
+void UmockdevH8Bed::setRequestHook(int slot, std::function<bool(const UsbSetup&)> hook) {
+    slotAt(slot).device.setRequestHook(std::move(hook));
+}
 }  // namespace h8::emulated

@@ -8,7 +8,10 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
+
+#include "platform/usb_transport.h"
 
 namespace h8::emulated {
 
@@ -38,6 +41,10 @@ public:
     bool isPlugged(int slot) const;
     // Number of control URBs submitted to `slot` since the bed was created.
     unsigned urbCount(int slot) const;
+    // Sees every control request to `slot` before its model does, on umockdev's worker thread;
+    // returning false makes the device vanish at that request (see UsbfsDevice). The slot then
+    // counts as plugged until unplug() sends the "remove" uevent.
+    void setRequestHook(int slot, std::function<bool(const UsbSetup&)> hook);
 
     // sysfs path and device node of a slot ("/sys/devices/.../usb1/1-1", "/dev/bus/usb/001/002").
     static const char* sysfsPath(int slot);

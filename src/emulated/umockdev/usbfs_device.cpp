@@ -29,6 +29,16 @@ struct State {
     unsigned urbCount = 0;
     std::deque<Urb> inFlight;  // accepted, not answered (the device does not respond)
     std::deque<Urb> done;      // completed, waiting to be reaped
+    UsbfsDevice::RequestHook hook;
+
+    void disconnect() {
+        connected = false;
+        while (!inFlight.empty()) {
+            const Urb urb = inFlight.front();
+            inFlight.pop_front();
+            complete(urb, -ESHUTDOWN);
+        }
+    }
 
     void complete(Urb urb, int status) {
         urb.urb()->status = status;
@@ -109,7 +119,19 @@ int submitUrb(State& state, UMockdevIoctlClient* client, UMockdevIoctlData* arg)
         return EINVAL;
     }
 
-    // The model runs outside our lock: it may call a change listener that asks the bed for state.
+    // The hook and the model run outside our lock: the model may call a change listener that
+    // asks the bed for state, and the hook may set a fault on the model.
+    UsbfsDevice::RequestHook hook;
+    {
+        std::lock_guard lock(state.mutex);
+        hook = state.hook;
+    }
+    if (hook && !hook(setup)) {
+        std::lock_guard lock(state.mutex);
+        state.disconnect();
+        g_object_unref(data);
+        return ENODEV;
+    }
     const int result = model->handleControl(setup, buffer->data + 8);
 
     std::lock_guard lock(state.mutex);
@@ -285,12 +307,13 @@ void UsbfsDevice::connect(EmulatedH8* model) {
 void UsbfsDevice::disconnect() {
     State& state = stateOf(handler_);
     std::lock_guard lock(state.mutex);
-    state.connected = false;
-    while (!state.inFlight.empty()) {
-        const Urb urb = state.inFlight.front();
-        state.inFlight.pop_front();
-        state.complete(urb, -ESHUTDOWN);
-    }
+    state.disconnect();
+}
+
+void UsbfsDevice::setRequestHook(RequestHook hook) {
+    State& state = stateOf(handler_);
+    std::lock_guard lock(state.mutex);
+    state.hook = std::move(hook);
 }
 
 unsigned UsbfsDevice::urbCount() const {

@@ -11,6 +11,10 @@
 #include <umockdev.h>
 #pragma pop_macro("signals")
 
+#include <functional>
+
+#include "platform/usb_transport.h"
+
 namespace h8::emulated {
 
 class EmulatedH8;
@@ -32,6 +36,13 @@ public:
     void disconnect();
     // Control URBs accepted since creation.
     unsigned urbCount() const;
+
+    // Called on umockdev's worker thread for every control URB of a connected device, before
+    // the model answers it. Returning false makes the device vanish at that request, as a cable
+    // pulled in the middle of a transfer does: the URB fails with ENODEV, URBs in flight
+    // complete with ESHUTDOWN, and the device stays disconnected (the owner sends the uevent).
+    using RequestHook = std::function<bool(const UsbSetup&)>;
+    void setRequestHook(RequestHook hook);
 
 private:
     UMockdevIoctlBase* handler_;  // owns the state; the testbed holds its own reference
