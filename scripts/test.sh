@@ -41,6 +41,10 @@ for preset in default asan; do
     ctest --preset "$preset" -j "$jobs" || status=1
 done
 
+# Re-plugs under the real panel (ASan build): every arrival gets the routes back, nothing leaks.
+echo "==== soak ===="
+scripts/soak.sh --build build/asan 50 || status=1
+
 # A short run of the preset-file fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
 # a crash, a sanitizer report or a hang fails the script. New inputs stay in the scratch folder;
 # the input of a failure is kept in build/fuzz/artifacts/.

@@ -22,7 +22,8 @@
 //   --soak CYCLES           once the child printed a line starting with "state:", unplug and
 //                           re-plug CYCLES times. Before each plug the H8 forgets its mixer (every
 //                           byte changed); a cycle succeeds when the child has sent the mixer back
-//                           as it was within 20 s. Prints progress and, last,
+//                           as it was within 20 s. Prints "cycle K: fd=… rss_kb=…" twenty times
+//                           and, last,
 //                           "cycles=N failures=F fd_first=A fd_last=B rss_first_kb=C rss_last_kb=D"
 //                           (open descriptors and resident memory of the child after the first
 //                           and the last cycle), then ends the child with SIGTERM.
@@ -35,6 +36,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <optional>
@@ -260,7 +262,7 @@ int main(int argc, char** argv) {
             fdLast = countOpenFiles(pid);
             rssLast = residentKb(pid);
             if (cycle == 1) fdFirst = fdLast, rssFirst = rssLast;
-            if (cycle % 50 == 0) {
+            if (cycle % std::max(1, soakCycles / 20) == 0) {
                 std::printf("cycle %d: fd=%d rss_kb=%d failures=%d\n", cycle, fdLast, rssLast,
                             soakFailures);
                 std::fflush(stdout);
