@@ -27,6 +27,7 @@
 #include "ui/sections/matrix_panels.h"
 #include "ui/strips/channel_strips.h"
 #include "ui/strips/level_bar.h"
+#include "ui/widgets/images.h"
 #include "ui/widgets/lum_circular_view.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/norv_button_view.h"
@@ -111,9 +112,15 @@ TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
     EXPECT_FLOAT_EQ(store().hpratio, 0.5f);
     EXPECT_EQ(wire().size(), 3u);  // hardware state, OTG, headphone mute
 
+    const auto picture = [](const QLabel* l) { return l->pixmap().toImage(); };
+    EXPECT_EQ(picture(panel_->micInView->btn2State), image("yuantou", QSize(20, 20)).toImage());
+    EXPECT_EQ(picture(panel_->micInView->btnState), image("sancha", QSize(20, 20)).toImage());
+
     usb_.model().setOtgPlugged(false);
+    usb_.model().setInputType(2, false);
     panel_->timerStateFired();
     EXPECT_EQ(panel_->bottomVew->statuel->text(), "OTG MAX:未连接");
+    EXPECT_EQ(picture(panel_->micInView->btn2State), image("sancha", QSize(20, 20)).toImage());
 }
 
 TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
