@@ -159,11 +159,11 @@ void NorvInputProgressView::loadName() {
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
-void NorvInputProgressView::setTopLevel(double level) {
-    topView->setLevel(level);
+bool NorvInputProgressView::setTopLevel(double level) {
+    return topView->setLevel(level);
 }
-void NorvInputProgressView::setBotLevel(double level) {
-    botView->setLevel(level);
+bool NorvInputProgressView::setBotLevel(double level) {
+    return botView->setLevel(level);
 }
 
 void NorvInputProgressView::muteClick(bool turnedOn) {
@@ -271,11 +271,11 @@ void NorvOutProgressView::setPair(int n) {
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
-void NorvOutProgressView::setTopLevel(double level) {
-    topView->setLevel(level);
+bool NorvOutProgressView::setTopLevel(double level) {
+    return topView->setLevel(level);
 }
-void NorvOutProgressView::setBotLevel(double level) {
-    botView->setLevel(level);
+bool NorvOutProgressView::setBotLevel(double level) {
+    return botView->setLevel(level);
 }
 
 void NorvOutProgressView::reloadAfterImport() {
