@@ -112,6 +112,19 @@ TEST_F(StripsTest, NamesLoadWithTheRows) {
     EXPECT_EQ(mic.botBtn->titleText(), "2");
 }
 
+TEST_F(StripsTest, AClickElsewhereEndsTheNamesEditing) {
+    playback_->show();
+    QTest::mouseClick(playback_->botL, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return playback_->botL->hasFocus(); }, 1000));
+    QTest::mouseClick(playback_->topBtn, Qt::LeftButton);
+    EXPECT_FALSE(playback_->botL->hasFocus());
+    // And again after the name lost the focus once.
+    QTest::mouseClick(playback_->botL, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return playback_->botL->hasFocus(); }, 1000));
+    QTest::mouseClick(playback_->linkBtn, Qt::LeftButton);
+    EXPECT_FALSE(playback_->botL->hasFocus());
+}
+
 TEST(LevelBarTest, GradientAndClamping) {
     EXPECT_DOUBLE_EQ(LevelBar::gradientEnd(0.3), 5.0);
     EXPECT_DOUBLE_EQ(LevelBar::gradientEnd(0.6), 5.0);
