@@ -170,12 +170,13 @@ void LevelBar::compose(int from, int to, QImage& frame) const {
     const int whole = static_cast<int>(filled);
     const uint partial = static_cast<uint>(std::lround((filled - whole) * 255));
     const int fillEnd = std::clamp(partial ? whole + 1 : whole, from, to);
-    const double length = filled * gradientEnd(level_);
+    // Table steps per pixel: the gradient spans filled × gradientEnd pixels.
+    const double steps = (kGradientSteps - 1) / (filled * gradientEnd(level_));
     const auto& table = gradientTable();
     QVarLengthArray<QRgb, 1024> colors(fillEnd - from);
     for (int x = from; x < fillEnd; ++x) {
-        const double t = std::min(1.0, (x + 0.5) / length);
-        colors[x - from] = table[static_cast<size_t>(t * (kGradientSteps - 1) + 0.5)];
+        const double step = std::min(double(kGradientSteps - 1), (x + 0.5) * steps);
+        colors[x - from] = table[static_cast<size_t>(step + 0.5)];
     }
 
     // The last fill pixel is partly covered when the fill ends within it.
