@@ -1,25 +1,35 @@
 // The panel's cost on the main thread, on the emulated H8 (in-process USB, synthetic audio).
 //
-//   bench_panel                      Google Benchmark: one meter tick (16 levels to 16 bars and
-//                                    the repaint of what changed) and one poll tick (three
-//                                    transfers, decoding, the display update and its repaint).
-//                                    Target: under 200 µs each. And 100 scroll steps on a
-//                                    crosspoint, with the preferences written per step (0) or
-//                                    gathered (250 ms, the panel's setting).
+//   bench_panel                      Google Benchmark, one tick of each clock with what it
+//                                    repaints (target: under 200 µs each):
+//       BM_MeterTickUnchanged        16 levels that did not move: nothing may repaint.
+//       BM_MeterTickLevelsMove       16 levels moving as music does, a few pixels per tick.
+//       BM_MeterTickAllBarsChange    the worst case, every level jumping between 0.2 and 0.9.
+//     with counters per tick: bar_paints (bars repainted), bar_pixels (the area they
+//     repainted) and other_paints (other widgets repainted: nothing under the bars is drawn
+//     again; what little shows is a text cursor blinking);
+//       BM_PollTick                  the hardware poll with a knob turned on the device (three
+//                                    transfers, decoding, the display update and its repaint);
+//       BM_PollTickUnchanged         the same with nothing changed on the device.
+//     And 100 scroll steps on a crosspoint, with the preferences written per step (0) or
+//     gathered (250 ms, the panel's setting).
 //   bench_panel --cpu-seconds N      runs the panel as a user would (meters moving, poll
 //                                    running) for N seconds (at least 10) and prints the CPU
 //                                    time per second of wall time, for the process and for the
-//                                    main thread. Target: under 2 % of one core.
+//                                    main thread (offscreen; bench/cpu.sh measures the program
+//                                    on an X server, target: under 1 % of one core).
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPaintEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "core/audio_devices.h"
 #include "core/audio_helper.h"
@@ -30,6 +40,7 @@
 #include "emulated/emulated_usb_transport.h"
 #include "platform/user_defaults.h"
 #include "ui/sections/main_contain_view.h"
+#include "ui/strips/level_bar.h"
 
 namespace {
 
@@ -64,33 +75,85 @@ struct Rig {
 
 Rig* g_rig = nullptr;
 
-void BM_MeterTick(benchmark::State& state) {
-    g_rig->panel->timer->stop();
-    g_rig->panel->stateTimer->stop();
+// Counts the paint events and the repainted area of the level bars and of every other widget.
+class PaintCounter : public QObject {
+public:
+    PaintCounter() { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    long barPaints = 0, barPixels = 0, otherPaints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint) return false;
+        if (!qobject_cast<ui::LevelBar*>(watched)) {
+            ++otherPaints;
+            return false;
+        }
+        ++barPaints;
+        for (const QRect& r : static_cast<QPaintEvent*>(event)->region())
+            barPixels += r.width() * r.height();
+        return false;
+    }
+};
+
+// Levels set by the benchmark only; the engines' capture is stopped.
+class FixedLevels {
+public:
+    FixedLevels() : engines_(*NorvShareHelper::shared().inputUnits) {
+        g_rig->panel->timer->stop();
+        g_rig->panel->stateTimer->stop();
+        for (const auto& e : engines_) e->stop();
+    }
+    ~FixedLevels() {
+        for (const auto& e : engines_) e->start();
+    }
+    void set(const std::function<double(size_t)>& level) {
+        for (size_t i = 0; i < engines_.size(); ++i) engines_[i]->setVolumeIntensity(level(i));
+    }
+
+private:
+    const std::vector<std::shared_ptr<Engine>>& engines_;
+};
+
+void meterTicks(benchmark::State& state, const std::function<double(size_t, int64_t)>& level) {
+    FixedLevels levels;
+    int64_t tick = 0;
+    levels.set([&](size_t i) { return level(i, tick); });
+    g_rig->panel->timerFired();
+    QApplication::processEvents();
+    PaintCounter paints;
     for (auto _ : state) {
+        state.PauseTiming();
+        ++tick;
+        levels.set([&](size_t i) { return level(i, tick); });
+        state.ResumeTiming();
         g_rig->panel->timerFired();
         QApplication::processEvents();  // the repaint of the bars that changed
     }
+    const auto perTick = [&](long n) { return double(n) / std::max<int64_t>(1, tick); };
+    state.counters["bar_paints"] = perTick(paints.barPaints);
+    state.counters["bar_pixels"] = perTick(paints.barPixels);
+    state.counters["other_paints"] = perTick(paints.otherPaints);
 }
-BENCHMARK(BM_MeterTick)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
-// The worst case: every one of the 16 levels changes on every tick, so every bar repaints.
+void BM_MeterTickUnchanged(benchmark::State& state) {
+    meterTicks(state, [](size_t i, int64_t) { return 0.2 + 0.04 * i; });
+}
+BENCHMARK(BM_MeterTickUnchanged)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// Each level swells slowly around its own value, as the emulated H8's inputs do: most bars
+// move by a few pixels per tick.
+void BM_MeterTickLevelsMove(benchmark::State& state) {
+    meterTicks(state, [](size_t i, int64_t tick) {
+        return (0.1 + 0.05 * i) * (0.7 + 0.3 * std::sin(0.126 * tick + i));
+    });
+}
+BENCHMARK(BM_MeterTickLevelsMove)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// The worst case: every one of the 16 levels jumps on every tick, so every bar repaints most of
+// itself.
 void BM_MeterTickAllBarsChange(benchmark::State& state) {
-    g_rig->panel->timer->stop();
-    g_rig->panel->stateTimer->stop();
-    const auto& engines = *NorvShareHelper::shared().inputUnits;
-    for (const auto& e : engines) e->stop();  // levels come from here only
-    bool high = false;
-    for (auto _ : state) {
-        state.PauseTiming();
-        high = !high;
-        for (size_t i = 0; i < engines.size(); ++i)
-            engines[i]->setVolumeIntensity(high ? 0.9 : 0.2 + 0.01 * i);
-        state.ResumeTiming();
-        g_rig->panel->timerFired();
-        QApplication::processEvents();
-    }
-    for (const auto& e : engines) e->start();
+    meterTicks(state, [](size_t i, int64_t tick) { return tick % 2 ? 0.9 : 0.2 + 0.01 * i; });
 }
 BENCHMARK(BM_MeterTickAllBarsChange)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
@@ -109,6 +172,23 @@ void BM_PollTick(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_PollTick)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+void BM_PollTickUnchanged(benchmark::State& state) {
+    g_rig->panel->timer->stop();
+    g_rig->panel->stateTimer->stop();
+    g_rig->panel->timerStateFired();
+    QApplication::processEvents();
+    PaintCounter paints;
+    for (auto _ : state) {
+        state.PauseTiming();
+        g_rig->usb.model().clearTransfers();
+        state.ResumeTiming();
+        g_rig->panel->timerStateFired();
+        QApplication::processEvents();
+    }
+    state.counters["paints"] = double(paints.barPaints + paints.otherPaints) / state.iterations();
+}
+BENCHMARK(BM_PollTickUnchanged)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 double cpuSeconds(int who) {
     rusage u{};

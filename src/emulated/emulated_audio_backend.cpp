@@ -1,5 +1,8 @@
 #include "emulated/emulated_audio_backend.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -13,14 +16,24 @@ bool isInterfaceRate(double rate) {
 }
 
 // Renders the synthetic input signal in real time on its own thread: every cycle of
-// kFramesPerCycle frames at the current rate goes to the sink.
+// kFramesPerCycle frames at the current rate goes to the sink. Like a sound server with a
+// period of several cycles, the thread wakes about every kWakePeriodMs and delivers the cycles of
+// that period one after the other, instead of waking for each cycle (5.8 ms at 44.1 kHz). The
+// period stays under the panel's 50 ms meter tick, so every tick sees new levels.
 class SyntheticCapture final : public CaptureStream {
 public:
+    static constexpr double kWakePeriodMs = 40;
+
     SyntheticCapture(CaptureSink* sink, uint32_t channels, const std::atomic<double>& rate)
         : sink_(sink),
           channels_(std::min(channels, EmulatedAudioBackend::kInterfaceInputs)),
           rate_(rate),
           buffer_(static_cast<size_t>(EmulatedAudioBackend::kFramesPerCycle) * channels) {
+        for (uint32_t c = 0; c < channels_; ++c) {
+            phaseSin_[c] = std::sin(double(c));
+            phaseCos_[c] = std::cos(double(c));
+            amplitude_[c] = EmulatedAudioBackend::channelAmplitude(c);
+        }
         thread_ = std::thread([this] { run(); });
     }
     ~SyntheticCapture() override {
@@ -29,28 +42,52 @@ public:
     }
 
 private:
+    static constexpr double kTwoPi = 6.283185307179586;
+    static constexpr double kCarrierHz = 440.0;
+
+    // One cycle starting at `t` seconds of signal.
+    void render(double t, double rate) {
+        const uint32_t frames = EmulatedAudioBackend::kFramesPerCycle;
+        // A slow swell per channel (constant over one short cycle), so the meters move:
+        // 0.7 + 0.3 sin(2π·0.4·t + c), with sin(a + c) = sin a cos c + cos a sin c.
+        float gain[EmulatedAudioBackend::kInterfaceInputs];
+        const double swellSin = std::sin(kTwoPi * 0.4 * t), swellCos = std::cos(kTwoPi * 0.4 * t);
+        for (uint32_t c = 0; c < channels_; ++c) {
+            const double swell = 0.7 + 0.3 * (swellSin * phaseCos_[c] + swellCos * phaseSin_[c]);
+            gain[c] = static_cast<float>(amplitude_[c] * swell);
+        }
+        // The carrier sin(2π·440·(t + f/rate)) by rotating a unit phasor one frame's angle at
+        // a time: two sin/cos per cycle instead of one sin per frame, the same samples to
+        // within float precision over a cycle.
+        const double step = kTwoPi * kCarrierHz / rate;
+        const double stepCos = std::cos(step), stepSin = std::sin(step);
+        double re = std::cos(kTwoPi * kCarrierHz * t), im = std::sin(kTwoPi * kCarrierHz * t);
+        for (uint32_t f = 0; f < frames; ++f) {
+            const float carrier = static_cast<float>(im);
+            float* frame = buffer_.data() + static_cast<size_t>(f) * channels_;
+            for (uint32_t c = 0; c < channels_; ++c) frame[c] = gain[c] * carrier;
+            const double nextRe = re * stepCos - im * stepSin;
+            im = re * stepSin + im * stepCos;
+            re = nextRe;
+        }
+        sink_->process(buffer_.data(), frames, channels_);
+    }
+
     void run() {
+        pthread_setname_np(pthread_self(), "h8-emu-audio");
         using Clock = std::chrono::steady_clock;
-        constexpr double kTwoPi = 6.283185307179586;
         auto next = Clock::now();
         double t = 0;  // seconds of signal rendered
         while (!stop_.load(std::memory_order_relaxed)) {
             const double rate = rate_.load(std::memory_order_relaxed);
             const uint32_t frames = EmulatedAudioBackend::kFramesPerCycle;
-            // A slow swell per channel (constant over one short cycle), so the meters move.
-            float gain[EmulatedAudioBackend::kInterfaceInputs];
-            for (uint32_t c = 0; c < channels_; ++c) {
-                const double swell = 0.7 + 0.3 * std::sin(kTwoPi * 0.4 * t + c);
-                gain[c] = static_cast<float>(EmulatedAudioBackend::channelAmplitude(c) * swell);
+            const auto cycles = static_cast<uint32_t>(
+                std::max(1.0, std::floor(kWakePeriodMs / 1000 * rate / frames)));
+            for (uint32_t i = 0; i < cycles; ++i) {
+                render(t, rate);
+                t += frames / rate;
             }
-            for (uint32_t f = 0; f < frames; ++f) {
-                const float carrier = static_cast<float>(std::sin(kTwoPi * 440.0 * (t + f / rate)));
-                float* frame = buffer_.data() + static_cast<size_t>(f) * channels_;
-                for (uint32_t c = 0; c < channels_; ++c) frame[c] = gain[c] * carrier;
-            }
-            sink_->process(buffer_.data(), frames, channels_);
-            t += frames / rate;
-            next += std::chrono::microseconds(static_cast<int64_t>(frames * 1e6 / rate));
+            next += std::chrono::microseconds(static_cast<int64_t>(cycles * frames * 1e6 / rate));
             std::this_thread::sleep_until(next);
         }
     }
@@ -59,6 +96,9 @@ private:
     uint32_t channels_;
     const std::atomic<double>& rate_;
     std::vector<float> buffer_;
+    double phaseSin_[EmulatedAudioBackend::kInterfaceInputs] = {};  // each channel's swell phase
+    double phaseCos_[EmulatedAudioBackend::kInterfaceInputs] = {};
+    double amplitude_[EmulatedAudioBackend::kInterfaceInputs] = {};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSet>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -27,6 +28,7 @@
 #include "ui/sections/matrix_panels.h"
 #include "ui/strips/channel_strips.h"
 #include "ui/strips/level_bar.h"
+#include "ui/widgets/images.h"
 #include "ui/widgets/lum_circular_view.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/norv_button_view.h"
@@ -111,9 +113,15 @@ TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
     EXPECT_FLOAT_EQ(store().hpratio, 0.5f);
     EXPECT_EQ(wire().size(), 3u);  // hardware state, OTG, headphone mute
 
+    const auto picture = [](const QLabel* l) { return l->pixmap().toImage(); };
+    EXPECT_EQ(picture(panel_->micInView->btn2State), image("yuantou", QSize(20, 20)).toImage());
+    EXPECT_EQ(picture(panel_->micInView->btnState), image("sancha", QSize(20, 20)).toImage());
+
     usb_.model().setOtgPlugged(false);
+    usb_.model().setInputType(2, false);
     panel_->timerStateFired();
     EXPECT_EQ(panel_->bottomVew->statuel->text(), "OTG MAX:未连接");
+    EXPECT_EQ(picture(panel_->micInView->btn2State), image("sancha", QSize(20, 20)).toImage());
 }
 
 TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
@@ -177,6 +185,97 @@ TEST_F(MainPanelTest, MetersScaleHeadphonesAndOtgAndStayEmptyWithoutEngines) {
     store().inputUnits.reset();
     panel_->timerFired();
     EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
+}
+
+// Records which widgets repaint; a sentinel's repaint marks the end of a pass over the window.
+class RepaintLog : public QObject {
+public:
+    explicit RepaintLog(QWidget* window) : sentinel_(new QWidget(window)) {
+        sentinel_->setGeometry(0, 0, 4, 4);
+        sentinel_->setAttribute(Qt::WA_OpaquePaintEvent);  // nothing under it repaints with it
+        sentinel_->show();
+        qApp->installEventFilter(this);
+    }
+    ~RepaintLog() override { qApp->removeEventFilter(this); }
+    // Waits for what is pending to be repainted, then returns what was repainted since the last
+    // call (the sentinel left out).
+    QSet<QObject*> take() {
+        sentinelPainted_ = false;
+        sentinel_->update();
+        EXPECT_TRUE(QTest::qWaitFor([this] { return sentinelPainted_; }, 2000));
+        return std::exchange(painted_, {});
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            if (watched == sentinel_)
+                sentinelPainted_ = true;
+            else
+                painted_.insert(watched);
+        }
+        return false;
+    }
+
+private:
+    QWidget* sentinel_;
+    bool sentinelPainted_ = false;
+    QSet<QObject*> painted_;
+};
+
+TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
+    build();
+    panel_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
+    RepaintLog log(panel_.get());
+    const auto deliver = [this](float channel2) {
+        std::vector<float> samples(100 * 16, 0.05f);  // level 0.5 on every input
+        for (size_t f = 0; f < 100; ++f) samples[f * 16 + 2] = channel2;
+        backend_.deliver(samples.data(), 100, 16);
+    };
+    deliver(0.05f);
+    panel_->timerStateFired();  // the headphone knob, which scales the headphone meters
+    panel_->timerFired();
+    log.take();
+
+    // Both clocks tick with nothing changed: nothing repaints.
+    panel_->timerFired();
+    panel_->timerStateFired();
+    EXPECT_EQ(log.take(), QSet<QObject*>{});
+
+    // One input moves: its bar alone repaints, nothing around or under it.
+    deliver(0.08f);  // level 0.8
+    panel_->timerFired();
+    EXPECT_EQ(log.take(), QSet<QObject*>{panel_->micInView->otgIn->topView});
+}
+
+TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {
+    build();
+    panel_->timer->start();
+    // Nothing delivered: every level is 0, and after a quiet second the meter clock stops.
+    for (int i = 1; i < NorvMainContainView::kQuietTicksBeforeRest; ++i) panel_->timerFired();
+    EXPECT_TRUE(panel_->timer->isActive());
+    panel_->timerFired();
+    EXPECT_FALSE(panel_->timer->isActive());
+    EXPECT_TRUE(panel_->metersResting());
+
+    // The poll tick looks at the levels: still silent, then a level that shows.
+    panel_->timerStateFired();
+    EXPECT_FALSE(panel_->timer->isActive());
+    std::vector<float> samples(100 * 16, 0.05f);
+    backend_.deliver(samples.data(), 100, 16);
+    panel_->timerStateFired();
+    EXPECT_TRUE(panel_->timer->isActive());
+    EXPECT_FALSE(panel_->metersResting());
+    EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
+
+    // Meters that move do not rest, however long.
+    for (int i = 0; i < 3 * NorvMainContainView::kQuietTicksBeforeRest; ++i) {
+        samples.assign(samples.size(), i % 2 ? 0.05f : 0.03f);
+        backend_.deliver(samples.data(), 100, 16);
+        panel_->timerFired();
+    }
+    EXPECT_TRUE(panel_->timer->isActive());
 }
 
 TEST_F(MainPanelTest, ModeButtonsSwitchBothMatrixPanels) {

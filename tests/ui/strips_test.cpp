@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHash>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
 #include <QTest>
 
 #include "core/notification_names.h"
@@ -107,6 +112,19 @@ TEST_F(StripsTest, NamesLoadWithTheRows) {
     EXPECT_EQ(mic.botBtn->titleText(), "2");
 }
 
+TEST_F(StripsTest, AClickElsewhereEndsTheNamesEditing) {
+    playback_->show();
+    QTest::mouseClick(playback_->botL, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return playback_->botL->hasFocus(); }, 1000));
+    QTest::mouseClick(playback_->topBtn, Qt::LeftButton);
+    EXPECT_FALSE(playback_->botL->hasFocus());
+    // And again after the name lost the focus once.
+    QTest::mouseClick(playback_->botL, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return playback_->botL->hasFocus(); }, 1000));
+    QTest::mouseClick(playback_->linkBtn, Qt::LeftButton);
+    EXPECT_FALSE(playback_->botL->hasFocus());
+}
+
 TEST(LevelBarTest, GradientAndClamping) {
     EXPECT_DOUBLE_EQ(LevelBar::gradientEnd(0.3), 5.0);
     EXPECT_DOUBLE_EQ(LevelBar::gradientEnd(0.6), 5.0);
@@ -117,6 +135,201 @@ TEST(LevelBarTest, GradientAndClamping) {
     EXPECT_DOUBLE_EQ(bar.level(), 1.0);
     bar.setLevel(std::nan(""));
     EXPECT_DOUBLE_EQ(bar.level(), 0.0);
+}
+
+// The paint events of a few widgets: how many, and the region of the last one.
+class PaintLog : public QObject {
+public:
+    explicit PaintLog(std::initializer_list<QWidget*> widgets) {
+        for (QWidget* w : widgets) w->installEventFilter(this);
+    }
+    int count(QObject* w) const { return counts_.value(w); }
+    QRegion lastRegion(QObject* w) const { return regions_.value(w); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++counts_[watched];
+            regions_[watched] = static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+
+private:
+    QHash<QObject*, int> counts_;
+    QHash<QObject*, QRegion> regions_;
+};
+
+// A bar 200 pixels wide in a section whose background shows at its corners, next to a sentinel
+// widget whose repaint marks the end of a repaint of the window.
+class LevelBarRepaintTest : public testing::Test {
+protected:
+    void SetUp() override {
+        section_.resize(260, 60);
+        bar_ = new LevelBar(&section_);
+        bar_->setGeometry(20, 14, 200, 12);
+        sentinel_ = new QWidget(&section_);
+        sentinel_->setGeometry(230, 40, 10, 10);
+        sentinel_->setAttribute(Qt::WA_OpaquePaintEvent);  // nothing under it repaints with it
+        log_ =
+            std::make_unique<PaintLog>(std::initializer_list<QWidget*>{&section_, bar_, sentinel_});
+    }
+    void show(const QBrush& background) {
+        section_.setAutoFillBackground(true);
+        QPalette p = section_.palette();
+        p.setBrush(QPalette::Window, background);
+        section_.setPalette(p);
+        section_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&section_));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return log_->count(bar_) > 0; }, 2000));
+    }
+    // Waits until the window has repainted what is pending: the sentinel's repaint comes in the
+    // same pass as everything else marked before it.
+    ::testing::AssertionResult settle() {
+        const int before = log_->count(sentinel_);
+        sentinel_->update();
+        if (QTest::qWaitFor([&] { return log_->count(sentinel_) > before; }, 2000))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "no repaint";
+    }
+    // The bar's pixels in the window after the repaints so far, and as a repaint of the whole
+    // section draws them now.
+    QImage shown() const {
+        return section_.screen()
+            ->grabWindow(section_.winId())
+            .toImage()
+            .copy(bar_->geometry())
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    QImage drawn() {
+        return section_.grab()
+            .toImage()
+            .copy(bar_->geometry())
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    // Sets a level that fills exactly `pixels` of the bar's current width.
+    void fill(int pixels) { bar_->setLevel(double(pixels) / bar_->width()); }
+
+    QWidget section_;
+    LevelBar* bar_;
+    QWidget* sentinel_;
+    std::unique_ptr<PaintLog> log_;
+};
+
+TEST_F(LevelBarRepaintTest, RepaintsFromItsLeftEndToTheLongerFillAndNothingUnderIt) {
+    show(QColor(18, 17, 24));
+    const auto step = [&](int pixels) {
+        const int barPaints = log_->count(bar_), sectionPaints = log_->count(&section_);
+        fill(pixels);
+        EXPECT_TRUE(settle());
+        EXPECT_EQ(log_->count(&section_), sectionPaints) << "the section under the bar repainted";
+        return log_->count(bar_) > barPaints ? log_->lastRegion(bar_) : QRegion();
+    };
+    EXPECT_EQ(step(100), QRegion(0, 0, 101, 12));  // rising: up to the new end
+    EXPECT_EQ(step(150), QRegion(0, 0, 151, 12));
+    EXPECT_EQ(step(130), QRegion(0, 0, 151, 12));  // falling: the old fill is cleared
+    EXPECT_EQ(step(0), QRegion(0, 0, 131, 12));
+    // The same drawn width (a level within half a pixel of it) repaints nothing.
+    step(60);
+    bar_->setLevel(60.3 / 200);
+    EXPECT_EQ(step(60), QRegion());
+}
+
+// What the partial repaints leave in the window is what a repaint of everything draws: on a
+// plain background (the bar paints its corners itself) and on a pattern (it leaves them to the
+// section), through the change of gradient at 60 %, with a border, and after a resize.
+TEST_F(LevelBarRepaintTest, PartialRepaintsShowWhatAFullRepaintDraws) {
+    QImage pattern(4, 4, QImage::Format_RGB32);
+    pattern.fill(QColor(18, 17, 24));
+    for (int i = 0; i < 4; ++i) pattern.setPixelColor(i, i, QColor(90, 40, 40));
+    for (const QBrush& background : {QBrush(QColor(18, 17, 24)), QBrush(pattern)}) {
+        SCOPED_TRACE(background.style() == Qt::SolidPattern ? "plain" : "pattern");
+        show(background);
+        for (int pixels : {90, 170, 119, 121, 200, 3, 0, 64}) {
+            fill(pixels);
+            ASSERT_TRUE(settle());
+            EXPECT_EQ(shown(), drawn()) << pixels << " pixels";
+        }
+        bar_->setBorderColor(QColor(Qt::white));
+        fill(150);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(shown(), drawn()) << "with a border";
+        bar_->setBorderColor(std::nullopt);
+
+        // A fill drawn at one width, then the bar twice as wide: a falling level clears all of
+        // the fill drawn at the new width.
+        bar_->resize(100, 12);
+        fill(50);
+        ASSERT_TRUE(settle());
+        bar_->resize(200, 12);
+        ASSERT_TRUE(settle());
+        fill(20);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(shown(), drawn()) << "after a resize";
+    }
+}
+
+// The bar as a painter draws it directly: the background, the gradient clipped to the rounded
+// shape, the border on top, over the section's colour.
+QImage painterDrawn(QSize size, double level, std::optional<QColor> background,
+                    std::optional<QColor> border, QColor behind) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(behind);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(QPoint(0, 0), size).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    if (background) p.fillPath(shape, *background);
+    const double filled = level * size.width();
+    if (filled > 0) {
+        QLinearGradient gradient(0, 0, filled * LevelBar::gradientEnd(level), 0);
+        gradient.setColorAt(0.0, QColor(0, 204, 0));
+        gradient.setColorAt(0.5, QColor(255, 255, 0));
+        gradient.setColorAt(1.0, QColor(255, 153, 0));
+        p.save();
+        p.setClipPath(shape);
+        p.fillRect(QRectF(0, 0, filled, size.height()), gradient);
+        p.restore();
+    }
+    if (border) {
+        p.setPen(QPen(*border, 1));
+        p.drawPath(shape);
+    }
+    return image;
+}
+
+int largestDifference(const QImage& a, const QImage& b) {
+    int largest = a.size() == b.size() ? 0 : 255;
+    for (int y = 0; y < std::min(a.height(), b.height()); ++y) {
+        for (int x = 0; x < std::min(a.width(), b.width()); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    }
+    return largest;
+}
+
+// The bar mixes its pixels itself; they stay what a painter draws, to within rounding.
+TEST_F(LevelBarRepaintTest, LooksAsAPainterDrawsIt) {
+    const QColor behind(18, 17, 24);
+    show(behind);
+    struct Look {
+        std::optional<QColor> background, border;
+    };
+    for (const Look& look :
+         {Look{QColor(Qt::gray), std::nullopt}, Look{QColor(Qt::gray), QColor(Qt::white)},
+          Look{std::nullopt, QColor(58, 58, 58)}}) {
+        bar_->setBarBackground(look.background);
+        bar_->setBorderColor(look.border);
+        for (double level : {0.0, 0.0041, 0.3337, 0.6, 0.6049, 0.8, 0.9991, 1.0}) {
+            bar_->setLevel(level);
+            EXPECT_LE(largestDifference(drawn(), painterDrawn(bar_->size(), level, look.background,
+                                                              look.border, behind)),
+                      1)
+                << "level " << level << (look.border ? " with a border" : "");
+        }
+    }
 }
 
 }  // namespace

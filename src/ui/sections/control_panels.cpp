@@ -102,16 +102,23 @@ void NorvMicINView::restore() {
     btn2Mute->setState(m.input2 == 1, true);
 }
 
+// Both are called on every poll tick (six a second) with mostly the same state: only a change
+// touches the label.
 void NorvMicINView::setIndicator(int state, int index) {
     LumLabel* labels[] = {btn48V, btn248V, INSTLabel, INST2Label};
     if (index < 1 || index > 4) return;
-    labels[index - 1]->setTextColor(state == 1 ? kIndicatorOn : QColor(Qt::gray));
+    const QColor color = state == 1 ? kIndicatorOn : QColor(Qt::gray);
+    if (labels[index - 1]->textColor() != color) labels[index - 1]->setTextColor(color);
 }
 
 void NorvMicINView::setInputType(int state, int channel) {
+    const bool jack = state == 1;
+    std::optional<bool>& shown = channel == 1 ? inputTypeShown_[0] : inputTypeShown_[1];
+    if (shown == jack) return;
+    shown = jack;
     QLabel* view = channel == 1 ? btnState : btn2State;
     view->setPixmap(
-        image(state == 1 ? QStringLiteral("yuantou") : QStringLiteral("sancha"), QSize(20, 20)));
+        image(jack ? QStringLiteral("yuantou") : QStringLiteral("sancha"), QSize(20, 20)));
 }
 
 void NorvMicINView::resizeEvent(QResizeEvent*) {

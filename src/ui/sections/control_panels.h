@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QLabel>
+#include <optional>
 
 #include "ui/panels/home_base_view.h"
 
@@ -49,6 +50,11 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The picture each input type label shows: true the jack, false the default; none before
+    // the first poll (the labels start with the default picture).
+    std::optional<bool> inputTypeShown_[2];
 };
 
 class NorvHardwareOutView : public NorvHomeBaseView {

@@ -1,5 +1,7 @@
 #include "ui/sections/main_contain_view.h"
 
+#include <algorithm>
+
 #include "core/device_controls.h"
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
@@ -11,6 +13,7 @@
 #include "ui/sections/control_panels.h"
 #include "ui/sections/matrix_panels.h"
 #include "ui/strips/channel_strips.h"
+#include "ui/strips/level_bar.h"
 #include "ui/widgets/lum_circular_view.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/norv_button_view.h"
@@ -80,30 +83,61 @@ void NorvMainContainView::resizeEvent(QResizeEvent*) {
 }
 
 void NorvMainContainView::timerFired() {
+    const bool changed = showLevels();
+    if (!timer->isActive()) return;  // driven by hand
+    const bool idle = !changed && (metersEmpty() || !NorvShareHelper::shared().inputUnits);
+    quietTicks_ = idle ? quietTicks_ + 1 : 0;
+    if (quietTicks_ >= kQuietTicksBeforeRest) {
+        timer->stop();
+        metersResting_ = true;
+    }
+}
+
+bool NorvMainContainView::showLevels() {
     const NorvShareHelper& store = NorvShareHelper::shared();
-    if (!store.inputUnits) return;
+    if (!store.inputUnits) return false;
     const auto& engines = *store.inputUnits;
     // Engines without a channel (the interface reports fewer than 16) leave their meter empty.
     const auto level = [&](size_t i) {
         return i < engines.size() ? engines[i]->volumeIntensity() : 0.0;
     };
-    micInView->micIn->setTopLevel(level(0));
-    micInView->micIn->setBotLevel(level(1));
-    micInView->otgIn->setTopLevel(level(2));
-    micInView->otgIn->setBotLevel(level(3));
+    bool changed = false;
+    changed |= micInView->micIn->setTopLevel(level(0));
+    changed |= micInView->micIn->setBotLevel(level(1));
+    changed |= micInView->otgIn->setTopLevel(level(2));
+    changed |= micInView->otgIn->setBotLevel(level(3));
     NorvOutProgressView* loops[] = {botR->channel12, botR->channel34, botR->channel56,
                                     botR->channel78};
     for (size_t k = 0; k < 4; ++k) {
-        loops[k]->setTopLevel(level(4 + 2 * k));
-        loops[k]->setBotLevel(level(5 + 2 * k));
+        changed |= loops[k]->setTopLevel(level(4 + 2 * k));
+        changed |= loops[k]->setBotLevel(level(5 + 2 * k));
     }
-    outputView->HpOut->setTopLevel(level(12) * store.hpratio);
-    outputView->HpOut->setBotLevel(level(13) * store.hpratio);
-    outputView->otgOut->setTopLevel(level(14) * store.otgratio);
-    outputView->otgOut->setBotLevel(level(15) * store.otgratio);
+    changed |= outputView->HpOut->setTopLevel(level(12) * store.hpratio);
+    changed |= outputView->HpOut->setBotLevel(level(13) * store.hpratio);
+    changed |= outputView->otgOut->setTopLevel(level(14) * store.otgratio);
+    changed |= outputView->otgOut->setBotLevel(level(15) * store.otgratio);
+    return changed;
+}
+
+bool NorvMainContainView::metersEmpty() const {
+    const LevelBar* bars[] = {
+        micInView->micIn->topView,  micInView->micIn->botView,  micInView->otgIn->topView,
+        micInView->otgIn->botView,  botR->channel12->topView,   botR->channel12->botView,
+        botR->channel34->topView,   botR->channel34->botView,   botR->channel56->topView,
+        botR->channel56->botView,   botR->channel78->topView,   botR->channel78->botView,
+        outputView->HpOut->topView, outputView->HpOut->botView, outputView->otgOut->topView,
+        outputView->otgOut->botView};
+    return std::all_of(std::begin(bars), std::end(bars),
+                       [](const LevelBar* bar) { return bar->drawnWidth() == 0; });
 }
 
 void NorvMainContainView::timerStateFired() {
+    // Resting meters: a level that would move one starts their clock again.
+    if (metersResting_ && showLevels()) {
+        metersResting_ = false;
+        quietTicks_ = 0;
+        timer->start();
+    }
     // An interface that stopped answering costs a short time-out per read: after
     // kPollFailuresBeforeBackOff silent ticks in a row only every kBackOffTicks-th tick reads,
     // until one answers.

@@ -1,6 +1,9 @@
 // The main panel: all sections of the window and the two clocks that keep them in step with
 // the interface — the level meters twenty times a second and the hardware-state poll six times
 // a second. It owns the routing matrix models and applies an imported preset to the device.
+//
+// Meters that show nothing and stay empty for a second (silence, no sound server) stop their
+// clock; the poll tick then looks at the levels and starts it again when a meter would move.
 #pragma once
 
 #include <QTimer>
@@ -29,6 +32,7 @@ public:
     static constexpr int kPollIntervalMs = 1000 / 6;
     static constexpr int kPollFailuresBeforeBackOff = 3;
     static constexpr int kBackOffTicks = 12;  // one read every 2 s
+    static constexpr int kQuietTicksBeforeRest = 20;
 
     // Builds every section, starts both clocks and rebuilds the route chips (re-sending the
     // stored crosspoint levels).
@@ -37,6 +41,8 @@ public:
 
     void timerFired();       // moves the meters
     void timerStateFired();  // polls the hardware state
+    // True while the meter clock is stopped because the meters show nothing.
+    bool metersResting() const { return metersResting_; }
     // True while the poll reads only every kBackOffTicks-th tick (the interface stopped
     // answering).
     bool pollIsBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
@@ -61,7 +67,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Gives the 16 bars the engines' levels; true when a bar's drawn width changed.
+    bool showLevels();
+    bool metersEmpty() const;
+
     std::unique_ptr<RouteChips> chips_;
+    int quietTicks_ = 0;
+    bool metersResting_ = false;
     int silentTicks_ = 0;
     int skipped_ = 0;
     std::unique_ptr<CrosspointGrid> grid_;

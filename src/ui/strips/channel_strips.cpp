@@ -94,8 +94,10 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
         diag(nameKey().toStdString());
         UserDefaults::standard().setString(nameKey(), text);
     };
-    // A click anywhere else in the application ends the name's editing.
-    qApp->installEventFilter(this);
+    // A click anywhere else in the application ends the name's editing: the strip watches the
+    // application's events while the name has the focus (watching them all the time would put
+    // every event, a few hundred a second with the meters moving, through each strip).
+    botL->installEventFilter(this);
 
     NotificationCenter& center = NotificationCenter::defaultCenter();
     center.addObserver(this, notify::kMouseEnteredChannelLabel, [this](const Notification& n) {
@@ -159,11 +161,11 @@ void NorvInputProgressView::loadName() {
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
-void NorvInputProgressView::setTopLevel(double level) {
-    topView->setLevel(level);
+bool NorvInputProgressView::setTopLevel(double level) {
+    return topView->setLevel(level);
 }
-void NorvInputProgressView::setBotLevel(double level) {
-    botView->setLevel(level);
+bool NorvInputProgressView::setBotLevel(double level) {
+    return botView->setLevel(level);
 }
 
 void NorvInputProgressView::muteClick(bool turnedOn) {
@@ -202,6 +204,8 @@ void NorvInputProgressView::resizeEvent(QResizeEvent*) {
 }
 
 bool NorvInputProgressView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == botL && event->type() == QEvent::FocusIn) qApp->installEventFilter(this);
+    if (watched == botL && event->type() == QEvent::FocusOut) qApp->removeEventFilter(this);
     if (event->type() == QEvent::MouseButtonPress && botL->hasFocus()) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
@@ -271,11 +275,11 @@ void NorvOutProgressView::setPair(int n) {
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
-void NorvOutProgressView::setTopLevel(double level) {
-    topView->setLevel(level);
+bool NorvOutProgressView::setTopLevel(double level) {
+    return topView->setLevel(level);
 }
-void NorvOutProgressView::setBotLevel(double level) {
-    botView->setLevel(level);
+bool NorvOutProgressView::setBotLevel(double level) {
+    return botView->setLevel(level);
 }
 
 void NorvOutProgressView::reloadAfterImport() {

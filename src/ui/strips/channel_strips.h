@@ -34,8 +34,9 @@ public:
     // Handle colours (hardware inputs use their own colour).
     void setHandleColor(const QColor& color);
 
-    void setTopLevel(double level);
-    void setBotLevel(double level);
+    // The bars' levels; true when the bar repaints (its drawn width changed).
+    bool setTopLevel(double level);
+    bool setBotLevel(double level);
 
     // The user-defaults key of the name: "channelRowName" + bottom row.
     QString nameKey() const;
@@ -77,8 +78,9 @@ public:
 
     // The destination pair: cols n and n + 1; loads the stored name.
     void setPair(int n);
-    void setTopLevel(double level);
-    void setBotLevel(double level);
+    // The bars' levels; true when the bar repaints (its drawn width changed).
+    bool setTopLevel(double level);
+    bool setBotLevel(double level);
     QString nameKey() const;  // "channelName" + (top col + 1)
 
     QString nameText;

@@ -1,58 +1,251 @@
 #include "ui/strips/level_bar.h"
 
-#include <QLinearGradient>
+#include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVarLengthArray>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace h8::ui {
+namespace {
 
-LevelBar::LevelBar(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
+constexpr qreal kCornerRadius = 3;
+
+QPainterPath barShape(QSize size) {
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(QPoint(0, 0), size).adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius,
+                         kCornerRadius);
+    return shape;
 }
 
-void LevelBar::setLevel(double level) {
+QImage layer(QSize pixels, qreal ratio, QImage::Format format) {
+    QImage image(pixels, format);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// The gradient green (0) - yellow (0.5) - orange (1) as a table of 1024 colours over 0..1, as
+// a painter samples a linear gradient.
+constexpr int kGradientSteps = 1024;
+
+const std::array<QRgb, kGradientSteps>& gradientTable() {
+    static const std::array<QRgb, kGradientSteps> table = [] {
+        const QColor green(0, 204, 0), yellow(255, 255, 0), orange(255, 153, 0);
+        std::array<QRgb, kGradientSteps> t{};
+        for (int i = 0; i < kGradientSteps; ++i) {
+            const double pos = double(i) / (kGradientSteps - 1);
+            const QColor& a = pos < 0.5 ? green : yellow;
+            const QColor& b = pos < 0.5 ? yellow : orange;
+            const double f = pos < 0.5 ? pos * 2 : (pos - 0.5) * 2;
+            const auto mix = [f](int x, int y) { return int(std::lround(x + (y - x) * f)); };
+            t[i] = qRgb(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+        }
+        return t;
+    }();
+    return table;
+}
+
+// a/255 of `over` on top of (255 - a)/255 of `under`, per channel (premultiplied pixels).
+inline QRgb mix255(QRgb over, uint a, QRgb under) {
+    const uint b = 255 - a;
+    const auto ch = [&](int shift) {
+        const uint v = ((over >> shift) & 0xff) * a + ((under >> shift) & 0xff) * b + 127;
+        return ((v + (v >> 8)) >> 8) << shift;  // v / 255, rounded
+    };
+    return ch(24) | ch(16) | ch(8) | ch(0);
+}
+
+// A premultiplied pixel drawn over another (source over).
+inline QRgb over(QRgb top, QRgb under) {
+    const uint a = qAlpha(top);
+    if (a == 255) return top;
+    if (a == 0) return under;
+    return top + mix255(0, a, under);
+}
+
+}  // namespace
+
+LevelBar::LevelBar(QWidget* parent) : QWidget(parent) {
+    updateOpaque();
+}
+
+bool LevelBar::setLevel(double level) {
     level_ = std::clamp(std::isnan(level) ? 0.0 : level, 0.0, 1.0);
     const int width = static_cast<int>(std::lround(level_ * this->width()));
-    if (width == drawnWidth_) return;
+    if (width == drawnWidth_) return false;
+    // The fill drawn now reaches at most half a pixel past the old drawn width (the level may
+    // have moved within the same width since), the new one as far past the new width: the
+    // pixel holding either end is repainted too.
+    const int reach = std::max(width, drawnWidth_) + 1;
     drawnWidth_ = width;
-    update();
+    update(0, 0, std::min(reach, this->width()), height());
+    return true;
 }
 
 void LevelBar::setBorderColor(std::optional<QColor> color) {
     if (border_ == color) return;
     border_ = color;
-    update();
+    invalidateLayers();
 }
 
 void LevelBar::setBarBackground(std::optional<QColor> color) {
     background_ = color;
+    invalidateLayers();
+}
+
+std::optional<QColor> LevelBar::colorBehind() const {
+    for (const QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+        if (!w->autoFillBackground() && !w->isWindow()) continue;
+        if (w->testAttribute(Qt::WA_TranslucentBackground)) return std::nullopt;
+        const QBrush& brush = w->palette().brush(w->backgroundRole());
+        if (brush.style() != Qt::SolidPattern || !brush.isOpaque()) return std::nullopt;
+        return brush.color();
+    }
+    return std::nullopt;
+}
+
+void LevelBar::updateOpaque() {
+    const std::optional<QColor> behind = colorBehind();
+    if (behind == behind_ && testAttribute(Qt::WA_OpaquePaintEvent) == behind.has_value()) return;
+    behind_ = behind;
+    // Opaque: Qt paints nothing under the bar when it repaints, only the bar itself.
+    setAttribute(Qt::WA_OpaquePaintEvent, behind_.has_value());
+    invalidateLayers();
+}
+
+void LevelBar::invalidateLayers() {
+    layersValid_ = false;
     update();
 }
 
-void LevelBar::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    QPainterPath shape;
-    shape.addRoundedRect(bounds, 3, 3);
-    if (background_) p.fillPath(shape, *background_);
-    const double filled = level_ * width();
-    if (filled > 0) {
-        QLinearGradient gradient(0, 0, filled * gradientEnd(level_), 0);
-        gradient.setColorAt(0.0, QColor(0, 204, 0));
-        gradient.setColorAt(0.5, QColor(255, 255, 0));
-        gradient.setColorAt(1.0, QColor(255, 153, 0));
-        p.save();
-        p.setClipPath(shape);
-        p.fillRect(QRectF(0, 0, filled, height()), gradient);
-        p.restore();
+void LevelBar::makeLayers() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    const QPainterPath shape = barShape(size());
+    const QImage::Format format =
+        behind_ ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
+
+    base_ = layer(pixels, ratio, format);
+    if (behind_) base_.fill(*behind_);
+    if (background_) {
+        QPainter p(&base_);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(shape, *background_);
     }
+    outline_ = QImage();
     if (border_) {
+        outline_ = layer(pixels, ratio, QImage::Format_ARGB32_Premultiplied);
+        QPainter p(&outline_);
+        p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(*border_, 1));
         p.drawPath(shape);
     }
+    shape_ = layer(pixels, ratio, QImage::Format_Alpha8);
+    {
+        QPainter p(&shape_);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(shape, Qt::black);
+    }
+    // Per row, the run of pixels the shape covers fully (none: an empty run).
+    solid_.assign(shape_.height(), {0, 0});
+    for (int y = 0; y < shape_.height(); ++y) {
+        const uchar* row = shape_.constScanLine(y);
+        const uchar* first = std::find(row, row + shape_.width(), uchar(255));
+        const uchar* last =
+            std::find_if(first, row + shape_.width(), [](uchar a) { return a != 255; });
+        solid_[y] = {int(first - row), int(last - row)};
+    }
+    layersValid_ = true;
+}
+
+void LevelBar::compose(int from, int to, QImage& frame) const {
+    // The fill: the gradient from 0 to `filled` (a fractional last pixel partly covered),
+    // stretched over filled × gradientEnd, sampled at pixel centres, cut to the shape.
+    const qreal ratio = base_.devicePixelRatio();
+    const double filled = level_ * width() * ratio;
+    const int whole = static_cast<int>(filled);
+    const uint partial = static_cast<uint>(std::lround((filled - whole) * 255));
+    const int fillEnd = std::clamp(partial ? whole + 1 : whole, from, to);
+    // Table steps per pixel: the gradient spans filled × gradientEnd pixels.
+    const double steps = (kGradientSteps - 1) / (filled * gradientEnd(level_));
+    const auto& table = gradientTable();
+    QVarLengthArray<QRgb, 1024> colors(fillEnd - from);
+    for (int x = from; x < fillEnd; ++x) {
+        const double step = std::min(double(kGradientSteps - 1), (x + 0.5) * steps);
+        colors[x - from] = table[static_cast<size_t>(step + 0.5)];
+    }
+
+    // The last fill pixel is partly covered when the fill ends within it.
+    const int solidEnd = partial && whole < fillEnd ? whole : fillEnd;
+    for (int y = 0; y < base_.height(); ++y) {
+        const auto* base = reinterpret_cast<const QRgb*>(base_.constScanLine(y));
+        const uchar* shape = shape_.constScanLine(y);
+        auto* out = reinterpret_cast<QRgb*>(frame.scanLine(y));
+        const auto mixRange = [&](int x0, int x1) {
+            for (int x = x0; x < x1; ++x) {
+                uint a = shape[x];
+                if (x == whole) a = (a * partial + 127) / 255;
+                const QRgb color = colors[x - from];
+                out[x] = a == 255 ? color : a ? mix255(color, a, base[x]) : base[x];
+            }
+        };
+        // Inside the shape's fully covered run the fill is the gradient itself.
+        const int solidFrom = std::clamp(solid_[y].first, from, solidEnd);
+        const int solidTo = std::clamp(solid_[y].second, solidFrom, solidEnd);
+        mixRange(from, solidFrom);
+        std::copy(colors.begin() + (solidFrom - from), colors.begin() + (solidTo - from),
+                  out + solidFrom);
+        mixRange(solidTo, fillEnd);
+        std::copy(base + fillEnd, base + to, out + fillEnd);
+        if (!outline_.isNull()) {
+            const auto* outline = reinterpret_cast<const QRgb*>(outline_.constScanLine(y));
+            for (int x = from; x < to; ++x) out[x] = over(outline[x], out[x]);
+        }
+    }
+}
+
+void LevelBar::resizeEvent(QResizeEvent*) {
+    // The whole bar repaints at its new size; later damage starts from the width drawn now.
+    drawnWidth_ = static_cast<int>(std::lround(level_ * width()));
+    invalidateLayers();
+}
+
+void LevelBar::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) updateOpaque();
+    QWidget::changeEvent(event);
+}
+
+bool LevelBar::event(QEvent* event) {
+    // The colour behind depends on the ancestors: check again when they may have changed.
+    if (event->type() == QEvent::ParentChange || event->type() == QEvent::Show) updateOpaque();
+    return QWidget::event(event);
+}
+
+void LevelBar::paintEvent(QPaintEvent* event) {
+    if (!layersValid_ || base_.devicePixelRatio() != devicePixelRatioF()) makeLayers();
+    if (base_.isNull()) return;
+    const qreal ratio = base_.devicePixelRatio();
+    const QRect dirty = event->rect() & rect();
+    const int from = std::max(0, static_cast<int>(std::floor(dirty.left() * ratio)));
+    const int to =
+        std::min(base_.width(), static_cast<int>(std::ceil((dirty.right() + 1) * ratio)));
+    if (from >= to) return;
+    // All bars compose into one image (one per format): painted one after the other, it stays
+    // in the cache.
+    static QImage frames[2];
+    QImage& frame = frames[behind_ ? 0 : 1];
+    if (frame.width() < base_.width() || frame.height() < base_.height()) {
+        frame = QImage(std::max(frame.width(), base_.width()),
+                       std::max(frame.height(), base_.height()), base_.format());
+    }
+    compose(from, to, frame);
+    QPainter p(this);
+    const QRectF target(from / ratio, 0, (to - from) / ratio, height());
+    p.drawImage(target, frame, QRectF(from, 0, to - from, base_.height()));
 }
 
 }  // namespace h8::ui

@@ -1,9 +1,19 @@
 // The level meter of one channel: a rounded bar filled from the left with a green-to-orange
 // gradient; below 60 % only the green part shows, above it yellow and orange reach the end.
+//
+// Sixteen of these move twenty times a second for as long as the panel runs. A bar repaints
+// only the part of itself that a new level changes and paints its corners itself in the colour
+// behind it (when that is a plain colour), so that nothing under it is repainted with it. Its
+// unchanging parts (the background, the border, the rounded shape's coverage) are drawn once
+// per size and colour; a repaint mixes the fill into them pixel by pixel and hands the result
+// to the painter in one piece.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace h8::ui {
 
@@ -12,9 +22,13 @@ class LevelBar : public QWidget {
 public:
     explicit LevelBar(QWidget* parent = nullptr);
 
-    // The level, 0..1 (clamped). Repaints only when the drawn width changes.
-    void setLevel(double level);
+    // The level, 0..1 (clamped). Repaints only when the drawn width changes, and then only from
+    // the left end to the longer of the old and the new fill (the gradient stretches with the
+    // fill, so all of it changes). True when it repaints.
+    bool setLevel(double level);
     double level() const { return level_; }
+    // The width of the fill as last drawn, in pixels: level × width, rounded.
+    int drawnWidth() const { return drawnWidth_; }
 
     void setBorderColor(std::optional<QColor> color);
     std::optional<QColor> borderColor() const { return border_; }
@@ -26,12 +40,34 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    // The plain colour that shows behind the bar's rounded corners: the background of the
+    // nearest ancestor (or window) that fills its background. None when that is not a plain
+    // colour; the bar then leaves its corners to the widgets below.
+    std::optional<QColor> colorBehind() const;
+    void updateOpaque();
+    void invalidateLayers();
+    void makeLayers();
+    // The bar at its current level in columns [from, to) (device pixels) of `frame`: base_, the
+    // fill mixed in, outline_ over both.
+    void compose(int from, int to, QImage& frame) const;
+
     double level_ = 0;
     int drawnWidth_ = 0;
     std::optional<QColor> border_;
     std::optional<QColor> background_ = QColor(Qt::gray);
+    std::optional<QColor> behind_;
+
+    // Made on the first paint after a change of size, colours or pixel ratio.
+    bool layersValid_ = false;
+    QImage base_;     // the colour behind and the rounded background
+    QImage outline_;  // the border alone, drawn over the fill; null without a border
+    QImage shape_;    // the rounded shape's coverage, 0..255: the fill is cut to it
+    std::vector<std::pair<int, int>> solid_;  // per row: the columns shape_ covers fully
 };
 
 }  // namespace h8::ui
