@@ -128,7 +128,7 @@ NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice)
     addListeners();
     NotificationCenter::defaultCenter().addObserver(
         this, notify::kRawDeviceRemoved, [this](const Notification&) { removeDeviceFunc(); });
-    diag("The  address of the class is ===: " + address(this));
+    diagTrace("The  address of the class is ===: " + address(this));
     store.hardwareDevice = hardwareDevice_;
     publishSampleRate();
     buildUnit(true);
@@ -241,12 +241,12 @@ void NorvAudioHelper::buildUnit(bool restoreSaved) {
 
     publishUnits();
     store.isInit = true;
-    diag("444444");
+    diagTrace("444444");
     store.logInfo(QStringLiteral("初始化完毕"));
 }
 
 void NorvAudioHelper::setStartAndStop(int row, int col, bool on) {
-    diagf("setStartAndStop  row ==%d col ===%d state ===%d", row, col, on ? 1 : 0);
+    diagTracef("setStartAndStop  row ==%d col ===%d state ===%d", row, col, on ? 1 : 0);
     commitCrosspoint(outputUnits_, row, col, on);
     NorvShareHelper& store = NorvShareHelper::shared();
     store.setChannelMapArray(mergedStoredMap(outputUnits_, store.channelMapArray()));
@@ -274,15 +274,15 @@ void NorvAudioHelper::switchOffCrosspointsThatAreOff() {
 }
 
 void NorvAudioHelper::sampleCallBack() {
-    diag("执行了sampleCallBack");
-    diag("The  address of the class is ---: " + address(this));
+    diagTrace("执行了sampleCallBack");
+    diagTrace("The  address of the class is ---: " + address(this));
     NorvShareHelper& store = NorvShareHelper::shared();
     const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
     // Without a recorded arrival or removal there is nothing to guard against.
     const bool settled = !store.timestamp || now - *store.timestamp > kRateChangeGuardSeconds;
     if (!settled || !store.isInit) return;
-    diag("执行了changeSampleRate");
-    diag("The  address of the class is ++: " + address(this));
+    diagTrace("执行了changeSampleRate");
+    diagTrace("The  address of the class is ++: " + address(this));
     QMetaObject::invokeMethod(
         this, [this] { changeSampleRate(); }, Qt::QueuedConnection);
 }

@@ -171,7 +171,7 @@ QJsonObject NorvExportFileHelper::exportObject() const {
 }
 
 bool NorvExportFileHelper::exportFile(const QString& path) const {
-    diag(path.toStdString());
+    diagTrace(path.toStdString());
     const QByteArray json = QJsonDocument(exportObject()).toJson(QJsonDocument::Compact);
     QString error;
     const std::optional<QByteArray> sealed = seal(json, &error);
@@ -179,7 +179,7 @@ bool NorvExportFileHelper::exportFile(const QString& path) const {
         diag("Error encrypting file: " + error.toStdString());
         return false;
     }
-    diag("File encrypted successfully.");
+    diagTrace("File encrypted successfully.");
     return true;
 }
 
@@ -220,7 +220,7 @@ QVariantMap NorvExportFileHelper::openFile(const QString& path) const {
             result = doc.object().toVariantMap();
         }
     }
-    diag("File decrypted successfully.");
+    diagTrace("File decrypted successfully.");
     return result;
 }
 

@@ -56,7 +56,7 @@ void publishIdentity() {
 bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
     Session& s = session();
     for (UsbDeviceId id : ids) {
-        diag("while .....1");
+        diagTrace("while .....1");
         std::unique_ptr<UsbDeviceHandle> handle;
         int status = s.transport->open(id, &handle);
         if (status != kUsbSuccess || !handle) {
@@ -71,7 +71,7 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
             continue;
         }
         if (info.vendorId != kH8VendorId) {
-            diagf("Found unwanted device (vendor = %d, product = %d ，release = %d)", info.vendorId,
+            diagTracef("Found unwanted device (vendor = %d, product = %d ，release = %d)", info.vendorId,
                   info.productId, info.bcdDevice);
             continue;
         }
@@ -81,7 +81,7 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
             diagf("Unable to create interface iterator: %08x", static_cast<unsigned>(status));
             continue;
         }
-        diag("create interface iterator");
+        diagTrace("create interface iterator");
         if (status == kUsbErrorNotFound) continue;  // a configuration without interfaces
 
         // Accepted: every vendor request now goes through this handle.

@@ -6,6 +6,7 @@
 namespace h8 {
 namespace {
 std::atomic<FILE*> g_stream{nullptr};
+std::atomic<bool> g_traceShown{true};
 
 FILE* stream() {
     FILE* s = g_stream.load(std::memory_order_relaxed);
@@ -28,6 +29,25 @@ void diagf(const char* format, ...) {
     va_end(args);
     if (n < 0) return;
     diag(std::string_view(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1));
+}
+
+void diagTrace(std::string_view line) {
+    if (g_traceShown.load(std::memory_order_relaxed)) diag(line);
+}
+
+void diagTracef(const char* format, ...) {
+    if (!g_traceShown.load(std::memory_order_relaxed)) return;
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n < 0) return;
+    diag(std::string_view(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1));
+}
+
+void showTraceLines(bool on) {
+    g_traceShown.store(on, std::memory_order_relaxed);
 }
 
 FILE* setDiagnosticsStream(FILE* s) {

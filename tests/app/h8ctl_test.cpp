@@ -69,9 +69,16 @@ TEST_F(H8ctlTest, StatusShowsIdentityAndState) {
     EXPECT_TRUE(r.out.contains(QRegularExpression("Serial number: +1234ABCD\n")));
     EXPECT_TRUE(r.out.contains(QRegularExpression("Firmware: +1.02\n")));
     EXPECT_TRUE(r.out.contains("OTG:               not connected, output volume 100 %"));
-    // Diagnostics stay off standard output.
+    // Diagnostics stay off standard output, and the session's progress lines are not
+    // printed at all without --verbose: a script sees only results and errors.
     EXPECT_FALSE(r.out.contains("while"));
+    EXPECT_EQ(r.err, "");
     EXPECT_TRUE(QFile::exists(stateFile()));  // a missing state file is created
+    const Result verbose = sim({"--verbose", "status"});
+    ASSERT_EQ(verbose.exitCode, 0) << verbose.err.toStdString();
+    EXPECT_EQ(verbose.out, r.out);
+    EXPECT_TRUE(verbose.err.contains("while .....1\ncreate interface iterator\n"))
+        << verbose.err.toStdString();
 }
 
 TEST_F(H8ctlTest, PhysicalControlsPersistAndShowInJsonStatus) {
@@ -165,7 +172,11 @@ TEST_F(H8ctlTest, DeviceFailuresHaveTheirOwnExitCodes) {
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_TRUE(r.err.contains("I/O error"));
     EXPECT_TRUE(r.traceLines().contains("usb! c0 00 00 00 79 00 04 00 | LIBUSB_ERROR_PIPE"));
-    EXPECT_EQ(sim({"mute", "hp", "off"}, stall).exitCode, 4);
+    // Errors are printed without --verbose; the progress lines are not.
+    r = sim({"mute", "hp", "off"}, stall);
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_TRUE(r.err.contains("do request error")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("while .....1")) << r.err.toStdString();
 
     // A corrupt state file is refused and left alone.
     {

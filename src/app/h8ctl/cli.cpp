@@ -37,7 +37,7 @@ namespace h8::cli {
 namespace {
 
 constexpr const char* kUsage =
-    R"(Usage: h8ctl [--simulate[=STATE_FILE]] [--trace] [--json] COMMAND [ARGS]
+    R"(Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
 
 Controls an H8 audio interface over USB.
 
@@ -62,6 +62,8 @@ Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
 Options:
   --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
                            STATE_FILE (default: <config folder>/emulated-h8.json)
+  --verbose                also print the progress lines of the USB session and of the
+                           preset files to standard error (errors are always printed)
   --trace                  print every control transfer to standard error
   --json                   print results as JSON
   -h, --help               show this help
@@ -74,6 +76,7 @@ struct Options {
     bool simulate = false;
     QString stateFile;
     bool trace = false;
+    bool verbose = false;
     bool json = false;
     QStringList command;
 };
@@ -281,6 +284,8 @@ std::optional<Options> parse(const QStringList& args, int* exitCode) {
             }
         } else if (a == "--trace") {
             o.trace = true;
+        } else if (a == "--verbose") {
+            o.verbose = true;
         } else if (a == "--json") {
             o.json = true;
         } else if (a.startsWith('-')) {
@@ -544,6 +549,7 @@ int run(const QStringList& arguments) {
 
     // Diagnostics go to stderr so that stdout holds only results. The panel owns the log file.
     setDiagnosticsStream(stderr);
+    showTraceLines(o.verbose);
     NorvShareHelper::disableLogFile();
 
     // Check every argument before anything is sent. What each command needs: the interface's

@@ -709,7 +709,7 @@ void PipeWireBackend::sessionReady(uint32_t epoch) {
     ready_ = true;
     answerTimer_.stop();
     retryDelayMs_ = kFirstRetryMs;
-    diag("PipeWire: connected to the sound server");
+    diagTrace("PipeWire: connected to the sound server");
     emit availabilityChanged();
 }
 
