@@ -115,6 +115,34 @@ TEST_F(ControllerTest, UnplugAndReplugReuseEngineAndPanelAndResendRoutes) {
     EXPECT_EQ(usb_.model().state().mixer[8 + 12 * 4], 0x81);
 }
 
+TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) {
+    bool registered = true;
+    QList<bool> choices;
+    usb_.plug();
+    window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+    window_->setLoginItem({[&] { return registered; }, [&](bool on) {
+                               choices.append(on);
+                               registered = on;
+                           }});
+    window_->applicationDidFinishLaunching();
+    QAction* item = window_->loginItemAction;
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), "登录时启动");
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_TRUE(item->isChecked());
+    item->trigger();
+    EXPECT_EQ(choices, QList<bool>{false});
+    EXPECT_FALSE(item->isChecked());
+    // Turned back on in the desktop's settings: the menu shows it when it opens.
+    registered = true;
+    emit menu("设置")->aboutToShow();
+    EXPECT_TRUE(item->isChecked());
+    // Without a login item (a demo) there is no such entry.
+    window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+    window_->applicationDidFinishLaunching();
+    EXPECT_EQ(window_->loginItemAction, nullptr);
+}
+
 TEST_F(ControllerTest, SampleRateItemsSetTheDeviceAndMoveTheCheck) {
     usb_.plug();
     launch();

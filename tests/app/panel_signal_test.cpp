@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryFile>
 
@@ -46,5 +47,25 @@ TEST_P(PanelSignalTest, ARouteDraggedJustBeforeTheSignalIsStored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, PanelSignalTest, testing::Values(SIGTERM, SIGINT));
+
+TEST(PanelDemoTest, ADemoOnTheEmulatedH8LeavesTheLoginItemsAlone) {
+    // H8LaunchHelper is built beside the panel, so a registration would succeed (and did, at
+    // every bind, before: a demo registered a login item pointing into the build folder).
+    h8::test::TempEnv env;
+    QTemporaryFile script;
+    ASSERT_TRUE(script.open());
+    script.write("wait-bound 8000\nprint-state\nquit\n");
+    script.close();
+    QProcess panel;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    panel.setProcessEnvironment(e);
+    panel.start(H8_CONTROLLER_PATH,
+                {"--simulate=" + env.root() + "/h8.json", "--automation", script.fileName()});
+    ASSERT_TRUE(panel.waitForFinished(20000));
+    EXPECT_EQ(panel.exitCode(), 0) << panel.readAllStandardError().toStdString();
+    EXPECT_TRUE(panel.readAllStandardOutput().contains("state: bound=1"));
+    EXPECT_FALSE(QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart"));
+}
 
 }  // namespace

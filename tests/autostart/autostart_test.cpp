@@ -272,6 +272,48 @@ TEST_F(AutoStartTest, RegisterWritesEntryUnregisterRemovesIt) {
     EXPECT_TRUE(counter_.senders.isEmpty());
 }
 
+TEST_F(AutoStartTest, AnEntryTheUserTurnedOffStaysOffAtEveryLaunch) {
+    const QString helper = dir_.path() + "/H8LaunchHelper";
+    QFile(helper).open(QIODevice::WriteOnly);
+    const AppAutoStartUtils::Environment env = environment(helper);
+    QDir().mkpath(QFileInfo(entryPath()).path());
+    // As desktop settings write an opt-out: the key added to (or changed in) our entry.
+    const QByteArray ours = AppAutoStartUtils::desktopEntry(helper);
+    QByteArray gnome = ours;
+    gnome.replace("X-GNOME-Autostart-enabled=true", "X-GNOME-Autostart-enabled=false");
+    for (const QByteArray& optedOut : {ours + "Hidden=true\n", gnome}) {
+        {
+            QFile f(entryPath());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(optedOut);
+        }
+        EXPECT_FALSE(AppAutoStartUtils::isRegistered(env));
+        printed_.clear();
+        AppAutoStartUtils::registerAtLaunch(env);  // before: the entry was rewritten enabled
+        EXPECT_EQ(printed_, QStringList{"auto start disabled by the user"});
+        QFile f(entryPath());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), optedOut);
+    }
+    // A key of another group does not turn the entry off.
+    EXPECT_FALSE(AppAutoStartUtils::isDisabledEntry(ours + "[Desktop Action x]\nHidden=true\n"));
+
+    // The menu's choice: off is an entry that says so, which the next launch keeps; on again
+    // registers it.
+    QFile::remove(entryPath());
+    AppAutoStartUtils::registerAtLaunch(env);
+    EXPECT_TRUE(AppAutoStartUtils::isRegistered(env));
+    AppAutoStartUtils::setUserChoice(false, env);
+    EXPECT_FALSE(AppAutoStartUtils::isRegistered(env));
+    AppAutoStartUtils::registerAtLaunch(env);
+    EXPECT_FALSE(AppAutoStartUtils::isRegistered(env));
+    AppAutoStartUtils::setUserChoice(true, env);
+    EXPECT_TRUE(AppAutoStartUtils::isRegistered(env));
+    QFile f(entryPath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), ours);
+}
+
 TEST_F(AutoStartTest, MissingHelperPrintsPathAndTouchesNothing) {
     // A helper "running" on the bus must not be told anything either.
     QDBusConnection fakeHelper = PrivateBus::connect("fake-helper-missing");

@@ -33,10 +33,14 @@ QString busError(const QDBusConnection& bus) {
     return reason.isEmpty() ? QStringLiteral("not connected") : reason;
 }
 
-void registerLoginItem(const AppAutoStartUtils::Environment& env) {
+QString entryPath(const AppAutoStartUtils::Environment& env) {
+    return env.autostartDir + '/' + AppAutoStartUtils::entryFileName();
+}
+
+void registerLoginItem(const AppAutoStartUtils::Environment& env, bool enabled = true) {
     QString error;
-    const QString path = env.autostartDir + '/' + AppAutoStartUtils::entryFileName();
-    if (writeFileAtomically(path, AppAutoStartUtils::desktopEntry(env.helperPath), &error)) {
+    if (writeFileAtomically(entryPath(env),
+                            AppAutoStartUtils::desktopEntry(env.helperPath, enabled), &error)) {
         env.print(QStringLiteral("auto start register ok"));
     } else {
         env.print(error);
@@ -78,8 +82,13 @@ void stopRunningHelper(const AppAutoStartUtils::Environment& env) {
 
 AppAutoStartUtils::Environment AppAutoStartUtils::defaultEnvironment() {
     Environment env;
-    env.helperPath = QCoreApplication::applicationDirPath() + '/' +
-                     QString::fromLatin1(ids::kLaunchHelperExecutableName);
+    // Installed, the helper lives in the private executables folder; in a build folder it is
+    // built beside the main program.
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QString helper = QString::fromLatin1(ids::kLaunchHelperExecutableName);
+    env.helperPath = QDir(dir) == QDir(QStringLiteral(H8_INSTALL_BINDIR))
+                         ? QStringLiteral(H8_INSTALL_LIBEXECDIR) + '/' + helper
+                         : dir + '/' + helper;
     env.autostartDir = autostartFolder();
     env.connectBus = [] { return QDBusConnection::sessionBus(); };
     env.print = printLine;
@@ -103,6 +112,53 @@ void AppAutoStartUtils::setAutoStart(bool on, const Environment& env) {
     }
     // Registration failures were printed above; the running helper is stopped regardless.
     stopRunningHelper(env);
+}
+
+bool AppAutoStartUtils::isDisabledEntry(const QByteArray& entry) {
+    // Only the keys of the [Desktop Entry] group count; values are compared as desktop
+    // settings write them.
+    bool mainGroup = false;
+    for (const QByteArray& raw : entry.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[')) {
+            mainGroup = line == "[Desktop Entry]";
+        } else if (mainGroup) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq < 0) continue;
+            const QByteArray key = line.left(eq).trimmed(), value = line.mid(eq + 1).trimmed();
+            if (key == "Hidden" && value == "true") return true;
+            if (key == "X-GNOME-Autostart-enabled" && value == "false") return true;
+        }
+    }
+    return false;
+}
+
+bool AppAutoStartUtils::isRegistered(const Environment& env) {
+    QFile entry(entryPath(env));
+    if (!entry.open(QIODevice::ReadOnly)) return false;
+    return !isDisabledEntry(entry.read(64 * 1024));
+}
+
+void AppAutoStartUtils::registerAtLaunch(const Environment& env) {
+    QFile entry(entryPath(env));
+    if (entry.open(QIODevice::ReadOnly) && isDisabledEntry(entry.read(64 * 1024))) {
+        // The user turned it off (in our menu or in the desktop's settings): keep it off.
+        env.print(QStringLiteral("auto start disabled by the user"));
+        stopRunningHelper(env);
+        return;
+    }
+    setAutoStart(true, env);
+}
+
+void AppAutoStartUtils::setUserChoice(bool on, const Environment& env) {
+    if (!QFileInfo::exists(env.helperPath)) {
+        env.print(QStringLiteral("launcherApp no exist"));
+        env.print('(' + env.helperPath + ')');
+        return;
+    }
+    // Off is an entry that says so, not a missing one: the registration at the next launch
+    // would bring a missing one back.
+    registerLoginItem(env, on);
 }
 
 bool AppAutoStartUtils::ownMainIdentifier() {
@@ -158,7 +214,7 @@ QString AppAutoStartUtils::quoteExecArgument(const QString& path) {
     return value;
 }
 
-QByteArray AppAutoStartUtils::desktopEntry(const QString& helperPath) {
+QByteArray AppAutoStartUtils::desktopEntry(const QString& helperPath, bool enabled) {
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
     text += QStringLiteral("Type=Application\n");
@@ -167,7 +223,12 @@ QByteArray AppAutoStartUtils::desktopEntry(const QString& helperPath) {
     text += QStringLiteral("Exec=") + quoteExecArgument(helperPath) + '\n';
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("NoDisplay=true\n");
-    text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
+    if (enabled) {
+        text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
+    } else {
+        text += QStringLiteral("Hidden=true\n");
+        text += QStringLiteral("X-GNOME-Autostart-enabled=false\n");
+    }
     return text.toUtf8();
 }
 

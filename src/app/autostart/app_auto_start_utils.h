@@ -23,7 +23,8 @@ public:
         std::function<void(const QString&)> print;
     };
 
-    // H8LaunchHelper beside this executable, $XDG_CONFIG_HOME/autostart (~/.config/autostart
+    // The installed H8LaunchHelper (libexec) when this executable is the installed one, else
+    // H8LaunchHelper beside this executable; $XDG_CONFIG_HOME/autostart (~/.config/autostart
     // when unset), the session bus, standard output.
     static Environment defaultEnvironment();
 
@@ -31,6 +32,15 @@ public:
     // helper runs, tells it to quit. Failures are printed and never thrown.
     static void setAutoStart(bool on);
     static void setAutoStart(bool on, const Environment& env);
+
+    // What the main program does at each launch: registers the helper, unless the user has
+    // turned the entry off (Hidden=true or X-GNOME-Autostart-enabled=false), which stays as is.
+    static void registerAtLaunch(const Environment& env = defaultEnvironment());
+    // The user's choice from the menu: an enabled entry, or one that says it is off.
+    static void setUserChoice(bool on, const Environment& env = defaultEnvironment());
+    // True when an entry exists and is not turned off.
+    static bool isRegistered(const Environment& env = defaultEnvironment());
+    static bool isDisabledEntry(const QByteArray& entry);
 
     // Takes the main program's identifier on the session bus, so that a helper started later
     // sees the main program as running. Prints one line and returns false without a bus.
@@ -40,7 +50,7 @@ public:
 
     // The autostart entry's file name and its contents for a helper at `helperPath`.
     static QString entryFileName();
-    static QByteArray desktopEntry(const QString& helperPath);
+    static QByteArray desktopEntry(const QString& helperPath, bool enabled = true);
     // `path` as the text after "Exec=": one double-quoted argument carrying both escape layers
     // of the Desktop Entry format (argument quoting, then string value escapes, plus "%%"), so
     // spaces, quotes, '$', backslashes, '%' and line feeds in the path survive.

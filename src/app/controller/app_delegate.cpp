@@ -65,6 +65,19 @@ void AppDelegate::applicationDidFinishLaunching() {
         item->setCheckable(true);
         connect(item, &QAction::triggered, this, [this, item] { clickOutline(item); });
     }
+    if (loginItem_.isOn && loginItem_.set) {
+        loginItemAction = settings->addAction(localized("登录时启动"));
+        loginItemAction->setCheckable(true);
+        loginItemAction->setChecked(loginItem_.isOn());
+        // The entry may change behind our back (desktop settings): read it whenever the menu
+        // opens.
+        connect(settings, &QMenu::aboutToShow, this,
+                [this] { loginItemAction->setChecked(loginItem_.isOn()); });
+        connect(loginItemAction, &QAction::triggered, this, [this](bool on) {
+            loginItem_.set(on);
+            loginItemAction->setChecked(loginItem_.isOn());
+        });
+    }
     mainMenus_.append(settings);
     // Disabled until the sample-rate sync after a bind (the "Simulation" menu stays usable, to
     // plug the emulated interface in).

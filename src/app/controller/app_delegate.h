@@ -4,6 +4,8 @@
 // menus are disabled until the interface is bound.
 #pragma once
 
+#include <functional>
+
 #include <QActionGroup>
 #include <QMainWindow>
 #include <QMenu>
@@ -26,6 +28,14 @@ public:
     AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
                 emulated::EmulatedAudioBackend* simAudio);
 
+    // Whether the panel starts at login, and the user's choice of it. Without one (a demo on
+    // the emulated H8) the settings menu has no such item.
+    struct LoginItem {
+        std::function<bool()> isOn;
+        std::function<void(bool)> set;
+    };
+    void setLoginItem(LoginItem item) { loginItem_ = std::move(item); }
+
     // Starts USB monitoring (an interface that is already attached is bound at once) and builds
     // the settings menu, disabled until the interface is bound.
     void applicationDidFinishLaunching();
@@ -39,6 +49,7 @@ public:
     ViewController* controller;
     QMenu* sanpleMenu = nullptr;
     QAction* lastItem = nullptr;
+    QAction* loginItemAction = nullptr;  // "登录时启动", when there is a login item
 
 private:
     void buildSimulationMenu();
@@ -47,6 +58,7 @@ private:
     emulated::EmulatedUsbTransport* sim_;
     emulated::EmulatedAudioBackend* simAudio_;
     QList<QMenu*> mainMenus_;  // the menus the interface's presence switches
+    LoginItem loginItem_;
 };
 
 }  // namespace h8

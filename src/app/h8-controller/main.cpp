@@ -246,8 +246,14 @@ int main(int argc, char** argv) {
     {
         // Seen on the session bus as running, so that a launch-at-login helper knows.
         h8::AppAutoStartUtils::ownMainIdentifier();
-        h8::ViewController::setAutoStartHandler([] { h8::AppAutoStartUtils::setAutoStart(true); });
+        // A demo on the emulated H8 is not an installation: it leaves the login items alone.
+        if (!sim)
+            h8::ViewController::setAutoStartHandler([] { h8::AppAutoStartUtils::registerAtLaunch(); });
         h8::AppDelegate window(*usb, sim, simAudio);
+        if (!sim) {
+            window.setLoginItem({[] { return h8::AppAutoStartUtils::isRegistered(); },
+                                 [](bool on) { h8::AppAutoStartUtils::setUserChoice(on); }});
+        }
         window.show();
         // The window and its controller exist (and observe the USB notifications) before USB
         // monitoring starts, so an interface that is already plugged in is bound at once.
