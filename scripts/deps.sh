@@ -13,6 +13,7 @@ packages=(
     libssl-dev
     clang libclang-rt-14-dev
     pipewire pipewire-bin wireplumber dbus dbus-daemon libpipewire-0.3-dev libspa-0.2-dev
+    lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()

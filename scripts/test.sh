@@ -45,6 +45,10 @@ done
 echo "==== soak ===="
 scripts/soak.sh --build build/asan 50 || status=1
 
+# The Debian package, built and checked (lintian, desktop-file-validate, appstreamcli).
+echo "==== package ===="
+scripts/package.sh || status=1
+
 # A short run of the preset-file fuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
 # a crash, a sanitizer report or a hang fails the script. New inputs stay in the scratch folder;
 # the input of a failure is kept in build/fuzz/artifacts/.
