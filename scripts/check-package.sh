@@ -31,7 +31,6 @@ mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 mount --bind /dev/pts "$root/dev/pts"
 mount -t sysfs sys "$root/sys"
-in_root find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /var \) -prune -o -print | sort >"$root/../h8-before.txt"
 
 echo "== install $(basename "$deb") with its dependencies"
 cp "$deb" "$root/tmp/"
@@ -43,15 +42,14 @@ echo "== h8ctl --simulate status (installed)"
 in_root /usr/bin/h8ctl --simulate=/tmp/h8.json status
 echo "== h8-controller --simulate, offscreen, 3 s (installed)"
 in_root env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=/tmp/cfg XDG_STATE_HOME=/tmp/state \
-    /usr/bin/h8-controller --simulate=/tmp/h8.json --quit-after-ms 3000 >/tmp/h8-panel.log 2>&1
-echo "exit $?; $(grep -c . /tmp/h8-panel.log) lines of output; login items: $(ls "$root/tmp/cfg/autostart" 2>/dev/null | wc -l)"
+    /usr/bin/h8-controller --simulate=/tmp/h8.json --quit-after-ms 3000 >"$root/tmp/h8-panel.log" 2>&1
+echo "exit $?; $(grep -c . "$root/tmp/h8-panel.log") lines of output; login items: $(ls "$root/tmp/cfg/autostart" 2>/dev/null | wc -l)"
 
 echo "== remove (purge)"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq h8-controller >/dev/null
 in_root env DEBIAN_FRONTEND=noninteractive apt-get autoremove --purge -y -qq >/dev/null
 left=$(in_root find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /var \) -prune -o -print |
     grep -iE 'h8-controller|h8ctl|H8LaunchHelper|h8controller|70-h8' || true)
-rm -f "$root/../h8-before.txt"
 if [ -n "$left" ]; then
     echo "left behind:" >&2
     echo "$left" >&2

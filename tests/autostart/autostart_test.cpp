@@ -395,6 +395,13 @@ TEST_F(AutoStartTest, DefaultEnvironmentUsesInstallFolderAndXdgConfigHome) {
     EXPECT_EQ(AppAutoStartUtils::defaultEnvironment().autostartDir,
               QDir::homePath() + "/.config/autostart");
 
+    // The installed panel registers the installed helper, in the private programs folder.
+    EXPECT_EQ(AppAutoStartUtils::helperPathFor(H8_INSTALL_BINDIR),
+              QString(H8_INSTALL_HELPER_DIR) + "/H8LaunchHelper");
+    EXPECT_EQ(AppAutoStartUtils::helperPathFor(QString(H8_INSTALL_BINDIR) + "/"),
+              QString(H8_INSTALL_HELPER_DIR) + "/H8LaunchHelper");
+    EXPECT_EQ(AppAutoStartUtils::helperPathFor("/opt/build/app"), "/opt/build/app/H8LaunchHelper");
+
     // No helper beside the test binary: the two lines go to standard output.
     testing::internal::CaptureStdout();
     AppAutoStartUtils::setAutoStart(true);

@@ -80,15 +80,18 @@ void stopRunningHelper(const AppAutoStartUtils::Environment& env) {
 
 }  // namespace
 
+QString AppAutoStartUtils::helperPathFor(const QString& programDir) {
+    const QString helper = QString::fromLatin1(ids::kLaunchHelperExecutableName);
+    return QDir(programDir) == QDir(QStringLiteral(H8_INSTALL_BINDIR))
+               ? QStringLiteral(H8_INSTALL_LIBEXECDIR) + '/' + helper
+               : programDir + '/' + helper;
+}
+
 AppAutoStartUtils::Environment AppAutoStartUtils::defaultEnvironment() {
     Environment env;
     // Installed, the helper lives in the private executables folder; in a build folder it is
     // built beside the main program.
-    const QString dir = QCoreApplication::applicationDirPath();
-    const QString helper = QString::fromLatin1(ids::kLaunchHelperExecutableName);
-    env.helperPath = QDir(dir) == QDir(QStringLiteral(H8_INSTALL_BINDIR))
-                         ? QStringLiteral(H8_INSTALL_LIBEXECDIR) + '/' + helper
-                         : dir + '/' + helper;
+    env.helperPath = helperPathFor(QCoreApplication::applicationDirPath());
     env.autostartDir = autostartFolder();
     env.connectBus = [] { return QDBusConnection::sessionBus(); };
     env.print = printLine;

@@ -27,6 +27,9 @@ public:
     // H8LaunchHelper beside this executable; $XDG_CONFIG_HOME/autostart (~/.config/autostart
     // when unset), the session bus, standard output.
     static Environment defaultEnvironment();
+    // The helper of a main program in `programDir`: the installed one (in the private programs
+    // folder) for the installed main program, else the one built beside it.
+    static QString helperPathFor(const QString& programDir);
 
     // Registers (on) or unregisters (off) H8LaunchHelper to start at login, then, when a
     // helper runs, tells it to quit. Failures are printed and never thrown.
