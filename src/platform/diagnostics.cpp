@@ -12,6 +12,14 @@ FILE* stream() {
     FILE* s = g_stream.load(std::memory_order_relaxed);
     return s ? s : stdout;
 }
+
+// Formats one line (at most 1023 bytes) and writes it with diag().
+void vdiag(const char* format, va_list args) {
+    char buffer[1024];
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (n < 0) return;
+    diag(std::string_view(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1));
+}
 }  // namespace
 
 void diag(std::string_view line) {
@@ -22,13 +30,10 @@ void diag(std::string_view line) {
 }
 
 void diagf(const char* format, ...) {
-    char buffer[1024];
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    vdiag(format, args);
     va_end(args);
-    if (n < 0) return;
-    diag(std::string_view(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1));
 }
 
 void diagTrace(std::string_view line) {
@@ -37,13 +42,10 @@ void diagTrace(std::string_view line) {
 
 void diagTracef(const char* format, ...) {
     if (!g_traceShown.load(std::memory_order_relaxed)) return;
-    char buffer[1024];
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    vdiag(format, args);
     va_end(args);
-    if (n < 0) return;
-    diag(std::string_view(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1));
 }
 
 void showTraceLines(bool on) {
