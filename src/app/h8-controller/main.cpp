@@ -10,13 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -39,7 +38,8 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
+constexpr const char* kUsage =
+    R"(Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
 
 The control panel of the H8 USB audio interface.
 
@@ -129,6 +129,11 @@ qint64 processStartMs() {
 
 int main(int argc, char** argv) {
     const qint64 startedMs = processStartMs();
+    // On X11, Qt hands repaints to the server through shared memory and then waits for the
+    // server (one round trip, and a wake-up of Qt's X reader thread) before it paints the same
+    // pixels again. The meters repaint small strips twenty times a second, for which sending
+    // the pixels over the connection costs less than that wait. The user's own setting wins.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     std::unique_ptr<StartupReport> report;
     if (qEnvironmentVariableIsSet("H8_REPORT_STARTUP")) {
@@ -217,8 +222,10 @@ int main(int argc, char** argv) {
         // (hang: one that stops answering, from MS milliseconds after the start on).
         const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
         if (!fault.isEmpty() && !sim->model().setFaultFromText(fault))
-            std::fprintf(stderr, "h8-controller: H8_SIMULATE_FAULT=%s is not stall, timeout, hang "
-                                 "or hang@MS; ignored\n", fault.constData());
+            std::fprintf(stderr,
+                         "h8-controller: H8_SIMULATE_FAULT=%s is not stall, timeout, hang "
+                         "or hang@MS; ignored\n",
+                         fault.constData());
         auto emulatedAudio = std::make_unique<h8::emulated::EmulatedAudioBackend>(sim->model());
         simAudio = emulatedAudio.get();
         if (noSoundServer) simAudio->setServerRunning(false);
@@ -248,7 +255,8 @@ int main(int argc, char** argv) {
         h8::AppAutoStartUtils::ownMainIdentifier();
         // A demo on the emulated H8 is not an installation: it leaves the login items alone.
         if (!sim)
-            h8::ViewController::setAutoStartHandler([] { h8::AppAutoStartUtils::registerAtLaunch(); });
+            h8::ViewController::setAutoStartHandler(
+                [] { h8::AppAutoStartUtils::registerAtLaunch(); });
         h8::AppDelegate window(*usb, sim, simAudio);
         if (!sim) {
             window.setLoginItem({[] { return h8::AppAutoStartUtils::isRegistered(); },

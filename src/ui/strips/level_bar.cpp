@@ -159,6 +159,19 @@ void LevelBar::makeLayers() {
             std::find_if(first, row + shape_.width(), [](uchar a) { return a != 255; });
         solid_[y] = {int(first - row), int(last - row)};
     }
+    // Per row, the longest run of columns without border.
+    outlineGap_.assign(outline_.isNull() ? 0 : outline_.height(), {0, 0});
+    for (int y = 0; y < int(outlineGap_.size()); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(outline_.constScanLine(y));
+        int x = 0;
+        while (x < outline_.width()) {
+            const int start = x;
+            while (x < outline_.width() && row[x] == 0) ++x;
+            if (x - start > outlineGap_[y].second - outlineGap_[y].first)
+                outlineGap_[y] = {start, x};
+            while (x < outline_.width() && row[x] != 0) ++x;
+        }
+    }
     layersValid_ = true;
 }
 
@@ -202,8 +215,12 @@ void LevelBar::compose(int from, int to, QImage& frame) const {
         mixRange(solidTo, fillEnd);
         std::copy(base + fillEnd, base + to, out + fillEnd);
         if (!outline_.isNull()) {
+            // The border covers only the row's ends, but for its top and bottom rows.
             const auto* outline = reinterpret_cast<const QRgb*>(outline_.constScanLine(y));
-            for (int x = from; x < to; ++x) out[x] = over(outline[x], out[x]);
+            const int gapFrom = std::clamp(outlineGap_[y].first, from, to);
+            const int gapTo = std::clamp(outlineGap_[y].second, gapFrom, to);
+            for (int x = from; x < gapFrom; ++x) out[x] = over(outline[x], out[x]);
+            for (int x = gapTo; x < to; ++x) out[x] = over(outline[x], out[x]);
         }
     }
 }

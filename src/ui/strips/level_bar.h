@@ -68,6 +68,9 @@ private:
     QImage outline_;  // the border alone, drawn over the fill; null without a border
     QImage shape_;    // the rounded shape's coverage, 0..255: the fill is cut to it
     std::vector<std::pair<int, int>> solid_;  // per row: the columns shape_ covers fully
+    // Per row: the columns between the left and the right side of the border, where outline_
+    // is empty (the border's top and bottom rows: an empty run).
+    std::vector<std::pair<int, int>> outlineGap_;
 };
 
 }  // namespace h8::ui
