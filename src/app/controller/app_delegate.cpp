@@ -16,9 +16,6 @@
 
 namespace h8 {
 namespace {
-QString localized(const char* text) {
-    return QCoreApplication::translate("AppDelegate", text);
-}
 double rateOf(const QString& title) {
     QString t = title;
     return t.remove(QStringLiteral("Hz")).toDouble();
@@ -34,20 +31,20 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     controller->disableMainMenu = [this] { setMainMenuEnabled(false); };
     controller->audioDeviceChanged = [this] { updateSampleRateMenu(); };
     // The poster may still be updating the device; the menu reads it once that code is done.
-    NotificationCenter::defaultCenter().addObserver(this, notify::kChangeSampleRate,
-                                                    [this](const Notification&) {
-                                                        QMetaObject::invokeMethod(
-                                                            this, [this] { updateSampleRateMenu(); },
-                                                            Qt::QueuedConnection);
-                                                    });
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kChangeSampleRate, [this](const Notification&) {
+            QMetaObject::invokeMethod(
+                this, [this] { updateSampleRateMenu(); }, Qt::QueuedConnection);
+        });
 
-    QMenu* file = menuBar()->addMenu(localized("&File"));
-    file->addAction(localized("&Open…"), QKeySequence::Open, this,
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->setObjectName(QStringLiteral("fileMenu"));
+    file->addAction(tr("&Open…"), QKeySequence::Open, this,
                     [] { ui::importPreset(QApplication::activeWindow()); });
-    file->addAction(localized("&Save…"), QKeySequence::Save, this,
+    file->addAction(tr("&Save…"), QKeySequence::Save, this,
                     [] { ui::exportPreset(QApplication::activeWindow()); });
     file->addSeparator();
-    file->addAction(localized("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
+    file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
     mainMenus_.append(file);
     if (sim_) buildSimulationMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -55,9 +52,9 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
 
 void AppDelegate::applicationDidFinishLaunching() {
     startUSBMonitoring(usb_);
-    QMenu* settings = new QMenu(localized("设置"), this);
+    QMenu* settings = new QMenu(tr("设置"), this);
     menuBar()->insertMenu(menuBar()->actions().value(1), settings);
-    sanpleMenu = settings->addMenu(localized("采样率"));
+    sanpleMenu = settings->addMenu(tr("采样率"));
     auto* group = new QActionGroup(this);
     group->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
     for (const char* title : kSampleRates) {
@@ -66,7 +63,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         connect(item, &QAction::triggered, this, [this, item] { clickOutline(item); });
     }
     if (loginItem_.isOn && loginItem_.set) {
-        loginItemAction = settings->addAction(localized("登录时启动"));
+        loginItemAction = settings->addAction(tr("登录时启动"));
         loginItemAction->setCheckable(true);
         loginItemAction->setChecked(loginItem_.isOn());
         // The entry may change behind our back (desktop settings): read it whenever the menu
@@ -116,7 +113,8 @@ void AppDelegate::updateSampleRateMenu() {
     if (!sanpleMenu) return;
     const NorvShareHelper& store = NorvShareHelper::shared();
     sanpleMenu->setEnabled(store.hardwareDevice != nullptr);
-    const auto rate = store.hardwareDevice ? store.hardwareDevice->nominalSampleRate() : std::nullopt;
+    const auto rate =
+        store.hardwareDevice ? store.hardwareDevice->nominalSampleRate() : std::nullopt;
     if (!rate) return;
     for (QAction* item : sanpleMenu->actions()) {
         const bool current = rateOf(item->text()) == *rate;
@@ -126,8 +124,8 @@ void AppDelegate::updateSampleRateMenu() {
 }
 
 void AppDelegate::buildSimulationMenu() {
-    QMenu* menu = menuBar()->addMenu(localized("Simulation"));
-    QAction* plugged = menu->addAction(localized("H8 plugged in"));
+    QMenu* menu = menuBar()->addMenu(tr("Simulation"));
+    QAction* plugged = menu->addAction(tr("H8 plugged in"));
     plugged->setCheckable(true);
     plugged->setChecked(true);
     connect(plugged, &QAction::toggled, this, [this](bool on) {
@@ -139,7 +137,7 @@ void AppDelegate::buildSimulationMenu() {
             simAudio_->setInterfaceAttached(false);
         }
     });
-    QAction* server = menu->addAction(localized("Sound server running"));
+    QAction* server = menu->addAction(tr("Sound server running"));
     server->setCheckable(true);
     server->setChecked(simAudio_->isAvailable());
     connect(server, &QAction::toggled, this, [this](bool on) { simAudio_->setServerRunning(on); });
@@ -152,37 +150,37 @@ void AppDelegate::buildSimulationMenu() {
         connect(a, &QAction::toggled, this, apply);
     };
     const emulated::H8State s = model.state();
-    toggle(localized("OTG device connected"), s.otgPlugged,
+    toggle(tr("OTG device connected"), s.otgPlugged,
            [&model](bool on) { model.setOtgPlugged(on); });
-    toggle(localized("Input 1: 48 V"), s.switchBits & 0x02,
+    toggle(tr("Input 1: 48 V"), s.switchBits & 0x02,
            [&model](bool on) { model.setPhantomPower(1, on); });
-    toggle(localized("Input 2: 48 V"), s.switchBits & 0x01,
+    toggle(tr("Input 2: 48 V"), s.switchBits & 0x01,
            [&model](bool on) { model.setPhantomPower(2, on); });
-    toggle(localized("Input 1: instrument"), s.switchBits & 0x08,
+    toggle(tr("Input 1: instrument"), s.switchBits & 0x08,
            [&model](bool on) { model.setInstrumentMode(1, on); });
-    toggle(localized("Input 2: instrument"), s.switchBits & 0x04,
+    toggle(tr("Input 2: instrument"), s.switchBits & 0x04,
            [&model](bool on) { model.setInstrumentMode(2, on); });
-    toggle(localized("Input 1: jack plugged"), s.switchBits & 0x20,
+    toggle(tr("Input 1: jack plugged"), s.switchBits & 0x20,
            [&model](bool on) { model.setInputType(1, on); });
-    toggle(localized("Input 2: jack plugged"), s.switchBits & 0x10,
+    toggle(tr("Input 2: jack plugged"), s.switchBits & 0x10,
            [&model](bool on) { model.setInputType(2, on); });
     menu->addSeparator();
     const auto knob = [&](const QString& title, std::function<uint8_t()> get,
                           std::function<void(uint8_t)> set) {
         QMenu* sub = menu->addMenu(title);
-        sub->addAction(localized("Turn up"), this,
+        sub->addAction(tr("Turn up"), this,
                        [get, set] { set(static_cast<uint8_t>(std::min(255, get() + 16))); });
-        sub->addAction(localized("Turn down"), this,
+        sub->addAction(tr("Turn down"), this,
                        [get, set] { set(static_cast<uint8_t>(std::max(0, get() - 16))); });
     };
     knob(
-        localized("Input 1 gain"), [&model] { return model.state().gainCode[0]; },
+        tr("Input 1 gain"), [&model] { return model.state().gainCode[0]; },
         [&model](uint8_t v) { model.setGainCode(1, v); });
     knob(
-        localized("Input 2 gain"), [&model] { return model.state().gainCode[1]; },
+        tr("Input 2 gain"), [&model] { return model.state().gainCode[1]; },
         [&model](uint8_t v) { model.setGainCode(2, v); });
     knob(
-        localized("Headphone level"), [&model] { return model.state().headphoneLevelCode; },
+        tr("Headphone level"), [&model] { return model.state().headphoneLevelCode; },
         [&model](uint8_t v) { model.setHeadphoneLevelCode(v); });
 }
 

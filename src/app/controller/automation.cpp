@@ -136,13 +136,14 @@ void Automation::next() {
             if (!drag(arg1, arg2)) return fail("no handle or destination for the drag");
         } else if (command == "print-state") {
             bool menu = false;
+            // The File menu, by name: its title follows the language.
             for (QAction* a : window_.menuBar()->actions()) {
-                if (a->text().remove('&') == "File")
+                if (a->menu() && a->menu()->objectName() == QLatin1String("fileMenu"))
                     menu = a->isEnabled() && a->menu()->isEnabled();
             }
             std::printf("state: bound=%d audio=%d disconnected=%d menu=%d engine=%p panel=%p\n",
-                        c->isBound(), c->hardwareDevice != nullptr, !c->uncontectView->isHidden(), menu,
-                        static_cast<void*>(c->audio.get()),
+                        c->isBound(), c->hardwareDevice != nullptr, !c->uncontectView->isHidden(),
+                        menu, static_cast<void*>(c->audio.get()),
                         static_cast<void*>(c->norvMainContaiView));
             std::fflush(stdout);
         } else if (command == "screenshot") {

@@ -27,10 +27,6 @@ namespace {
 constexpr int kPermissionDelayMs = 300;
 constexpr int kMenuSyncDelayMs = 2000;
 
-QString localized(const char* text) {
-    return QCoreApplication::translate("ViewController", text);
-}
-
 double now() {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0;
 }
@@ -123,12 +119,12 @@ void ViewController::handleMicrophoneAccessResult(bool granted) {
 }
 
 void ViewController::showPermissionDeniedAlert() {
-    auto* alert = new QMessageBox(QMessageBox::Warning, localized("需要麦克风权限"),
-                                  localized("需要麦克风权限"), QMessageBox::NoButton, this);
+    auto* alert = new QMessageBox(QMessageBox::Warning, tr("需要麦克风权限"), tr("需要麦克风权限"),
+                                  QMessageBox::NoButton, this);
     alert->setObjectName(QStringLiteral("permissionDeniedAlert"));
-    alert->setInformativeText(localized("请在系统设置中允许此应用访问麦克风，以便使用录音功能。"));
-    QPushButton* open = alert->addButton(localized("打开系统设置"), QMessageBox::AcceptRole);
-    alert->addButton(localized("取消"), QMessageBox::RejectRole);
+    alert->setInformativeText(tr("请在系统设置中允许此应用访问麦克风，以便使用录音功能。"));
+    QPushButton* open = alert->addButton(tr("打开系统设置"), QMessageBox::AcceptRole);
+    alert->addButton(tr("取消"), QMessageBox::RejectRole);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     connect(alert, &QMessageBox::buttonClicked, this, [this, open](QAbstractButton* clicked) {
         if (clicked == open) openMicrophonePrivacySettings();
@@ -137,11 +133,11 @@ void ViewController::showPermissionDeniedAlert() {
 }
 
 void ViewController::showPermissionRestrictedAlert() {
-    auto* alert = new QMessageBox(QMessageBox::Critical, localized("麦克风访问受限"),
-                                  localized("麦克风访问受限"), QMessageBox::NoButton, this);
+    auto* alert = new QMessageBox(QMessageBox::Critical, tr("麦克风访问受限"), tr("麦克风访问受限"),
+                                  QMessageBox::NoButton, this);
     alert->setObjectName(QStringLiteral("permissionRestrictedAlert"));
-    alert->setInformativeText(localized("麦克风访问受到限制，可能是由于家长控制或企业策略导致。"));
-    alert->addButton(localized("确定"), QMessageBox::AcceptRole);
+    alert->setInformativeText(tr("麦克风访问受到限制，可能是由于家长控制或企业策略导致。"));
+    alert->addButton(tr("确定"), QMessageBox::AcceptRole);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->open();
 }
@@ -204,8 +200,9 @@ void ViewController::audioDeviceGone() {
         removeDeviceFunc();
         return;
     }
-    diag("The interface's audio device went away: input levels and the sample rate are "
-         "unavailable until the sound server lists it again");
+    diag(
+        "The interface's audio device went away: input levels and the sample rate are "
+        "unavailable until the sound server lists it again");
     if (audio) audio->detachAudioDevice();
     showAudioStatus();
     if (audioDeviceChanged) audioDeviceChanged();
@@ -223,17 +220,18 @@ void ViewController::showAudioStatus() {
     if (!norvMainContaiView) return;
     const QString reason = audioUnavailableReason();
     const QString details =
-        reason.isEmpty() ? QString()
-                         : reason + QStringLiteral("\n") +
-                               QCoreApplication::translate(
-                                   "Panel", "电平表和采样率不可用；混音、静音、增益和预设照常工作。");
+        reason.isEmpty()
+            ? QString()
+            : reason + QStringLiteral("\n") +
+                  QCoreApplication::translate(
+                      "Panel", "电平表和采样率不可用；混音、静音、增益和预设照常工作。");
     norvMainContaiView->bottomVew->setAudioNote(reason, details);
 }
 
 void ViewController::addDeviceFunc(const Notification& n) {
     NorvShareHelper& store = NorvShareHelper::shared();
     store.canReadStatue = true;
-    uncontectView->label->setText(QStringLiteral("初始化中..."));
+    uncontectView->label->setText(QCoreApplication::translate("Panel", "初始化中..."));
     store.timestamp = now();
     if (bound_) {
         // Bound through the audio device list before the USB side was open: the crosspoints
@@ -308,7 +306,8 @@ void ViewController::removeDeviceFunc() {
     uncontectView->show();
     uncontectView->raise();
     if (norvMainContaiView) norvMainContaiView->hide();
-    uncontectView->label->setText(QStringLiteral("当前设备未连接，请连接设备后使用！"));
+    uncontectView->label->setText(
+        QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));
     if (disableMainMenu) disableMainMenu();
     store.timestamp = now();
     store.isInit = false;

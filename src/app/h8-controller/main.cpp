@@ -32,13 +32,15 @@
 #include "platform/diagnostics.h"
 #include "platform/libusb_transport.h"
 #include "platform/paths.h"
+#include "platform/translations.h"
 #include "platform/user_defaults.h"
 #include "ui/sections/main_contain_view.h"
 #include "view_controller.h"
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsage = QT_TRANSLATE_NOOP(
+    "h8-controller",
     R"(Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
 
 The control panel of the H8 USB audio interface.
@@ -52,7 +54,11 @@ The control panel of the H8 USB audio interface.
   --trace                  print every control transfer to standard error
   --automation FILE        run the commands of FILE once the window is up (see automation.h)
   -h, --help               show this help
-)";
+)");
+
+QString usage() {
+    return QCoreApplication::translate("h8-controller", kUsage);
+}
 
 }  // namespace
 
@@ -135,6 +141,7 @@ int main(int argc, char** argv) {
     // the pixels over the connection costs less than that wait. The user's own setting wins.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
+    h8::installTranslations(app, h8::uiLanguage());
     std::unique_ptr<StartupReport> report;
     if (qEnvironmentVariableIsSet("H8_REPORT_STARTUP")) {
         report = std::make_unique<StartupReport>(startedMs);
@@ -154,7 +161,7 @@ int main(int argc, char** argv) {
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
+            std::fputs(qPrintable(usage()), stdout);
             return 0;
         } else if (a == "--simulate") {
             simulate = true;
@@ -181,7 +188,11 @@ int main(int argc, char** argv) {
             }
             automationScript = QString::fromUtf8(file.readAll()).split('\n');
         } else {
-            std::fprintf(stderr, "h8-controller: unknown argument '%s'\n%s", qPrintable(a), kUsage);
+            std::fprintf(stderr, "%s\n%s",
+                         qPrintable(QCoreApplication::translate(
+                                        "h8-controller", "h8-controller: unknown argument '%1'")
+                                        .arg(a)),
+                         qPrintable(usage()));
             return 1;
         }
     }

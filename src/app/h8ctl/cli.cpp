@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -36,7 +37,13 @@
 namespace h8::cli {
 namespace {
 
-constexpr const char* kUsage =
+// The program's messages go through the translation tables under the context "h8ctl".
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(h8ctl)
+};
+
+constexpr const char* kUsage = QT_TRANSLATE_NOOP(
+    "h8ctl",
     R"(Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
 
 Controls an H8 audio interface over USB.
@@ -70,7 +77,7 @@ Options:
 
 Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
             3 preset rejected (another device model, or not a preset), 4 I/O error.
-)";
+)");
 
 struct Options {
     bool simulate = false;
@@ -92,14 +99,13 @@ QTextStream& err() {
 }
 
 int usageError(const QString& message) {
-    err() << "h8ctl: " << message << "\n"
-          << "Try 'h8ctl --help'.\n";
+    err() << "h8ctl: " << message << "\n" << Text::tr("Try 'h8ctl --help'.") << "\n";
     err().flush();
     return kExitUsage;
 }
 
 int ioError() {
-    err() << "h8ctl: the H8 did not answer a request (I/O error)\n";
+    err() << "h8ctl: " << Text::tr("the H8 did not answer a request (I/O error)") << "\n";
     err().flush();
     return kExitIoError;
 }
@@ -196,19 +202,20 @@ struct MuteCommand {
 
 std::optional<MuteCommand> parseMute(const Options& o, int* exitCode) {
     if (o.command.size() != 3) {
-        *exitCode = usageError("mute needs a target (input1, input2 or hp) and on|off");
+        *exitCode = usageError(Text::tr("mute needs a target (input1, input2 or hp) and on|off"));
         return std::nullopt;
     }
     const QString target = o.command[1];
     const std::optional<bool> on = parseOnOff(o.command[2]);
     if (!on) {
-        *exitCode = usageError("mute takes on or off, not '" + o.command[2] + "'");
+        *exitCode = usageError(Text::tr("mute takes on or off, not '%1'").arg(o.command[2]));
         return std::nullopt;
     }
     if (target == QLatin1String("input1")) return MuteCommand{MuteTarget::Input1, *on};
     if (target == QLatin1String("input2")) return MuteCommand{MuteTarget::Input2, *on};
     if (target == QLatin1String("hp")) return MuteCommand{MuteTarget::Headphones, *on};
-    *exitCode = usageError("mute target must be input1, input2 or hp, not '" + target + "'");
+    *exitCode =
+        usageError(Text::tr("mute target must be input1, input2 or hp, not '%1'").arg(target));
     return std::nullopt;
 }
 
@@ -236,11 +243,13 @@ int otgVolume(const Options&, int percent) {
 // ---- emulated H8 ----
 
 int simSet(const Options& o, emulated::EmulatedH8& model) {
-    if (o.command.size() != 3) return usageError("sim-set needs a control and a value");
+    if (o.command.size() != 3) return usageError(Text::tr("sim-set needs a control and a value"));
     const QString control = o.command[1], value = o.command[2];
     if (control == "gain1" || control == "gain2" || control == "hp-level") {
         const std::optional<int> code = parseInt(value, 0, 255);
-        if (!code) return usageError(control + " takes a code from 0 to 255, not '" + value + "'");
+        if (!code)
+            return usageError(
+                Text::tr("%1 takes a code from 0 to 255, not '%2'").arg(control, value));
         if (control == "hp-level")
             model.setHeadphoneLevelCode(static_cast<uint8_t>(*code));
         else
@@ -248,7 +257,7 @@ int simSet(const Options& o, emulated::EmulatedH8& model) {
         return kExitOk;
     }
     const std::optional<bool> on = parseOnOff(value);
-    if (!on) return usageError(control + " takes on or off, not '" + value + "'");
+    if (!on) return usageError(Text::tr("%1 takes on or off, not '%2'").arg(control, value));
     if (control == "otg") {
         model.setOtgPlugged(*on);
     } else if (control == "48v1" || control == "48v2") {
@@ -258,7 +267,7 @@ int simSet(const Options& o, emulated::EmulatedH8& model) {
     } else if (control == "type1" || control == "type2") {
         model.setInputType(control.back().digitValue(), *on);
     } else {
-        return usageError("unknown control '" + control + "'");
+        return usageError(Text::tr("unknown control '%1'").arg(control));
     }
     return kExitOk;
 }
@@ -270,7 +279,7 @@ std::optional<Options> parse(const QStringList& args, int* exitCode) {
         if (!o.command.isEmpty()) {
             o.command.append(a);
         } else if (a == "-h" || a == "--help") {
-            out() << kUsage;
+            out() << QCoreApplication::translate("h8ctl", kUsage);
             *exitCode = kExitOk;
             return std::nullopt;
         } else if (a == "--simulate") {
@@ -279,7 +288,7 @@ std::optional<Options> parse(const QStringList& args, int* exitCode) {
             o.simulate = true;
             o.stateFile = a.mid(QStringLiteral("--simulate=").size());
             if (o.stateFile.isEmpty()) {
-                *exitCode = usageError("--simulate= needs a file name");
+                *exitCode = usageError(Text::tr("--simulate= needs a file name"));
                 return std::nullopt;
             }
         } else if (a == "--trace") {
@@ -289,14 +298,14 @@ std::optional<Options> parse(const QStringList& args, int* exitCode) {
         } else if (a == "--json") {
             o.json = true;
         } else if (a.startsWith('-')) {
-            *exitCode = usageError("unknown option '" + a + "'");
+            *exitCode = usageError(Text::tr("unknown option '%1'").arg(a));
             return std::nullopt;
         } else {
             o.command.append(a);
         }
     }
     if (o.command.isEmpty()) {
-        *exitCode = usageError("no command given");
+        *exitCode = usageError(Text::tr("no command given"));
         return std::nullopt;
     }
     return o;
@@ -327,13 +336,13 @@ std::optional<Crosspoint> parseCrosspoint(const QString& source, const QString& 
     const auto row = parseEndpoint(source, kSourceNames);
     const auto col = parseEndpoint(destination, kDestinationNames);
     if (!row) {
-        *exitCode =
-            usageError("unknown source '" + source + "' (1-12 or " + kSourceNames.join(' ') + ")");
+        *exitCode = usageError(
+            Text::tr("unknown source '%1' (1-12 or %2)").arg(source, kSourceNames.join(' ')));
         return std::nullopt;
     }
     if (!col) {
-        *exitCode = usageError("unknown destination '" + destination + "' (1-12 or " +
-                               kDestinationNames.join(' ') + ")");
+        *exitCode = usageError(Text::tr("unknown destination '%1' (1-12 or %2)")
+                                   .arg(destination, kDestinationNames.join(' ')));
         return std::nullopt;
     }
     return Crosspoint{*row, *col};
@@ -374,8 +383,12 @@ int level(const Crosspoint& x, int percent) {
     UserDefaults::standard().setFloat(crosspointLevelKey(x.row, x.col),
                                       static_cast<float>(percent));
     if (!routeIsOn(storedColumns(), x)) {
-        err() << "h8ctl: " << kSourceNames[x.row - 1] << " -> " << kDestinationNames[x.col - 1]
-              << " is off: the level is stored and used when the route is switched on\n";
+        err() << "h8ctl: "
+              << Text::tr(
+                     "%1 -> %2 is off: the level is stored and used when the route is "
+                     "switched on")
+                     .arg(kSourceNames[x.row - 1], kDestinationNames[x.col - 1])
+              << "\n";
         return kExitOk;
     }
     const bool ok =
@@ -423,12 +436,13 @@ int routes(const Options& o) {
 
 int rate(const Options& o, const AudioDevicePtr& device, std::optional<int> newRate) {
     if (newRate && !device->setNominalSampleRate(*newRate)) {
-        err() << "h8ctl: the sound server did not accept " << *newRate << " Hz\n";
+        err() << "h8ctl: " << Text::tr("the sound server did not accept %1 Hz").arg(*newRate)
+              << "\n";
         return kExitIoError;
     }
     const std::optional<double> current = device->nominalSampleRate();
     if (!current) {
-        err() << "h8ctl: the interface reports no sample rate\n";
+        err() << "h8ctl: " << Text::tr("the interface reports no sample rate") << "\n";
         return kExitIoError;
     }
     if (o.json) {
@@ -451,7 +465,7 @@ int monitor(const Options& o, const AudioDevicePtr& device, std::optional<int> s
     bool started = channels > 0;
     for (auto& e : engines) started = e->start() && started;
     if (!started) {
-        err() << "h8ctl: the interface's input cannot be captured\n";
+        err() << "h8ctl: " << Text::tr("the interface's input cannot be captured") << "\n";
         return kExitIoError;
     }
     std::signal(SIGINT, [](int) { g_interrupted = 1; });
@@ -528,11 +542,15 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
     // Routes of the stored map that the preset has not are switched off on the device.
     const QVariantList before = store.channelMapArray();
     if (presets.importFile(path) == NorvExportFileHelper::ImportResult::mismatch) {
-        err() << "h8ctl: " << NorvExportFileHelper::mismatchMessage() << "\n";
+        err() << "h8ctl: "
+              << QCoreApplication::translate(
+                     "Preset", NorvExportFileHelper::mismatchMessage().toUtf8().constData())
+              << "\n";
         return kExitRejected;
     }
     if (!audioDevice)
-        err() << "h8ctl: no sound server: the sample rate of the preset is not applied\n";
+        err() << "h8ctl: "
+              << Text::tr("no sound server: the sample rate of the preset is not applied") << "\n";
     entranceFileSucces(nullptr, before);
     return kExitOk;
 }
@@ -560,19 +578,19 @@ int run(const QStringList& arguments) {
     AudioDevicePtr audioDevice;
     std::optional<int> number;
     if (command == "udev-rule") {
-        if (argc != 0) return usageError("udev-rule takes no arguments");
+        if (argc != 0) return usageError(Text::tr("udev-rule takes no arguments"));
         out() << kUdevRule;
         return kExitOk;
     } else if (command == "status") {
-        if (argc != 0) return usageError("status takes no arguments");
+        if (argc != 0) return usageError(Text::tr("status takes no arguments"));
         needsUsb = true;
         action = [&] { return status(o); };
     } else if (command == "otg-volume") {
-        if (argc != 1) return usageError("otg-volume needs one PERCENT from 0 to 100");
+        if (argc != 1) return usageError(Text::tr("otg-volume needs one PERCENT from 0 to 100"));
         number = parseInt(o.command[1], 0, 100);
         if (!number)
-            return usageError("otg-volume takes a whole PERCENT from 0 to 100, not '" +
-                              o.command[1] + "'");
+            return usageError(Text::tr("otg-volume takes a whole PERCENT from 0 to 100, not '%1'")
+                                  .arg(o.command[1]));
         needsUsb = true;
         action = [&] { return otgVolume(o, *number); };
     } else if (command == "mute") {
@@ -581,33 +599,33 @@ int run(const QStringList& arguments) {
         needsUsb = true;
         action = [m] { return mute(*m); };
     } else if (command == "route") {
-        if (argc != 3) return usageError("route needs SOURCE DESTINATION on|off");
+        if (argc != 3) return usageError(Text::tr("route needs SOURCE DESTINATION on|off"));
         const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], &exitCode);
         if (!x) return exitCode;
         const std::optional<bool> on = parseOnOff(o.command[3]);
-        if (!on) return usageError("route takes on or off, not '" + o.command[3] + "'");
+        if (!on) return usageError(Text::tr("route takes on or off, not '%1'").arg(o.command[3]));
         needsUsb = true;
         action = [x, on] { return route(*x, *on); };
     } else if (command == "level") {
-        if (argc != 3) return usageError("level needs SOURCE DESTINATION PERCENT");
+        if (argc != 3) return usageError(Text::tr("level needs SOURCE DESTINATION PERCENT"));
         const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], &exitCode);
         if (!x) return exitCode;
         number = parseInt(o.command[3], 0, 100);
         if (!number)
-            return usageError("level takes a whole PERCENT from 0 to 100, not '" + o.command[3] +
-                              "'");
+            return usageError(
+                Text::tr("level takes a whole PERCENT from 0 to 100, not '%1'").arg(o.command[3]));
         needsUsb = true;
         action = [&, x] { return level(*x, *number); };
     } else if (command == "routes") {
-        if (argc != 0) return usageError("routes takes no arguments");
+        if (argc != 0) return usageError(Text::tr("routes takes no arguments"));
         return routes(o);
     } else if (command == "rate") {
-        if (argc > 1) return usageError("rate takes at most one RATE");
+        if (argc > 1) return usageError(Text::tr("rate takes at most one RATE"));
         if (argc == 1) {
             number = parseInt(o.command[1], 0, 1000000);
             if (!number || !QList<int>{44100, 48000, 88200, 96000}.contains(*number))
-                return usageError("rate must be 44100, 48000, 88200 or 96000, not '" +
-                                  o.command[1] + "'");
+                return usageError(Text::tr("rate must be 44100, 48000, 88200 or 96000, not '%1'")
+                                      .arg(o.command[1]));
         }
         needsAudio = true;
         action = [&] { return rate(o, audioDevice, number); };
@@ -615,19 +633,19 @@ int run(const QStringList& arguments) {
         if (argc == 2 && o.command[1] == "--seconds") {
             number = parseInt(o.command[2], 1, 24 * 3600);
             if (!number)
-                return usageError("--seconds takes a whole number of seconds, not '" +
-                                  o.command[2] + "'");
+                return usageError(Text::tr("--seconds takes a whole number of seconds, not '%1'")
+                                      .arg(o.command[2]));
         } else if (argc != 0) {
-            return usageError("monitor takes only --seconds N");
+            return usageError(Text::tr("monitor takes only --seconds N"));
         }
         needsAudio = true;
         action = [&] { return monitor(o, audioDevice, number); };
     } else if (command == "preset") {
         if (argc != 2 || (o.command[1] != "export" && o.command[1] != "import"))
-            return usageError("preset needs export|import FILE");
+            return usageError(Text::tr("preset needs export|import FILE"));
         const bool exporting = o.command[1] == "export";
         if (!exporting && !QFileInfo(o.command[2]).isFile())
-            return usageError("no preset file '" + o.command[2] + "'");
+            return usageError(Text::tr("no preset file '%1'").arg(o.command[2]));
         needsUsb = true;
         wantsAudio = true;
         const QString path = o.command[2];
@@ -635,9 +653,9 @@ int run(const QStringList& arguments) {
             return exporting ? presetExport(path, audioDevice) : presetImport(path, audioDevice);
         };
     } else if (command == "sim-set") {
-        if (!o.simulate) return usageError("sim-set works only with --simulate");
+        if (!o.simulate) return usageError(Text::tr("sim-set works only with --simulate"));
     } else {
-        return usageError("unknown command '" + command + "'");
+        return usageError(Text::tr("unknown command '%1'").arg(command));
     }
 
     if (o.trace) {
@@ -664,8 +682,11 @@ int run(const QStringList& arguments) {
         // paths by hand and in tests.
         const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
         if (!fault.isEmpty() && !sim->model().setFaultFromText(fault))
-            err() << "h8ctl: H8_SIMULATE_FAULT=" << QString::fromLatin1(fault)
-                  << " is not stall, timeout, hang or hang@MS; ignored\n";
+            err() << "h8ctl: "
+                  << Text::tr(
+                         "H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored")
+                         .arg(QString::fromLatin1(fault))
+                  << "\n";
         sim->plug();
         transport = std::move(emulatedTransport);
     }
@@ -673,7 +694,8 @@ int run(const QStringList& arguments) {
     const auto saveSimulation = [&](int code) {
         QString error;
         if (sim && !sim->model().save(stateFile, &error)) {
-            err() << "h8ctl: cannot save the emulated H8 state: " << error << "\n";
+            err() << "h8ctl: " << Text::tr("cannot save the emulated H8 state: %1").arg(error)
+                  << "\n";
             return code == kExitOk ? kExitIoError : code;
         }
         return code;
@@ -690,7 +712,7 @@ int run(const QStringList& arguments) {
             QString error;
             audio = createPlatformAudioBackend(&error);
             if (!audio && needsAudio) {
-                err() << "h8ctl: no sound server: " << error << "\n";
+                err() << "h8ctl: " << Text::tr("no sound server: %1").arg(error) << "\n";
                 return kExitNoDevice;
             }
         }
@@ -698,7 +720,7 @@ int run(const QStringList& arguments) {
         simply = std::make_unique<SimplyCoreAudio>();
         audioDevice = findH8AudioDevice(simply->allDevices());
         if (!audioDevice && needsAudio) {
-            err() << "h8ctl: the sound server lists no H8 (USB 309C:0018)\n";
+            err() << "h8ctl: " << Text::tr("the sound server lists no H8 (USB 309C:0018)") << "\n";
             return kExitNoDevice;
         }
     }
@@ -706,11 +728,11 @@ int run(const QStringList& arguments) {
     if (needsUsb) {
         if (!sim) transport = std::make_unique<LibusbTransport>();
         if (!startUSBMonitoring(*transport)) {
-            err() << "h8ctl: USB access could not start\n";
+            err() << "h8ctl: " << Text::tr("USB access could not start") << "\n";
             return kExitNoDevice;
         }
         if (!usbDeviceIsAttached()) {
-            err() << "h8ctl: no H8 found (USB 309c:0018)\n";
+            err() << "h8ctl: " << Text::tr("no H8 found (USB 309c:0018)") << "\n";
             stopUSBMonitoring();
             return kExitNoDevice;
         }

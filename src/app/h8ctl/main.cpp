@@ -1,9 +1,11 @@
 #include <QCoreApplication>
 
 #include "cli.h"
+#include "platform/translations.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    h8::installTranslations(app, h8::uiLanguage());
     QCoreApplication::setApplicationName(QStringLiteral("h8ctl"));
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();

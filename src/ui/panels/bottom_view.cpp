@@ -67,10 +67,9 @@ LumLabel* NorvBottomView::makeLabel() {
 void NorvBottomView::addDeviceFunc() {
     const auto& store = NorvShareHelper::shared();
     namel->setText(store.deviceName);
-    snl->setText(QCoreApplication::translate("Panel", "序列号") + QStringLiteral("：") +
-                 store.deviceSn);
-    softVersionl->setText(QCoreApplication::translate("Panel", "固件") + QStringLiteral(":v") +
-                          store.deviceVersion);
+    snl->setText(QCoreApplication::translate("Panel", "序列号：%1").arg(store.deviceSn));
+    softVersionl->setText(
+        QCoreApplication::translate("Panel", "固件:v%1").arg(store.deviceVersion));
     statuel->setText(QStringLiteral("OTG MAX:"));
     setSampleText();
     statuel->setVisible(store.isHasOTGMax);
@@ -103,8 +102,8 @@ void NorvBottomView::setSampleText() {
         samplel->setText(audioNote_);
         return;
     }
-    samplel->setText(QCoreApplication::translate("Panel", "采样率") + QStringLiteral(":") +
-                     NorvShareHelper::shared().sampleRate);
+    samplel->setText(QCoreApplication::translate("Panel", "采样率:%1")
+                         .arg(NorvShareHelper::shared().sampleRate));
 }
 
 void NorvBottomView::paintEvent(QPaintEvent*) {

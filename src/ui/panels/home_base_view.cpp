@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/style.h"
@@ -50,6 +51,10 @@ NorvHomeBaseView::NorvHomeBaseView(QWidget* parent)
 void NorvHomeBaseView::setTitleText(const QString& text) {
     titleText_ = text;
     titleLb->setText(text);
+    // The badge is as wide as four Chinese characters; a longer title (another language)
+    // widens it to fit.
+    const int textWidth = titleLb->fontMetrics().horizontalAdvance(text) + 2 * kTitleHeight / 2;
+    titleLb->resize(std::max(kTitleWidth, textWidth), kTitleHeight);
 }
 
 void NorvHomeBaseView::paintEvent(QPaintEvent*) {

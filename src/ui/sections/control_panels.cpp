@@ -80,10 +80,12 @@ NorvMicINView::NorvMicINView(QWidget* parent)
       btn2State(typeImage(this)),
       btnMute(muteButton(this)),
       btn2Mute(muteButton(this)),
-      micNameLb(caption(QStringLiteral("Mic In 1"), this)),
-      InstNameLb(caption(QStringLiteral("Line/Inst In 2"), this)),
-      micIn(new NorvInputProgressView(QStringLiteral("Mic/Line 1-2"), LayoutType::TL, this)),
-      otgIn(new NorvInputProgressView(QStringLiteral("OTG In 3-4"), LayoutType::TL, this)) {
+      micNameLb(caption(QCoreApplication::translate("Panel", "Mic In 1"), this)),
+      InstNameLb(caption(QCoreApplication::translate("Panel", "Line/Inst In 2"), this)),
+      micIn(new NorvInputProgressView(QCoreApplication::translate("Panel", "Mic/Line 1-2"),
+                                      LayoutType::TL, this)),
+      otgIn(new NorvInputProgressView(QCoreApplication::translate("Panel", "OTG In 3-4"),
+                                      LayoutType::TL, this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "硬件输入"));
     micIn->setIndexTitle(1);
@@ -152,11 +154,12 @@ NorvHardwareOutView::NorvHardwareOutView(QWidget* parent)
       volumeImgv2(knobBackground(this)),
       output12VolumeView(makeKnob(100, false, this)),
       output34VolumeView(makeKnob(100, true, this)),
-      hpNameLb(caption(QStringLiteral("HP"), this)),
-      otgNameLb(caption(QStringLiteral("OTG Out 3-4"), this)),
+      hpNameLb(caption(QCoreApplication::translate("Panel", "HP"), this)),
+      otgNameLb(caption(QCoreApplication::translate("Panel", "OTG Out 3-4"), this)),
       out12butn(muteButton(this)),
-      HpOut(new NorvOutProgressView(QStringLiteral("HP"), false, this)),
-      otgOut(new NorvOutProgressView(QStringLiteral("OTG Out 3-4"), false, this)) {
+      HpOut(new NorvOutProgressView(QCoreApplication::translate("Panel", "HP"), false, this)),
+      otgOut(new NorvOutProgressView(QCoreApplication::translate("Panel", "OTG Out 3-4"), false,
+                                     this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "硬件输出"));
     HpOut->setPair(1);

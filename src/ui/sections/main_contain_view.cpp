@@ -1,5 +1,6 @@
 #include "ui/sections/main_contain_view.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 #include "core/device_controls.h"
@@ -152,8 +153,9 @@ void NorvMainContainView::timerStateFired() {
     silentTicks_ = 0;
     NorvShareHelper& store = NorvShareHelper::shared();
     if (poll->otgConnected) {
-        bottomVew->statuel->setText(*poll->otgConnected ? QStringLiteral("OTG MAX:已连接")
-                                                        : QStringLiteral("OTG MAX:未连接"));
+        bottomVew->statuel->setText(*poll->otgConnected
+                                        ? QCoreApplication::translate("Panel", "OTG MAX:已连接")
+                                        : QCoreApplication::translate("Panel", "OTG MAX:未连接"));
     }
     // Show the readings without sending anything back.
     micInView->inputVolumeView->updateLevel(store.micIn1Volume);

@@ -39,10 +39,6 @@ void registerPair(NorvDestinationView* pair) {
     registry.channelViewArray.append(pair->channelBot);
 }
 
-QString localized(const char* text) {
-    return QCoreApplication::translate("Panel", text);
-}
-
 }  // namespace
 
 // ---- upper matrix panel ----
@@ -159,12 +155,16 @@ void NorvBMidView::resizeEvent(QResizeEvent*) {
 
 NorvBLView::NorvBLView(QWidget* parent)
     : NorvHomeBaseView(parent),
-      channel12(new NorvInputProgressView(QStringLiteral("Playback 1-2"), LayoutType::BL, this)),
-      channel34(new NorvInputProgressView(QStringLiteral("Playback 3-4"), LayoutType::BL, this)),
-      channel56(new NorvInputProgressView(QStringLiteral("Playback 5-6"), LayoutType::BL, this)),
-      channel78(new NorvInputProgressView(QStringLiteral("Playback 7-8"), LayoutType::BL, this)) {
+      channel12(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 1-2"),
+                                          LayoutType::BL, this)),
+      channel34(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 3-4"),
+                                          LayoutType::BL, this)),
+      channel56(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 5-6"),
+                                          LayoutType::BL, this)),
+      channel78(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 7-8"),
+                                          LayoutType::BL, this)) {
     darkBackground(this);
-    setTitleText(localized("软件播放"));
+    setTitleText(QCoreApplication::translate("Panel", "软件播放"));
     titleLb->setBackgroundColor(QColor(116, 223, 121));
     int n = 1;
     for (NorvInputProgressView* strip : {channel12, channel34, channel56, channel78}) {
@@ -180,12 +180,16 @@ void NorvBLView::resizeEvent(QResizeEvent*) {
 
 NorvBRView::NorvBRView(QWidget* parent)
     : NorvHomeBaseView(parent),
-      channel12(new NorvOutProgressView(QStringLiteral("Mixer In 1-2"), true, this)),
-      channel34(new NorvOutProgressView(QStringLiteral("Mixer In 3-4"), true, this)),
-      channel56(new NorvOutProgressView(QStringLiteral("Mixer In 5-6"), true, this)),
-      channel78(new NorvOutProgressView(QStringLiteral("Mixer In 7-8"), true, this)) {
+      channel12(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 1-2"), true,
+                                        this)),
+      channel34(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 3-4"), true,
+                                        this)),
+      channel56(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 5-6"), true,
+                                        this)),
+      channel78(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 7-8"), true,
+                                        this)) {
     darkBackground(this);
-    setTitleText(localized("混音录制"));
+    setTitleText(QCoreApplication::translate("Panel", "混音录制"));
     titleLb->setBackgroundColor(QColor(247, 207, 135));
     int col = 5;
     for (NorvOutProgressView* strip : {channel12, channel34, channel56, channel78}) {

@@ -1,0 +1,559 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="zh_CN">
+<context>
+    <name>Panel</name>
+    <message>
+        <source>无声音服务器：无电平</source>
+        <translation>No sound server: no levels</translation>
+    </message>
+    <message>
+        <source>未列出音频设备：无电平</source>
+        <translation>Audio device not listed: no levels</translation>
+    </message>
+    <message>
+        <source>电平表和采样率不可用；混音、静音、增益和预设照常工作。</source>
+        <translation>Level meters and the sample rate are unavailable; mixing, mutes, gain and presets work as usual.</translation>
+    </message>
+    <message>
+        <source>初始化中...</source>
+        <translation>Initializing...</translation>
+    </message>
+    <message>
+        <source>当前设备未连接，请连接设备后使用！</source>
+        <translation>The device is not connected. Connect it to use the panel!</translation>
+    </message>
+    <message>
+        <source>序列号：%1</source>
+        <translation>S/N: %1</translation>
+    </message>
+    <message>
+        <source>固件:v%1</source>
+        <translation>Firmware: v%1</translation>
+    </message>
+    <message>
+        <source>采样率:%1</source>
+        <translation>Rate: %1</translation>
+    </message>
+    <message>
+        <source>硬件输入</source>
+        <translation>Hardware Inputs</translation>
+    </message>
+    <message>
+        <source>Mic In 1</source>
+        <translation>Mic In 1</translation>
+    </message>
+    <message>
+        <source>Line/Inst In 2</source>
+        <translation>Line/Inst In 2</translation>
+    </message>
+    <message>
+        <source>Mic/Line 1-2</source>
+        <translation>Mic/Line 1-2</translation>
+    </message>
+    <message>
+        <source>OTG In 3-4</source>
+        <translation>OTG In 3-4</translation>
+    </message>
+    <message>
+        <source>HP</source>
+        <translation>HP</translation>
+    </message>
+    <message>
+        <source>OTG Out 3-4</source>
+        <translation>OTG Out 3-4</translation>
+    </message>
+    <message>
+        <source>硬件输出</source>
+        <translation>Hardware Outputs</translation>
+    </message>
+    <message>
+        <source>OTG MAX:已连接</source>
+        <translation>OTG MAX: online</translation>
+    </message>
+    <message>
+        <source>OTG MAX:未连接</source>
+        <translation>OTG MAX: offline</translation>
+    </message>
+    <message>
+        <source>Playback 1-2</source>
+        <translation>Playback 1-2</translation>
+    </message>
+    <message>
+        <source>Playback 3-4</source>
+        <translation>Playback 3-4</translation>
+    </message>
+    <message>
+        <source>Playback 5-6</source>
+        <translation>Playback 5-6</translation>
+    </message>
+    <message>
+        <source>Playback 7-8</source>
+        <translation>Playback 7-8</translation>
+    </message>
+    <message>
+        <source>软件播放</source>
+        <translation>Software Playback</translation>
+    </message>
+    <message>
+        <source>Mixer In 1-2</source>
+        <translation>Mixer In 1-2</translation>
+    </message>
+    <message>
+        <source>Mixer In 3-4</source>
+        <translation>Mixer In 3-4</translation>
+    </message>
+    <message>
+        <source>Mixer In 5-6</source>
+        <translation>Mixer In 5-6</translation>
+    </message>
+    <message>
+        <source>Mixer In 7-8</source>
+        <translation>Mixer In 7-8</translation>
+    </message>
+    <message>
+        <source>混音录制</source>
+        <translation>Mix Recording</translation>
+    </message>
+</context>
+<context>
+    <name>Preset</name>
+    <message>
+        <source>H8 preset (*.%1)</source>
+        <translation>H8 preset (*.%1)</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>导入的文件设备与当前设备型号不符！</source>
+        <translation>The imported file is for a different device model than the connected one!</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>Text</name>
+    <message>
+        <source>the interface&apos;s input cannot be captured</source>
+        <translation>the interface&apos;s input cannot be captured</translation>
+    </message>
+</context>
+<context>
+    <name>h8-controller</name>
+    <message>
+        <source>Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
+
+The control panel of the H8 USB audio interface.
+
+  --simulate[=STATE_FILE]  run on the emulated H8 instead of USB and the sound server; its
+                           state is kept in STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --no-sound-server        with --simulate: start as on a desktop without a sound server (the
+                           &quot;Simulation&quot; menu starts one)
+  --quit-after-ms N        quit after N milliseconds (for automated runs)
+  --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
+  --trace                  print every control transfer to standard error
+  --automation FILE        run the commands of FILE once the window is up (see automation.h)
+  -h, --help               show this help
+</source>
+        <translation>Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
+
+The control panel of the H8 USB audio interface.
+
+  --simulate[=STATE_FILE]  run on the emulated H8 instead of USB and the sound server; its
+                           state is kept in STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --no-sound-server        with --simulate: start as on a desktop without a sound server (the
+                           &quot;Simulation&quot; menu starts one)
+  --quit-after-ms N        quit after N milliseconds (for automated runs)
+  --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
+  --trace                  print every control transfer to standard error
+  --automation FILE        run the commands of FILE once the window is up (see automation.h)
+  -h, --help               show this help
+</translation>
+    </message>
+    <message>
+        <source>h8-controller: unknown argument &apos;%1&apos;</source>
+        <translation>h8-controller: unknown argument &apos;%1&apos;</translation>
+    </message>
+</context>
+<context>
+    <name>h8::AppDelegate</name>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>&amp;Open…</source>
+        <translation>&amp;Open…</translation>
+    </message>
+    <message>
+        <source>&amp;Save…</source>
+        <translation>&amp;Save…</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Quit</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>采样率</source>
+        <translation>Sample Rate</translation>
+    </message>
+    <message>
+        <source>登录时启动</source>
+        <translation>Start at Login</translation>
+    </message>
+    <message>
+        <source>Simulation</source>
+        <translation>Simulation</translation>
+    </message>
+    <message>
+        <source>H8 plugged in</source>
+        <translation>H8 plugged in</translation>
+    </message>
+    <message>
+        <source>Sound server running</source>
+        <translation>Sound server running</translation>
+    </message>
+    <message>
+        <source>OTG device connected</source>
+        <translation>OTG device connected</translation>
+    </message>
+    <message>
+        <source>Input 1: 48 V</source>
+        <translation>Input 1: 48 V</translation>
+    </message>
+    <message>
+        <source>Input 2: 48 V</source>
+        <translation>Input 2: 48 V</translation>
+    </message>
+    <message>
+        <source>Input 1: instrument</source>
+        <translation>Input 1: instrument</translation>
+    </message>
+    <message>
+        <source>Input 2: instrument</source>
+        <translation>Input 2: instrument</translation>
+    </message>
+    <message>
+        <source>Input 1: jack plugged</source>
+        <translation>Input 1: jack plugged</translation>
+    </message>
+    <message>
+        <source>Input 2: jack plugged</source>
+        <translation>Input 2: jack plugged</translation>
+    </message>
+    <message>
+        <source>Turn up</source>
+        <translation>Turn up</translation>
+    </message>
+    <message>
+        <source>Turn down</source>
+        <translation>Turn down</translation>
+    </message>
+    <message>
+        <source>Input 1 gain</source>
+        <translation>Input 1 gain</translation>
+    </message>
+    <message>
+        <source>Input 2 gain</source>
+        <translation>Input 2 gain</translation>
+    </message>
+    <message>
+        <source>Headphone level</source>
+        <translation>Headphone level</translation>
+    </message>
+</context>
+<context>
+    <name>h8::ViewController</name>
+    <message>
+        <source>需要麦克风权限</source>
+        <translation>Microphone Access Needed</translation>
+    </message>
+    <message>
+        <source>请在系统设置中允许此应用访问麦克风，以便使用录音功能。</source>
+        <translation>Allow this application to use the microphone in the system settings, so that recording works.</translation>
+    </message>
+    <message>
+        <source>打开系统设置</source>
+        <translation>Open System Settings</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>麦克风访问受限</source>
+        <translation>Microphone Access Restricted</translation>
+    </message>
+    <message>
+        <source>麦克风访问受到限制，可能是由于家长控制或企业策略导致。</source>
+        <translation>Microphone access is restricted, possibly by parental controls or an organization&apos;s policy.</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>h8::ui::NorvInputProgressView</name>
+    <message>
+        <source>Drag both channels together</source>
+        <translation>Drag both channels together</translation>
+    </message>
+</context>
+<context>
+    <name>h8::ui::NorvTMidView</name>
+    <message>
+        <source>Routes as rows</source>
+        <translation>Routes as rows</translation>
+    </message>
+    <message>
+        <source>Routes as a grid</source>
+        <translation>Routes as a grid</translation>
+    </message>
+</context>
+<context>
+    <name>h8ctl</name>
+    <message>
+        <source>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
+
+Controls an H8 audio interface over USB.
+
+Commands:
+  status                         show the device, its inputs, outputs and mutes
+  mute input1|input2|hp on|off   mute or unmute an input or the headphones
+  otg-volume PERCENT             set the OTG output volume (0-100)
+  rate [44100|48000|88200|96000] show or set the sample rate
+  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
+  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
+  routes                         show the route map with its levels
+  monitor [--seconds N]          show the level of every input channel, 20 times a second
+  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
+  udev-rule                      print the udev rule that gives the logged-in user access
+  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
+                                 CONTROL: gain1 gain2 hp-level (code 0-255),
+                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+
+Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
+Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
+
+Options:
+  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
+                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --verbose                also print the progress lines of the USB session and of the
+                           preset files to standard error (errors are always printed)
+  --trace                  print every control transfer to standard error
+  --json                   print results as JSON
+  -h, --help               show this help
+
+Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
+            3 preset rejected (another device model, or not a preset), 4 I/O error.
+</source>
+        <translation>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
+
+Controls an H8 audio interface over USB.
+
+Commands:
+  status                         show the device, its inputs, outputs and mutes
+  mute input1|input2|hp on|off   mute or unmute an input or the headphones
+  otg-volume PERCENT             set the OTG output volume (0-100)
+  rate [44100|48000|88200|96000] show or set the sample rate
+  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
+  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
+  routes                         show the route map with its levels
+  monitor [--seconds N]          show the level of every input channel, 20 times a second
+  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
+  udev-rule                      print the udev rule that gives the logged-in user access
+  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
+                                 CONTROL: gain1 gain2 hp-level (code 0-255),
+                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+
+Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
+Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
+
+Options:
+  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
+                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --verbose                also print the progress lines of the USB session and of the
+                           preset files to standard error (errors are always printed)
+  --trace                  print every control transfer to standard error
+  --json                   print results as JSON
+  -h, --help               show this help
+
+Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
+            3 preset rejected (another device model, or not a preset), 4 I/O error.
+</translation>
+    </message>
+    <message>
+        <source>Try &apos;h8ctl --help&apos;.</source>
+        <translation>Try &apos;h8ctl --help&apos;.</translation>
+    </message>
+    <message>
+        <source>the H8 did not answer a request (I/O error)</source>
+        <translation>the H8 did not answer a request (I/O error)</translation>
+    </message>
+    <message>
+        <source>mute needs a target (input1, input2 or hp) and on|off</source>
+        <translation>mute needs a target (input1, input2 or hp) and on|off</translation>
+    </message>
+    <message>
+        <source>mute takes on or off, not &apos;%1&apos;</source>
+        <translation>mute takes on or off, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>mute target must be input1, input2 or hp, not &apos;%1&apos;</source>
+        <translation>mute target must be input1, input2 or hp, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>sim-set needs a control and a value</source>
+        <translation>sim-set needs a control and a value</translation>
+    </message>
+    <message>
+        <source>%1 takes a code from 0 to 255, not &apos;%2&apos;</source>
+        <translation>%1 takes a code from 0 to 255, not &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>%1 takes on or off, not &apos;%2&apos;</source>
+        <translation>%1 takes on or off, not &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>unknown control &apos;%1&apos;</source>
+        <translation>unknown control &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>--simulate= needs a file name</source>
+        <translation>--simulate= needs a file name</translation>
+    </message>
+    <message>
+        <source>unknown option &apos;%1&apos;</source>
+        <translation>unknown option &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>no command given</source>
+        <translation>no command given</translation>
+    </message>
+    <message>
+        <source>unknown source &apos;%1&apos; (1-12 or %2)</source>
+        <translation>unknown source &apos;%1&apos; (1-12 or %2)</translation>
+    </message>
+    <message>
+        <source>unknown destination &apos;%1&apos; (1-12 or %2)</source>
+        <translation>unknown destination &apos;%1&apos; (1-12 or %2)</translation>
+    </message>
+    <message>
+        <source>%1 -&gt; %2 is off: the level is stored and used when the route is switched on</source>
+        <translation>%1 -&gt; %2 is off: the level is stored and used when the route is switched on</translation>
+    </message>
+    <message>
+        <source>the sound server did not accept %1 Hz</source>
+        <translation>the sound server did not accept %1 Hz</translation>
+    </message>
+    <message>
+        <source>the interface reports no sample rate</source>
+        <translation>the interface reports no sample rate</translation>
+    </message>
+    <message>
+        <source>no sound server: the sample rate of the preset is not applied</source>
+        <translation>no sound server: the sample rate of the preset is not applied</translation>
+    </message>
+    <message>
+        <source>udev-rule takes no arguments</source>
+        <translation>udev-rule takes no arguments</translation>
+    </message>
+    <message>
+        <source>status takes no arguments</source>
+        <translation>status takes no arguments</translation>
+    </message>
+    <message>
+        <source>otg-volume needs one PERCENT from 0 to 100</source>
+        <translation>otg-volume needs one PERCENT from 0 to 100</translation>
+    </message>
+    <message>
+        <source>otg-volume takes a whole PERCENT from 0 to 100, not &apos;%1&apos;</source>
+        <translation>otg-volume takes a whole PERCENT from 0 to 100, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>route needs SOURCE DESTINATION on|off</source>
+        <translation>route needs SOURCE DESTINATION on|off</translation>
+    </message>
+    <message>
+        <source>route takes on or off, not &apos;%1&apos;</source>
+        <translation>route takes on or off, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>level needs SOURCE DESTINATION PERCENT</source>
+        <translation>level needs SOURCE DESTINATION PERCENT</translation>
+    </message>
+    <message>
+        <source>level takes a whole PERCENT from 0 to 100, not &apos;%1&apos;</source>
+        <translation>level takes a whole PERCENT from 0 to 100, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>routes takes no arguments</source>
+        <translation>routes takes no arguments</translation>
+    </message>
+    <message>
+        <source>rate takes at most one RATE</source>
+        <translation>rate takes at most one RATE</translation>
+    </message>
+    <message>
+        <source>rate must be 44100, 48000, 88200 or 96000, not &apos;%1&apos;</source>
+        <translation>rate must be 44100, 48000, 88200 or 96000, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>--seconds takes a whole number of seconds, not &apos;%1&apos;</source>
+        <translation>--seconds takes a whole number of seconds, not &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>monitor takes only --seconds N</source>
+        <translation>monitor takes only --seconds N</translation>
+    </message>
+    <message>
+        <source>preset needs export|import FILE</source>
+        <translation>preset needs export|import FILE</translation>
+    </message>
+    <message>
+        <source>no preset file &apos;%1&apos;</source>
+        <translation>no preset file &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>sim-set works only with --simulate</source>
+        <translation>sim-set works only with --simulate</translation>
+    </message>
+    <message>
+        <source>unknown command &apos;%1&apos;</source>
+        <translation>unknown command &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored</source>
+        <translation>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored</translation>
+    </message>
+    <message>
+        <source>cannot save the emulated H8 state: %1</source>
+        <translation>cannot save the emulated H8 state: %1</translation>
+    </message>
+    <message>
+        <source>no sound server: %1</source>
+        <translation>no sound server: %1</translation>
+    </message>
+    <message>
+        <source>the sound server lists no H8 (USB 309C:0018)</source>
+        <translation>the sound server lists no H8 (USB 309C:0018)</translation>
+    </message>
+    <message>
+        <source>USB access could not start</source>
+        <translation>USB access could not start</translation>
+    </message>
+    <message>
+        <source>no H8 found (USB 309c:0018)</source>
+        <translation>no H8 found (USB 309c:0018)</translation>
+    </message>
+</context>
+</TS>
