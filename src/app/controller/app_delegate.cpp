@@ -34,12 +34,11 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     controller->disableMainMenu = [this] { setMainMenuEnabled(false); };
     controller->audioDeviceChanged = [this] { updateSampleRateMenu(); };
     // The poster may still be updating the device; the menu reads it once that code is done.
-    NotificationCenter::defaultCenter().addObserver(this, notify::kChangeSampleRate,
-                                                    [this](const Notification&) {
-                                                        QMetaObject::invokeMethod(
-                                                            this, [this] { updateSampleRateMenu(); },
-                                                            Qt::QueuedConnection);
-                                                    });
+    NotificationCenter::defaultCenter().addObserver(
+        this, notify::kChangeSampleRate, [this](const Notification&) {
+            QMetaObject::invokeMethod(
+                this, [this] { updateSampleRateMenu(); }, Qt::QueuedConnection);
+        });
 
     QMenu* file = menuBar()->addMenu(localized("&File"));
     file->addAction(localized("&Open…"), QKeySequence::Open, this,
@@ -49,6 +48,21 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     file->addSeparator();
     file->addAction(localized("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
     mainMenus_.append(file);
+
+    editMenu_ = menuBar()->addMenu(localized("&Edit"));
+    undoAction = editMenu_->addAction(QCoreApplication::translate("AppDelegate", "撤销"));
+    undoAction->setShortcuts(QKeySequence::Undo);
+    // Ctrl+Shift+Z whatever the platform's redo keys are (Ctrl+Y on some).
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    const QKeySequence ctrlShiftZ(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+    if (!redoKeys.contains(ctrlShiftZ)) redoKeys.prepend(ctrlShiftZ);
+    redoAction = editMenu_->addAction(QCoreApplication::translate("AppDelegate", "重做"));
+    redoAction->setShortcuts(redoKeys);
+    connect(undoAction, &QAction::triggered, controller, &ViewController::undo);
+    connect(redoAction, &QAction::triggered, controller, &ViewController::redo);
+    connect(controller, &ViewController::undoStateChanged, this, &AppDelegate::updateEditActions);
+    updateEditActions();
+    mainMenus_.append(editMenu_);
     if (sim_) buildSimulationMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -56,7 +70,8 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
 void AppDelegate::applicationDidFinishLaunching() {
     startUSBMonitoring(usb_);
     QMenu* settings = new QMenu(localized("设置"), this);
-    menuBar()->insertMenu(menuBar()->actions().value(1), settings);
+    const QList<QAction*> bar = menuBar()->actions();
+    menuBar()->insertMenu(bar.value(bar.indexOf(editMenu_->menuAction()) + 1), settings);
     sanpleMenu = settings->addMenu(localized("采样率"));
     auto* group = new QActionGroup(this);
     group->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -86,6 +101,13 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::setMainMenuEnabled(bool enabled) {
     for (QMenu* menu : mainMenus_) menu->setEnabled(enabled);
+    mainMenusEnabled_ = enabled;
+    updateEditActions();
+}
+
+void AppDelegate::updateEditActions() {
+    undoAction->setEnabled(mainMenusEnabled_ && controller->canUndo());
+    redoAction->setEnabled(mainMenusEnabled_ && controller->canRedo());
 }
 
 void AppDelegate::clickOutline(QAction* item) {
@@ -116,7 +138,8 @@ void AppDelegate::updateSampleRateMenu() {
     if (!sanpleMenu) return;
     const NorvShareHelper& store = NorvShareHelper::shared();
     sanpleMenu->setEnabled(store.hardwareDevice != nullptr);
-    const auto rate = store.hardwareDevice ? store.hardwareDevice->nominalSampleRate() : std::nullopt;
+    const auto rate =
+        store.hardwareDevice ? store.hardwareDevice->nominalSampleRate() : std::nullopt;
     if (!rate) return;
     for (QAction* item : sanpleMenu->actions()) {
         const bool current = rateOf(item->text()) == *rate;

@@ -12,6 +12,7 @@
 #include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
+#include "edit_history.h"
 #include "microphone_access.h"
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
@@ -204,8 +205,9 @@ void ViewController::audioDeviceGone() {
         removeDeviceFunc();
         return;
     }
-    diag("The interface's audio device went away: input levels and the sample rate are "
-         "unavailable until the sound server lists it again");
+    diag(
+        "The interface's audio device went away: input levels and the sample rate are "
+        "unavailable until the sound server lists it again");
     if (audio) audio->detachAudioDevice();
     showAudioStatus();
     if (audioDeviceChanged) audioDeviceChanged();
@@ -223,10 +225,11 @@ void ViewController::showAudioStatus() {
     if (!norvMainContaiView) return;
     const QString reason = audioUnavailableReason();
     const QString details =
-        reason.isEmpty() ? QString()
-                         : reason + QStringLiteral("\n") +
-                               QCoreApplication::translate(
-                                   "Panel", "电平表和采样率不可用；混音、静音、增益和预设照常工作。");
+        reason.isEmpty()
+            ? QString()
+            : reason + QStringLiteral("\n") +
+                  QCoreApplication::translate(
+                      "Panel", "电平表和采样率不可用；混音、静音、增益和预设照常工作。");
     norvMainContaiView->bottomVew->setAudioNote(reason, details);
 }
 
@@ -287,6 +290,7 @@ void ViewController::deviceDidBecomeReady() {
              "): no input levels, no sample rate; the mixer works");
     NotificationCenter::defaultCenter().post(notify::kInitFinish);
     menuSync_->start();
+    emit undoStateChanged();
 }
 
 void ViewController::setupMainContainerView() {
@@ -298,6 +302,25 @@ void ViewController::setupMainContainerView() {
     // Nothing is being edited at first: the name fields take focus only when clicked.
     norvMainContaiView->setFocusPolicy(Qt::ClickFocus);
     norvMainContaiView->setFocus();
+    editHistory_ = new EditHistory(*norvMainContaiView->chips(), *norvMainContaiView->grid(), audio,
+                                   &std::chrono::steady_clock::now, this);
+    connect(editHistory_, &EditHistory::changed, this, &ViewController::undoStateChanged);
+}
+
+bool ViewController::canUndo() const {
+    return bound_ && editHistory_ && editHistory_->canUndo();
+}
+
+bool ViewController::canRedo() const {
+    return bound_ && editHistory_ && editHistory_->canRedo();
+}
+
+void ViewController::undo() {
+    if (canUndo()) editHistory_->undo();
+}
+
+void ViewController::redo() {
+    if (canRedo()) editHistory_->redo();
 }
 
 void ViewController::removeDeviceFunc() {
@@ -323,6 +346,7 @@ void ViewController::removeDeviceFunc() {
             engine->stop();
         }
     }
+    emit undoStateChanged();
 }
 
 }  // namespace h8
