@@ -57,11 +57,16 @@ struct EditHistory::State {
     }
     float level(int row, int col) const { return levels[indexOf(row, col)]; }
 
+    // Writes the values that differ from the stored ones (each write may be a file write).
     void store() const {
         UserDefaults& defaults = UserDefaults::standard();
-        defaults.setObject(kChannelMapKey, map);  // an invalid value removes the key
+        const auto put = [&](const QString& key, const QVariant& value) {
+            // An invalid value removes the key.
+            if (defaults.objectForKey(key) != value) defaults.setObject(key, value);
+        };
+        put(kChannelMapKey, map);
         forEachCrosspoint([&](int row, int col) {
-            defaults.setObject(crosspointLevelKey(row, col), levelValues[indexOf(row, col)]);
+            put(crosspointLevelKey(row, col), levelValues[indexOf(row, col)]);
         });
     }
 };
