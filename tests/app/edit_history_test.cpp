@@ -1,7 +1,7 @@
 // Undo and redo of routing and level edits, in-process on the emulated H8: a seeded mix of
 // edits undone and redone to the byte, what an undo sends compared with the same change made by
-// hand, the history across a re-plug, the keys and the Edit menu; and, on the grid alone with a
-// clock of its own, scroll gestures as single steps.
+// hand, the history across a re-plug, the keys and the Edit menu; and, on grid and chips alone
+// with a clock of its own, scroll gestures and pair drops as single steps.
 
 #include "edit_history.h"
 
@@ -134,14 +134,16 @@ protected:
         IOUSBHelper::setAudioDeviceSource(nullptr);
         SimplyCoreAudio::setBackend(nullptr);
     }
-    // Plugged in at start; returns once the menus are enabled (2 s after the bind).
+    // Plugged in at start; returns once the menus are enabled (2 s after the bind). (The waits
+    // are QTest::qWaitFor under ASSERT_TRUE: a QTRY_ macro that times out only returns, which
+    // gtest does not see as a failure.)
     void launch() {
         usb_.plug();
         window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
         ASSERT_TRUE(controller()->isBound());
-        QTRY_VERIFY_WITH_TIMEOUT(editMenu()->isEnabled(), 5000);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return editMenu()->isEnabled(); }, 5000));
     }
     void unplug() {
         usb_.unplug();
@@ -275,7 +277,7 @@ TEST_F(EditHistoryAppTest, UndoingEveryEditRestoresTheStartAndRedoingRestoresThe
                         static_cast<float>(std::uniform_int_distribution<int>(0, 100)(rng)));
             }
         }
-        launch();
+        ASSERT_NO_FATAL_FAILURE(launch());
         const Saved start = saved(usb_.model());
 
         constexpr int kEdits = 40;
@@ -315,7 +317,7 @@ TEST_F(EditHistoryAppTest, UndoingEveryEditRestoresTheStartAndRedoingRestoresThe
 }
 
 TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
-    launch();
+    ASSERT_NO_FATAL_FAILURE(launch());
     // Playback 1 → destination 1 (on by default) at 40 %, then its chip double-clicked away.
     grid()->setVolume(5, 1, 40);
     settle();
@@ -355,7 +357,7 @@ TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
 }
 
 TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBoundThen) {
-    launch();
+    ASSERT_NO_FATAL_FAILURE(launch());
     grid()->click(1, 5);  // mic 1 → L1
     settle();
     for (int i = 0; i < 5; ++i) {
@@ -366,7 +368,7 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
     // Neither a rate change nor a removal clears it.
     window_->clickOutline(window_->sanpleMenu->actions()[3]);
     unplug();
-    QTRY_VERIFY(!controller()->isBound());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !controller()->isBound(); }));
     EXPECT_FALSE(window_->undoAction->isEnabled());
     EXPECT_FALSE(controller()->canUndo());
     controller()->undo();  // nothing to send to: nothing happens
@@ -377,7 +379,7 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
     s.mixer.fill(0xFF);
     usb_.model().setState(s);
     replug();
-    QTRY_VERIFY_WITH_TIMEOUT(window_->undoAction->isEnabled(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window_->undoAction->isEnabled(); }, 5000));
     EXPECT_EQ(mixer(1, 5), crosspointLevelByte(95));
     usb_.model().clearTransfers();
     window_->undoAction->trigger();  // the scroll
@@ -395,7 +397,7 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
 }
 
 TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToUndoOrRedo) {
-    launch();
+    ASSERT_NO_FATAL_FAILURE(launch());
     const QList<QAction*> items = editMenu()->actions();
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[0]->text(), "撤销");
@@ -406,7 +408,7 @@ TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToU
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
 
     grid()->click(6, 3);
-    QTRY_VERIFY(window_->undoAction->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window_->undoAction->isEnabled(); }));
     EXPECT_FALSE(window_->redoAction->isEnabled());
     QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_FALSE(grid()->isOn(6, 3));
@@ -423,20 +425,20 @@ TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToU
     // An edit after an undo drops what there was to redo.
     items[0]->trigger();
     grid()->click(7, 3);
-    QTRY_VERIFY(!window_->redoAction->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->redoAction->isEnabled(); }));
     EXPECT_FALSE(controller()->canRedo());
 
     // Unbound: nothing is undone, by key or menu.
     unplug();
-    QTRY_VERIFY(!controller()->isBound());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !controller()->isBound(); }));
     EXPECT_FALSE(window_->undoAction->isEnabled());
     QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier);
     items[0]->trigger();
     EXPECT_TRUE(grid()->isOn(7, 3));
 }
 
-// The grid alone, on the emulated H8, with a clock the test moves.
-class ScrollGestureTest : public testing::Test {
+// Grid and chips alone, on the emulated H8, with a clock the test moves.
+class GridHistoryTest : public testing::Test {
 protected:
     void SetUp() override {
         UserDefaults::setStandard(nullptr);
@@ -496,7 +498,7 @@ protected:
 };
 
 // Playback 1 → destination 1 and playback 2 → destination 2 are on by default, at 100 %.
-TEST_F(ScrollGestureTest, OneTurnOfTheWheelIsOneStep) {
+TEST_F(GridHistoryTest, OneTurnOfTheWheelIsOneStep) {
     scroll(5, 1, -12, kQuick);
     ASSERT_EQ(grid_->volume(5, 1), 88.0f);
     EXPECT_EQ(undoAll(), 1);
@@ -508,7 +510,7 @@ TEST_F(ScrollGestureTest, OneTurnOfTheWheelIsOneStep) {
     EXPECT_EQ(UserDefaults::standard().floatForKey(crosspointLevelKey(5, 1)), 88.0f);
 }
 
-TEST_F(ScrollGestureTest, APauseAnotherCrosspointAnotherEditOrAnUndoEndsTheGesture) {
+TEST_F(GridHistoryTest, APauseAnotherCrosspointAnotherEditOrAnUndoEndsTheGesture) {
     const auto pause = EditHistory::kGesturePause + std::chrono::milliseconds(1);
     scroll(5, 1, -3, kQuick);  // 97
     scroll(5, 1, -1, pause);   // 96, a new turn
@@ -540,6 +542,25 @@ TEST_F(ScrollGestureTest, APauseAnotherCrosspointAnotherEditOrAnUndoEndsTheGestu
     EXPECT_EQ(undoAll(), 2);
     EXPECT_EQ(grid_->volume(5, 1), 100.0f);
     EXPECT_FALSE(grid_->isOn(7, 2));
+}
+
+TEST_F(GridHistoryTest, ALinkedPairDroppedIsOneStep) {
+    // What the drag handle does for a pair: both drops in one event.
+    chips_->drop(5, 3);
+    chips_->drop(6, 4);
+    QCoreApplication::processEvents();
+    chips_->drop(7, 5);
+    QCoreApplication::processEvents();
+    history_->undo();
+    history_->undo();
+    EXPECT_FALSE(history_->canUndo());
+    EXPECT_FALSE(chips_->hasChip(5, 3));
+    EXPECT_FALSE(chips_->hasChip(6, 4));
+    EXPECT_EQ(mixer(6, 4), 0xFF);
+    history_->redo();
+    EXPECT_TRUE(chips_->hasChip(5, 3));
+    EXPECT_TRUE(chips_->hasChip(6, 4));
+    EXPECT_FALSE(chips_->hasChip(7, 5));
 }
 
 }  // namespace
