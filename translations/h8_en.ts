@@ -269,6 +269,18 @@ The control panel of the H8 USB audio interface.
         <source>Headphone level</source>
         <translation>Headphone level</translation>
     </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>撤销</source>
+        <translation>Undo</translation>
+    </message>
+    <message>
+        <source>重做</source>
+        <translation>Redo</translation>
+    </message>
 </context>
 <context>
     <name>h8::ViewController</name>

@@ -269,6 +269,18 @@ H8 USB 音频接口的控制面板。
         <source>Headphone level</source>
         <translation>耳机音量</translation>
     </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>编辑(&amp;E)</translation>
+    </message>
+    <message>
+        <source>撤销</source>
+        <translation>撤销</translation>
+    </message>
+    <message>
+        <source>重做</source>
+        <translation>重做</translation>
+    </message>
 </context>
 <context>
     <name>h8::ViewController</name>

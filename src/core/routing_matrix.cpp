@@ -140,6 +140,7 @@ bool RouteChips::drop(int row, int col) {
     appendChip(row, col);
     post(notify::kDropZoneAddDrag, crosspointPayload(row, col));
     commit(row, col, true);
+    emit routeEdited(row, col);
     return true;
 }
 
@@ -151,6 +152,7 @@ void RouteChips::removeByDoubleClick(int row, int col) {
     chips_[col - 1].removeOne(row);
     emit chipsChanged(col);
     commit(row, col, false);
+    emit routeEdited(row, col);
 }
 
 void RouteChips::removeByDragOut(int row, int col) {
@@ -160,6 +162,7 @@ void RouteChips::removeByDragOut(int row, int col) {
     post(notify::kDropZoneRemoveDrag, crosspointPayload(row, col));
     emit chipsChanged(col);
     commit(row, col, false);
+    emit routeEdited(row, col);
 }
 
 bool RouteChips::removeForGrid(int row, int col) {
@@ -252,6 +255,7 @@ void CrosspointGrid::click(int row, int col) {
     }
     if (const auto& engine = NorvShareHelper::shared().audio)
         engine->setStartAndStop(row - 1, col - 1, on);
+    emit routeEdited(row, col);
 }
 
 void CrosspointGrid::scroll(int row, int col, double deltaY) {
@@ -263,6 +267,7 @@ void CrosspointGrid::setVolume(int row, int col, float volume) {
     if (!validCrosspoint(row, col)) return;
     volume_[index(row, col)] = std::clamp(volume, 0.0f, 100.0f);
     applyVolume(row, col);
+    emit levelEdited(row, col);
 }
 
 void CrosspointGrid::applyVolume(int row, int col) {

@@ -84,6 +84,9 @@ public:
 
 signals:
     void chipsChanged(int col);
+    // After a drop or a removal by double-click or drag-out changed a route (the edits of the
+    // user; removeForGrid, the grid's half of a click, does not count).
+    void routeEdited(int row, int col);
 
 private:
     void appendChip(int row, int col);
@@ -118,6 +121,10 @@ public:
 
 signals:
     void buttonChanged(int row, int col);
+    // After click() switched a route, and after setVolume() (the scroll wheel's way in) sent a
+    // level: the edits of the user.
+    void routeEdited(int row, int col);
+    void levelEdited(int row, int col);
 
 private:
     void set(int row, int col, bool on);

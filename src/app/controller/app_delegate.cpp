@@ -46,6 +46,21 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
     mainMenus_.append(file);
+
+    editMenu_ = menuBar()->addMenu(tr("&Edit"));
+    undoAction = editMenu_->addAction(tr("撤销"));
+    undoAction->setShortcuts(QKeySequence::Undo);
+    // Ctrl+Shift+Z whatever the platform's redo keys are (Ctrl+Y on some).
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    const QKeySequence ctrlShiftZ(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+    if (!redoKeys.contains(ctrlShiftZ)) redoKeys.prepend(ctrlShiftZ);
+    redoAction = editMenu_->addAction(tr("重做"));
+    redoAction->setShortcuts(redoKeys);
+    connect(undoAction, &QAction::triggered, controller, &ViewController::undo);
+    connect(redoAction, &QAction::triggered, controller, &ViewController::redo);
+    connect(controller, &ViewController::undoStateChanged, this, &AppDelegate::updateEditActions);
+    updateEditActions();
+    mainMenus_.append(editMenu_);
     if (sim_) buildSimulationMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -53,7 +68,8 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
 void AppDelegate::applicationDidFinishLaunching() {
     startUSBMonitoring(usb_);
     QMenu* settings = new QMenu(tr("设置"), this);
-    menuBar()->insertMenu(menuBar()->actions().value(1), settings);
+    const QList<QAction*> bar = menuBar()->actions();
+    menuBar()->insertMenu(bar.value(bar.indexOf(editMenu_->menuAction()) + 1), settings);
     sanpleMenu = settings->addMenu(tr("采样率"));
     auto* group = new QActionGroup(this);
     group->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -83,6 +99,13 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::setMainMenuEnabled(bool enabled) {
     for (QMenu* menu : mainMenus_) menu->setEnabled(enabled);
+    mainMenusEnabled_ = enabled;
+    updateEditActions();
+}
+
+void AppDelegate::updateEditActions() {
+    undoAction->setEnabled(mainMenusEnabled_ && controller->canUndo());
+    redoAction->setEnabled(mainMenusEnabled_ && controller->canRedo());
 }
 
 void AppDelegate::clickOutline(QAction* item) {

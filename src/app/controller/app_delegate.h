@@ -1,14 +1,14 @@
 // The application's main window: the view controller as its content, the File menu (open and
-// save presets), the settings menu with the sample-rate items, and with --simulate a
-// "Simulation" menu to unplug and re-plug the emulated H8 and turn its physical controls. The
-// menus are disabled until the interface is bound.
+// save presets), the Edit menu (undo and redo of routing and level edits), the settings menu
+// with the sample-rate items, and with --simulate a "Simulation" menu to unplug and re-plug the
+// emulated H8 and turn its physical controls. The menus are disabled until the interface is
+// bound.
 #pragma once
-
-#include <functional>
 
 #include <QActionGroup>
 #include <QMainWindow>
 #include <QMenu>
+#include <functional>
 
 namespace h8 {
 
@@ -50,14 +50,20 @@ public:
     QMenu* sanpleMenu = nullptr;
     QAction* lastItem = nullptr;
     QAction* loginItemAction = nullptr;  // "登录时启动", when there is a login item
+    QAction* undoAction;                 // "撤销", Ctrl+Z
+    QAction* redoAction;                 // "重做", Ctrl+Shift+Z
 
 private:
     void buildSimulationMenu();
+    // Undo and redo are enabled with the menus, and only when there is something to undo/redo.
+    void updateEditActions();
 
     UsbTransport& usb_;
     emulated::EmulatedUsbTransport* sim_;
     emulated::EmulatedAudioBackend* simAudio_;
     QList<QMenu*> mainMenus_;  // the menus the interface's presence switches
+    QMenu* editMenu_;
+    bool mainMenusEnabled_ = true;
     LoginItem loginItem_;
 };
 

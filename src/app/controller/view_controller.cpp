@@ -12,6 +12,7 @@
 #include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
+#include "edit_history.h"
 #include "microphone_access.h"
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
@@ -285,6 +286,7 @@ void ViewController::deviceDidBecomeReady() {
              "): no input levels, no sample rate; the mixer works");
     NotificationCenter::defaultCenter().post(notify::kInitFinish);
     menuSync_->start();
+    emit undoStateChanged();
 }
 
 void ViewController::setupMainContainerView() {
@@ -296,6 +298,25 @@ void ViewController::setupMainContainerView() {
     // Nothing is being edited at first: the name fields take focus only when clicked.
     norvMainContaiView->setFocusPolicy(Qt::ClickFocus);
     norvMainContaiView->setFocus();
+    editHistory_ = new EditHistory(*norvMainContaiView->chips(), *norvMainContaiView->grid(), audio,
+                                   &std::chrono::steady_clock::now, this);
+    connect(editHistory_, &EditHistory::changed, this, &ViewController::undoStateChanged);
+}
+
+bool ViewController::canUndo() const {
+    return bound_ && editHistory_ && editHistory_->canUndo();
+}
+
+bool ViewController::canRedo() const {
+    return bound_ && editHistory_ && editHistory_->canRedo();
+}
+
+void ViewController::undo() {
+    if (canUndo()) editHistory_->undo();
+}
+
+void ViewController::redo() {
+    if (canRedo()) editHistory_->redo();
 }
 
 void ViewController::removeDeviceFunc() {
@@ -322,6 +343,7 @@ void ViewController::removeDeviceFunc() {
             engine->stop();
         }
     }
+    emit undoStateChanged();
 }
 
 }  // namespace h8

@@ -13,6 +13,7 @@
 #include "core/audio_devices.h"
 
 namespace h8 {
+class EditHistory;
 class NorvAudioHelper;
 struct Notification;
 namespace ui {
@@ -60,12 +61,24 @@ public:
     // bound. Shown in the status bar.
     QString audioUnavailableReason() const;
 
+    // The undo history of the routing matrix (null until the panel is built at the first bind).
+    // Undo and redo need an interface to send to: while none is bound there is nothing to undo.
+    EditHistory* editHistory() const { return editHistory_; }
+    bool canUndo() const;
+    bool canRedo() const;
+    void undo();
+    void redo();
+
     std::shared_ptr<NorvAudioHelper> audio;
     AudioDevicePtr hardwareDevice;
     std::unique_ptr<SimplyCoreAudio> simply;
     ui::NorvMainContainView* norvMainContaiView = nullptr;
     AudioDeviceList alldevice;
     ui::NorvUnconnectedView* uncontectView;
+
+signals:
+    // canUndo() or canRedo() may have changed (an edit, an undo, a bind or a removal).
+    void undoStateChanged();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -78,7 +91,8 @@ private:
     void showAudioStatus();
 
     bool bound_ = false;
-    QTimer* menuSync_;  // 2 s after a bind; a removal before then cancels it
+    EditHistory* editHistory_ = nullptr;
+    QTimer* menuSync_;             // 2 s after a bind; a removal before then cancels it
     bool boundBeforeUsb_ = false;  // the last bind came from the audio side with USB not yet open
 };
 

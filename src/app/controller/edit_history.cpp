@@ -1,0 +1,239 @@
+#include "edit_history.h"
+
+#include <QMetaObject>
+#include <algorithm>
+#include <array>
+
+#include "core/audio_helper.h"
+#include "core/notification_names.h"
+#include "core/share_helper.h"
+#include "platform/notification_center.h"
+#include "platform/user_defaults.h"
+
+namespace h8 {
+namespace {
+
+constexpr int kCrosspoints = kMatrixSources * kMatrixDestinations;
+
+int indexOf(int row, int col) {
+    return (col - 1) * kMatrixSources + (row - 1);
+}
+
+bool contains(const std::vector<Crosspoint>& list, Crosspoint x) {
+    return std::find(list.begin(), list.end(), x) != list.end();
+}
+
+template <typename F>
+void forEachCrosspoint(F f) {
+    for (int col = 1; col <= kMatrixDestinations; ++col) {
+        for (int row = 1; row <= kMatrixSources; ++row) f(row, col);
+    }
+}
+
+}  // namespace
+
+// The routing state as stored: the values exactly as they are in the user defaults (to put
+// them back byte for byte), and what the panel reads from them (to compare with the panel).
+struct EditHistory::State {
+    QVariant map;                                    // invalid when no map is stored
+    std::array<QVariant, kCrosspoints> levelValues;  // invalid where no level is stored
+    std::vector<Output> columns;
+    std::array<float, kCrosspoints> levels{};
+
+    static State stored() {
+        State s;
+        UserDefaults& defaults = UserDefaults::standard();
+        s.map = defaults.objectForKey(kChannelMapKey);
+        s.columns = columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
+        forEachCrosspoint([&](int row, int col) {
+            s.levelValues[indexOf(row, col)] = defaults.objectForKey(crosspointLevelKey(row, col));
+            s.levels[indexOf(row, col)] = storedCrosspointLevel(row, col);
+        });
+        return s;
+    }
+
+    bool isOn(int row, int col) const {
+        return static_cast<size_t>(col) <= columns.size() && columns[col - 1].enableArray[row - 1];
+    }
+    float level(int row, int col) const { return levels[indexOf(row, col)]; }
+
+    // Writes the values that differ from the stored ones (each write may be a file write).
+    void store() const {
+        UserDefaults& defaults = UserDefaults::standard();
+        const auto put = [&](const QString& key, const QVariant& value) {
+            // An invalid value removes the key.
+            if (defaults.objectForKey(key) != value) defaults.setObject(key, value);
+        };
+        put(kChannelMapKey, map);
+        forEachCrosspoint([&](int row, int col) {
+            put(crosspointLevelKey(row, col), levelValues[indexOf(row, col)]);
+        });
+    }
+};
+
+class EditHistory::Step : public QUndoCommand {
+public:
+    using Time = std::chrono::steady_clock::time_point;
+
+    Step(EditHistory& history, const State& before, const State& after, Pending edits, Time at)
+        : history_(history), before_(before), after_(after), edits_(std::move(edits)), last_(at) {}
+
+    // Pushed once the edit is made: the first redo has nothing left to do.
+    void redo() override {
+        if (!made_) {
+            made_ = true;
+            return;
+        }
+        // Repeats the edit: the crosspoints whose level was set get it again, and after an
+        // import every route gets its level, as the import's rebuild sent it.
+        std::vector<Crosspoint> resend = edits_.levels;
+        if (edits_.import) {
+            forEachCrosspoint([&](int row, int col) {
+                if (after_.isOn(row, col)) resend.push_back({row, col});
+            });
+        }
+        history_.apply(after_, resend, false);
+    }
+    // A route switched back on gets its level as well: the interface then plays the level that
+    // is stored and shown, the one a rebuild after an arrival sends too.
+    void undo() override { history_.apply(before_, edits_.levels, true); }
+
+    bool isGesture() const { return edits_.levels.size() == 1 && !edits_.routes && !edits_.import; }
+    bool continues(const Pending& edits, Time at) const {
+        return isGesture() && edits.levels == edits_.levels && !edits.routes && !edits.import &&
+               at - last_ <= kGesturePause;
+    }
+    void extend(const State& after, Time at) {
+        after_ = after;
+        last_ = at;
+    }
+
+private:
+    EditHistory& history_;
+    const State before_;
+    State after_;
+    const Pending edits_;
+    Time last_;
+    bool made_ = false;
+};
+
+EditHistory::EditHistory(RouteChips& chips, CrosspointGrid& grid,
+                         std::weak_ptr<NorvAudioHelper> engine, Clock clock, QObject* parent)
+    : QObject(parent),
+      chips_(chips),
+      grid_(grid),
+      engine_(std::move(engine)),
+      clock_(std::move(clock)),
+      current_(std::make_unique<State>(State::stored())) {
+    connect(&chips_, &RouteChips::routeEdited, this, [this] { noteRoute(); });
+    connect(&grid_, &CrosspointGrid::routeEdited, this, [this] { noteRoute(); });
+    connect(&grid_, &CrosspointGrid::levelEdited, this,
+            [this](int row, int col) { noteLevel(row, col); });
+    // The import has stored its map when this is posted; the state before it is current_.
+    NotificationCenter::defaultCenter().addObserver(this, notify::kEntranceFileSuccess,
+                                                    [this](const Notification&) { noteImport(); });
+}
+
+EditHistory::~EditHistory() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+    // The steps refer to this object.
+    stack_.clear();
+}
+
+bool EditHistory::canUndo() const {
+    return pending_ || stack_.canUndo();
+}
+
+bool EditHistory::canRedo() const {
+    // An edit not yet made a step drops the steps to redo.
+    return !pending_ && stack_.canRedo();
+}
+
+void EditHistory::undo() {
+    flush();
+    if (!stack_.canUndo()) return;
+    gesture_ = nullptr;
+    stack_.undo();
+    emit changed();
+}
+
+void EditHistory::redo() {
+    flush();
+    if (!stack_.canRedo()) return;
+    gesture_ = nullptr;
+    stack_.redo();
+    emit changed();
+}
+
+void EditHistory::noteRoute() {
+    if (applying_) return;
+    if (!pending_) pending_.emplace();
+    pending_->routes = true;
+    schedule();
+}
+
+void EditHistory::noteLevel(int row, int col) {
+    if (applying_) return;
+    if (!pending_) pending_.emplace();
+    if (!contains(pending_->levels, {row, col})) pending_->levels.push_back({row, col});
+    schedule();
+}
+
+void EditHistory::noteImport() {
+    if (applying_) return;
+    if (!pending_) pending_.emplace();
+    pending_->import = true;
+    schedule();
+}
+
+void EditHistory::schedule() {
+    if (flushQueued_) return;
+    flushQueued_ = true;
+    QMetaObject::invokeMethod(this, &EditHistory::flush, Qt::QueuedConnection);
+}
+
+void EditHistory::flush() {
+    flushQueued_ = false;
+    if (!pending_) return;
+    const Pending edits = std::move(*pending_);
+    pending_.reset();
+    auto after = std::make_unique<State>(State::stored());
+    const auto at = clock_();
+    if (gesture_ && gesture_->continues(edits, at)) {
+        gesture_->extend(*after, at);
+    } else {
+        auto* step = new Step(*this, *current_, *after, edits, at);
+        gesture_ = step->isGesture() ? step : nullptr;
+        stack_.push(step);  // drops the steps that were undone
+    }
+    current_ = std::move(after);
+    emit changed();
+}
+
+void EditHistory::apply(const State& target, const std::vector<Crosspoint>& resend,
+                        bool levelOnSwitchOn) {
+    applying_ = true;
+    std::vector<Crosspoint> switchedOn;
+    forEachCrosspoint([&](int row, int col) {
+        const bool on = target.isOn(row, col);
+        if (grid_.isOn(row, col) == on) return;
+        grid_.click(row, col);
+        if (on) switchedOn.push_back({row, col});
+    });
+    forEachCrosspoint([&](int row, int col) {
+        if (!target.isOn(row, col)) return;
+        const float level = target.level(row, col);
+        if (grid_.volume(row, col) != level || contains(resend, {row, col}) ||
+            (levelOnSwitchOn && contains(switchedOn, {row, col}))) {
+            grid_.setVolume(row, col, level);
+        }
+    });
+    // The clicks stored the map as the engine's columns have it and a level for every route
+    // they switched on; the step's state is put back as it was, and the columns follow it.
+    target.store();
+    if (const auto engine = engine_.lock()) engine->restoreColumnsFromStoredMap();
+    applying_ = false;
+    current_ = std::make_unique<State>(State::stored());
+}
+
+}  // namespace h8
