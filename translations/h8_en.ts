@@ -2,6 +2,85 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="zh_CN">
 <context>
+    <name>Accessibility</name>
+    <message>
+        <source>%1 level</source>
+        <translation>%1 level</translation>
+    </message>
+    <message>
+        <source>Link %1</source>
+        <translation>Link %1</translation>
+    </message>
+    <message>
+        <source>%1 name</source>
+        <translation>%1 name</translation>
+    </message>
+    <message>
+        <source>%1 volume</source>
+        <translation>%1 volume</translation>
+    </message>
+    <message>
+        <source>%1 to %2</source>
+        <translation>%1 to %2</translation>
+    </message>
+    <message>
+        <source>on, %1 %</source>
+        <translation>on, %1 %</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>route</source>
+        <translation>route</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>Removes the route</source>
+        <translation>Removes the route</translation>
+    </message>
+    <message>
+        <source>Mic/Line %1</source>
+        <translation>Mic/Line %1</translation>
+    </message>
+    <message>
+        <source>OTG In %1</source>
+        <translation>OTG In %1</translation>
+    </message>
+    <message>
+        <source>Playback %1</source>
+        <translation>Playback %1</translation>
+    </message>
+    <message>
+        <source>HP %1</source>
+        <translation>HP %1</translation>
+    </message>
+    <message>
+        <source>OTG Out %1</source>
+        <translation>OTG Out %1</translation>
+    </message>
+    <message>
+        <source>Mixer In %1</source>
+        <translation>Mixer In %1</translation>
+    </message>
+    <message>
+        <source>silent</source>
+        <translation>silent</translation>
+    </message>
+    <message>
+        <source>%1 dB</source>
+        <translation>%1 dB</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+</context>
+<context>
     <name>Panel</name>
     <message>
         <source>无声音服务器：无电平</source>
@@ -114,6 +193,58 @@
     <message>
         <source>混音录制</source>
         <translation>Mix Recording</translation>
+    </message>
+    <message>
+        <source>Mic In 1 gain</source>
+        <translation>Mic In 1 gain</translation>
+    </message>
+    <message>
+        <source>Line/Inst In 2 gain</source>
+        <translation>Line/Inst In 2 gain</translation>
+    </message>
+    <message>
+        <source>Mic In 1 mute</source>
+        <translation>Mic In 1 mute</translation>
+    </message>
+    <message>
+        <source>Line/Inst In 2 mute</source>
+        <translation>Line/Inst In 2 mute</translation>
+    </message>
+    <message>
+        <source>Input 1 48 V</source>
+        <translation>Input 1 48 V</translation>
+    </message>
+    <message>
+        <source>Input 2 48 V</source>
+        <translation>Input 2 48 V</translation>
+    </message>
+    <message>
+        <source>Input 1 instrument</source>
+        <translation>Input 1 instrument</translation>
+    </message>
+    <message>
+        <source>Input 2 instrument</source>
+        <translation>Input 2 instrument</translation>
+    </message>
+    <message>
+        <source>on</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>HP level</source>
+        <translation>HP level</translation>
+    </message>
+    <message>
+        <source>OTG Out 3-4 volume</source>
+        <translation>OTG Out 3-4 volume</translation>
+    </message>
+    <message>
+        <source>HP mute</source>
+        <translation>HP mute</translation>
     </message>
 </context>
 <context>

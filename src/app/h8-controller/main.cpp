@@ -34,6 +34,7 @@
 #include "platform/paths.h"
 #include "platform/translations.h"
 #include "platform/user_defaults.h"
+#include "ui/accessibility/accessible_panel.h"
 #include "ui/sections/main_contain_view.h"
 #include "view_controller.h"
 
@@ -142,6 +143,7 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     h8::installTranslations(app, h8::uiLanguage());
+    h8::ui::installAccessibleInterfaces();
     std::unique_ptr<StartupReport> report;
     if (qEnvironmentVariableIsSet("H8_REPORT_STARTUP")) {
         report = std::make_unique<StartupReport>(startedMs);

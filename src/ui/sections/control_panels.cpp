@@ -88,6 +88,17 @@ NorvMicINView::NorvMicINView(QWidget* parent)
                                       LayoutType::TL, this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "硬件输入"));
+    // What a screen reader calls the controls.
+    inputVolumeView->setAccessibleName(QCoreApplication::translate("Panel", "Mic In 1 gain"));
+    inputVolumeView2->setAccessibleName(
+        QCoreApplication::translate("Panel", "Line/Inst In 2 gain"));
+    btnMute->button->setAccessibleName(QCoreApplication::translate("Panel", "Mic In 1 mute"));
+    btn2Mute->button->setAccessibleName(
+        QCoreApplication::translate("Panel", "Line/Inst In 2 mute"));
+    btn48V->setAccessibleName(QCoreApplication::translate("Panel", "Input 1 48 V"));
+    btn248V->setAccessibleName(QCoreApplication::translate("Panel", "Input 2 48 V"));
+    INSTLabel->setAccessibleName(QCoreApplication::translate("Panel", "Input 1 instrument"));
+    INST2Label->setAccessibleName(QCoreApplication::translate("Panel", "Input 2 instrument"));
     micIn->setIndexTitle(1);
     micIn->setRows(1);
     otgIn->setIndexTitle(3);
@@ -110,7 +121,12 @@ void NorvMicINView::setIndicator(int state, int index) {
     LumLabel* labels[] = {btn48V, btn248V, INSTLabel, INST2Label};
     if (index < 1 || index > 4) return;
     const QColor color = state == 1 ? kIndicatorOn : QColor(Qt::gray);
-    if (labels[index - 1]->textColor() != color) labels[index - 1]->setTextColor(color);
+    if (labels[index - 1]->textColor() == color) return;
+    labels[index - 1]->setTextColor(color);
+    // The colour says on or off; a screen reader says it in words.
+    labels[index - 1]->setAccessibleDescription(state == 1
+                                                    ? QCoreApplication::translate("Panel", "on")
+                                                    : QCoreApplication::translate("Panel", "off"));
 }
 
 void NorvMicINView::setInputType(int state, int channel) {
@@ -162,6 +178,10 @@ NorvHardwareOutView::NorvHardwareOutView(QWidget* parent)
                                      this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "硬件输出"));
+    output12VolumeView->setAccessibleName(QCoreApplication::translate("Panel", "HP level"));
+    output34VolumeView->setAccessibleName(
+        QCoreApplication::translate("Panel", "OTG Out 3-4 volume"));
+    out12butn->button->setAccessibleName(QCoreApplication::translate("Panel", "HP mute"));
     HpOut->setPair(1);
     otgOut->setPair(3);
     output34VolumeView->callBack = [](int volume) { setOtgOutputVolume(volume); };

@@ -56,6 +56,8 @@ NorvTMidView::NorvTMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* par
     titleLb->hide();
     leftBtn->setToolTip(tr("Routes as rows"));
     rightBtn->setToolTip(tr("Routes as a grid"));
+    leftBtn->setAccessibleName(leftBtn->toolTip());
+    rightBtn->setAccessibleName(rightBtn->toolTip());
     MatrixRegistry& registry = MatrixRegistry::shared();
     registry.channelViewArray.clear();
     registry.detiNationViewArray.clear();

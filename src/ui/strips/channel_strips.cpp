@@ -1,6 +1,7 @@
 #include "ui/strips/channel_strips.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMouseEvent>
 
 #include "core/notification_names.h"
@@ -9,6 +10,7 @@
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "ui/accessibility/accessible_panel.h"
 #include "ui/matrix/drag_view.h"
 #include "ui/strips/level_bar.h"
 #include "ui/widgets/images.h"
@@ -40,6 +42,15 @@ LumTextField* nameField(QWidget* parent) {
     field->setPlaceholderText(QStringLiteral("</>"));
     field->setStyleSheet(QStringLiteral("background: rgb(18, 17, 24); border: none;"));
     return field;
+}
+
+// What a screen reader calls a strip's meters ("OTG In 3 level").
+void nameMeters(LevelBar* top, LevelBar* bottom, const QString& topChannel,
+                const QString& bottomChannel) {
+    top->setAccessibleName(
+        QCoreApplication::translate("Accessibility", "%1 level").arg(topChannel));
+    bottom->setAccessibleName(
+        QCoreApplication::translate("Accessibility", "%1 level").arg(bottomChannel));
 }
 
 std::optional<int> payloadNumber(const Notification& n) {
@@ -82,6 +93,7 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
     linkBtn->setIcon(linkIcon);
     linkBtn->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
     linkBtn->setToolTip(tr("Drag both channels together"));
+    linkBtn->setAccessibleName(QCoreApplication::translate("Accessibility", "Link %1").arg(title));
     topBtn->linkedBtn = linkBtn;
     botBtn->linkedBtn = linkBtn;
 
@@ -94,6 +106,7 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
         diag(nameKey().toStdString());
         UserDefaults::standard().setString(nameKey(), text);
     };
+    botL->setAccessibleName(QCoreApplication::translate("Accessibility", "%1 name").arg(title));
     // A click anywhere else in the application ends the name's editing: the strip watches the
     // application's events while the name has the focus (watching them all the time would put
     // every event, a few hundred a second with the meters moving, through each strip).
@@ -145,6 +158,7 @@ void NorvInputProgressView::setRows(int r) {
     actTopChannelIndex = r;
     topBtn->actRowIndex = r;
     botBtn->actRowIndex = r + 1;
+    nameMeters(topView, botView, accessibleSourceName(r), accessibleSourceName(r + 1));
     loadName();
 }
 
@@ -239,10 +253,13 @@ NorvOutProgressView::NorvOutProgressView(const QString& title, bool showVolume, 
         volumeLabel->setAlignment(Qt::AlignCenter);
         // The knob's value is shown only; it is restored from presets and not sent anywhere.
         volumeView->callBack = [this](int level) { volumeLabel->setText(QString::number(level)); };
+        volumeView->setAccessibleName(
+            QCoreApplication::translate("Accessibility", "%1 volume").arg(title));
     }
     botL->textDidChange = [this](const QString& text) {
         UserDefaults::standard().setString(nameKey(), text);
     };
+    botL->setAccessibleName(QCoreApplication::translate("Accessibility", "%1 name").arg(title));
 
     NotificationCenter& center = NotificationCenter::defaultCenter();
     center.addObserver(this, notify::kMouseEnteredChannelLabel, [this](const Notification& n) {
@@ -272,6 +289,7 @@ QString NorvOutProgressView::nameKey() const {
 
 void NorvOutProgressView::setPair(int n) {
     actTopChannelIndex = n;
+    nameMeters(topView, botView, accessibleDestinationName(n), accessibleDestinationName(n + 1));
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
