@@ -15,6 +15,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "emulated_panel_test.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "ui/panels/unconnected_view.h"
@@ -25,47 +26,15 @@
 namespace h8 {
 namespace {
 
-class ControllerTest : public testing::Test {
+class ControllerTest : public test::EmulatedPanelTest {
 protected:
-    void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
-        SimplyCoreAudio::setBackend(audio_.get());
-        IOUSBHelper::setAudioDeviceSource([this] { return audio_->devices(); });
-    }
-    void TearDown() override {
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
-    }
-    void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
-        window_->show();
-        window_->applicationDidFinishLaunching();
-    }
-    void unplug() {
-        usb_.unplug();
-        audio_->setInterfaceAttached(false);
-    }
-    void replug() {
-        audio_->setInterfaceAttached(true);
-        usb_.plug();
-    }
+    void launch() { launchWindow(); }
     QMenu* menu(const QString& title) {
         for (QAction* a : window_->menuBar()->actions()) {
             if (a->text().remove('&') == title) return a->menu();
         }
         return nullptr;
     }
-    ViewController* controller() { return window_->controller; }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
-    std::unique_ptr<AppDelegate> window_;
 };
 
 TEST_F(ControllerTest, InterfacePresentAtStartIsBoundAtOnce) {
@@ -120,7 +89,8 @@ TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) 
     QList<bool> choices;
     usb_.plug();
     window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
-    window_->setLoginItem({[&] { return registered; }, [&](bool on) {
+    window_->setLoginItem({[&] { return registered; },
+                           [&](bool on) {
                                choices.append(on);
                                registered = on;
                            }});

@@ -27,6 +27,7 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "emulated_panel_test.h"
 #include "fake_audio_backend.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
@@ -118,22 +119,8 @@ std::string panelDisagreement(const ui::NorvMainContainView* panel, const NorvAu
     return why.str();
 }
 
-class EditHistoryAppTest : public testing::Test {
+class EditHistoryAppTest : public test::EmulatedPanelTest {
 protected:
-    void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
-        SimplyCoreAudio::setBackend(audio_.get());
-        IOUSBHelper::setAudioDeviceSource([this] { return audio_->devices(); });
-    }
-    void TearDown() override {
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
-    }
     // Plugged in at start; returns once the menus are enabled (2 s after the bind). (The waits
     // are QTest::qWaitFor under ASSERT_TRUE: a QTRY_ macro that times out only returns, which
     // gtest does not see as a failure.)
@@ -145,15 +132,6 @@ protected:
         ASSERT_TRUE(controller()->isBound());
         ASSERT_TRUE(QTest::qWaitFor([this] { return editMenu()->isEnabled(); }, 5000));
     }
-    void unplug() {
-        usb_.unplug();
-        audio_->setInterfaceAttached(false);
-    }
-    void replug() {
-        audio_->setInterfaceAttached(true);
-        usb_.plug();
-    }
-    ViewController* controller() { return window_->controller; }
     ui::NorvMainContainView* panel() { return controller()->norvMainContaiView; }
     CrosspointGrid* grid() { return panel()->grid(); }
     RouteChips* chips() { return panel()->chips(); }
@@ -246,11 +224,6 @@ protected:
             }
         }
     }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
-    std::unique_ptr<AppDelegate> window_;
 };
 
 TEST_F(EditHistoryAppTest, UndoingEveryEditRestoresTheStartAndRedoingRestoresTheEnd) {

@@ -23,6 +23,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "emulated_panel_test.h"
 #include "platform/translations.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
@@ -112,21 +113,10 @@ QStringList alertTexts(const QMessageBox* alert) {
     return texts;
 }
 
-class LanguageTest : public testing::Test {
+class LanguageTest : public test::EmulatedPanelTest {
 protected:
-    void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
-        SimplyCoreAudio::setBackend(audio_.get());
-        IOUSBHelper::setAudioDeviceSource([this] { return audio_->devices(); });
-    }
     void TearDown() override {
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
+        EmulatedPanelTest::TearDown();
         for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
             QCoreApplication::removeTranslator(t);
             delete t;
@@ -139,10 +129,8 @@ protected:
         EXPECT_TRUE(installTranslations(*qApp, language));
         ui::installAccessibleInterfaces();
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
-        window_->show();
-        window_->applicationDidFinishLaunching();
-        ViewController* controller = window_->controller;
+        launchWindow();
+        ViewController* controller = this->controller();
         EXPECT_TRUE(controller->norvMainContaiView);
         QStringList texts = widgetTexts(window_.get()) + menuTexts(window_->menuBar()->actions());
 
@@ -180,11 +168,6 @@ protected:
         EXPECT_EQ(p.exitCode(), 0) << program.toStdString();
         return QString::fromUtf8(p.readAllStandardOutput());
     }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
-    std::unique_ptr<AppDelegate> window_;
 };
 
 TEST_F(LanguageTest, AnEnglishLocaleShowsNoChineseText) {

@@ -22,11 +22,12 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "emulated_panel_test.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
+#include "ui/panels/unconnected_view.h"
 #include "ui/presets/preset_dialogs.h"
 #include "ui/sections/main_contain_view.h"
-#include "ui/panels/unconnected_view.h"
 #include "view_controller.h"
 
 namespace h8 {
@@ -47,28 +48,9 @@ QVariantList mapWith(std::initializer_list<std::pair<int, int>> routes) {
     return m;
 }
 
-class RoutingConsistencyTest : public testing::Test {
+class RoutingConsistencyTest : public test::EmulatedPanelTest {
 protected:
-    void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
-        SimplyCoreAudio::setBackend(audio_.get());
-        IOUSBHelper::setAudioDeviceSource([this] { return audio_->devices(); });
-    }
-    void TearDown() override {
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
-    }
-    void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
-        window_->show();
-        window_->applicationDidFinishLaunching();
-    }
-    ViewController* controller() { return window_->controller; }
+    void launch() { launchWindow(); }
     ui::NorvMainContainView* panel() { return controller()->norvMainContaiView; }
     uint8_t mixer(int row, int col) {
         return usb_.model().state().mixer[sourceCodeForRow(row - 1) + 12 * (col - 1)];
@@ -99,11 +81,6 @@ protected:
             columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
         return columns[col - 1].enableArray[row - 1];
     }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
-    std::unique_ptr<AppDelegate> window_;
 };
 
 TEST_F(RoutingConsistencyTest, AnImportSilencesWhatItLeavesOutAndLaterEditsKeepItsRoutes) {
@@ -166,8 +143,8 @@ TEST_F(RoutingConsistencyTest, StoredValuesOutOfRangeAreCheckedBeforeUse) {
     EXPECT_EQ(restoreOutputSettings().otgVolume, 0);
 
     // Levels that are not numbers or far out of range: silent, as 0 and above 100 are.
-    for (float level : {std::nanf(""), std::numeric_limits<float>::infinity(), 1e12f, -1e12f,
-                        101.0f, 0.0f}) {
+    for (float level :
+         {std::nanf(""), std::numeric_limits<float>::infinity(), 1e12f, -1e12f, 101.0f, 0.0f}) {
         EXPECT_EQ(crosspointLevelByte(level), 0xFF) << level;
     }
     EXPECT_EQ(crosspointLevelByte(100.9f), 0x81);

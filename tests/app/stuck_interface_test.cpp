@@ -12,10 +12,11 @@
 #include "app_delegate.h"
 #include "core/preset_file.h"
 #include "core/share_helper.h"
-#include "core/vendor_requests.h"
 #include "core/usb_session.h"
+#include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "emulated_panel_test.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "ui/presets/preset_dialogs.h"
@@ -25,27 +26,17 @@
 namespace h8 {
 namespace {
 
-class StuckInterfaceTest : public testing::Test {
+class StuckInterfaceTest : public test::EmulatedPanelTest {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        audio_ = std::make_unique<emulated::EmulatedAudioBackend>(usb_.model());
-        SimplyCoreAudio::setBackend(audio_.get());
-        IOUSBHelper::setAudioDeviceSource([this] { return audio_->devices(); });
+        EmulatedPanelTest::SetUp();
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
-        window_->show();
-        window_->applicationDidFinishLaunching();
-        ASSERT_TRUE(window_->controller->isBound());
+        launchWindow();
+        ASSERT_TRUE(controller()->isBound());
     }
     void TearDown() override {
         usb_.model().setFault(emulated::EmulatedH8::Fault::None);
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
+        EmulatedPanelTest::TearDown();
     }
 
     // Runs the event loop for `ms` (and `action` first, from the loop) and returns the longest
@@ -65,11 +56,6 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([&] { return clock.elapsed() >= ms; }, ms + 1000));
         return std::max(longest, clock.elapsed() - last);
     }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
-    std::unique_ptr<AppDelegate> window_;
 };
 
 TEST_F(StuckInterfaceTest, TheWindowKeepsAnsweringWhileTheInterfaceHangs) {
@@ -85,7 +71,8 @@ TEST_F(StuckInterfaceTest, TheWindowKeepsAnsweringWhileTheInterfaceHangs) {
         const qint64 now = clock.elapsed();
         longest = std::max(longest, now - last);
         const size_t second = static_cast<size_t>(now / 1000);
-        if (second < waitedPerSecond.size()) waitedPerSecond[second] += std::max<qint64>(0, now - last - 10);
+        if (second < waitedPerSecond.size())
+            waitedPerSecond[second] += std::max<qint64>(0, now - last - 10);
         last = now;
     });
     tick.start(10);
