@@ -11,6 +11,7 @@
 #include "platform/user_defaults.h"
 #include "ui/matrix/drag_view.h"
 #include "ui/strips/level_bar.h"
+#include "ui/widgets/focus.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/lum_text_field.h"
@@ -38,7 +39,9 @@ LumTextField* nameField(QWidget* parent) {
     field->setAlignment(Qt::AlignCenter);
     field->setFrame(false);
     field->setPlaceholderText(QStringLiteral("</>"));
-    field->setStyleSheet(QStringLiteral("background: rgb(18, 17, 24); border: none;"));
+    field->setStyleSheet(
+        QStringLiteral("QLineEdit { background: rgb(18, 17, 24); border: none; }") +
+        focusFrameRule(QStringLiteral("QLineEdit")));
     return field;
 }
 
@@ -80,7 +83,10 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
                        QIcon::Off);
     linkIcon.addPixmap(image(QStringLiteral("group_on"), QSize(15, 35)), QIcon::Normal, QIcon::On);
     linkBtn->setIcon(linkIcon);
-    linkBtn->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+    linkBtn->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; background: transparent; }") +
+        focusFrameRule(QStringLiteral("QPushButton")));
+    pressWithEnter(linkBtn);
     linkBtn->setToolTip(tr("Drag both channels together"));
     topBtn->linkedBtn = linkBtn;
     botBtn->linkedBtn = linkBtn;
@@ -155,6 +161,10 @@ void NorvInputProgressView::setHandleColor(const QColor& color) {
 
 QString NorvInputProgressView::nameKey() const {
     return QStringLiteral("channelRowName") + QString::number(actTopChannelIndex + 1);
+}
+
+QList<QWidget*> NorvInputProgressView::tabStops() const {
+    return {botL, topBtn, botBtn, linkBtn};
 }
 
 void NorvInputProgressView::loadName() {
@@ -268,6 +278,11 @@ NorvOutProgressView::~NorvOutProgressView() {
 
 QString NorvOutProgressView::nameKey() const {
     return QStringLiteral("channelName") + QString::number(actTopChannelIndex + 1);
+}
+
+QList<QWidget*> NorvOutProgressView::tabStops() const {
+    if (!volumeView) return {botL};
+    return {botL, volumeView};
 }
 
 void NorvOutProgressView::setPair(int n) {
