@@ -41,13 +41,16 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
                                                             Qt::QueuedConnection);
                                                     });
 
+    // Ctrl+O, Ctrl+S and Ctrl+Q whatever the desktop's key scheme: the standard Quit key is
+    // empty in some of them.
     QMenu* file = menuBar()->addMenu(localized("&File"));
-    file->addAction(localized("&Open…"), QKeySequence::Open, this,
+    file->addAction(localized("&Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
                     [] { ui::importPreset(QApplication::activeWindow()); });
-    file->addAction(localized("&Save…"), QKeySequence::Save, this,
+    file->addAction(localized("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
                     [] { ui::exportPreset(QApplication::activeWindow()); });
     file->addSeparator();
-    file->addAction(localized("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
+    file->addAction(localized("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), qApp,
+                    &QApplication::quit);
     mainMenus_.append(file);
     if (sim_) buildSimulationMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
