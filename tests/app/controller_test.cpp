@@ -5,8 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "app_delegate.h"
@@ -20,7 +22,10 @@
 #include "temp_env.h"
 #include "ui/panels/unconnected_view.h"
 #include "ui/sections/main_contain_view.h"
+#include "ui/sections/matrix_panels.h"
+#include "ui/strips/channel_strips.h"
 #include "ui/widgets/lum_label.h"
+#include "ui/widgets/lum_text_field.h"
 #include "view_controller.h"
 
 namespace h8 {
@@ -139,6 +144,48 @@ TEST_F(ControllerTest, WithoutTheInterfaceTheDisconnectedViewStays) {
     replug();
     QTest::qWait(200);
     EXPECT_TRUE(controller()->hardwareDevice);
+}
+
+TEST_F(ControllerTest, CtrlOCtrlSAndCtrlQWorkOnceTheFileMenuDoes) {
+    usb_.plug();
+    launch();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    const auto press = [this](Qt::Key key) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window_.get();
+        QTest::keyClick(target, key, Qt::ControlModifier);
+    };
+    const auto openDialog = [this]() -> QFileDialog* {
+        for (QFileDialog* d : window_->findChildren<QFileDialog*>())
+            if (d->isVisible()) return d;
+        return nullptr;
+    };
+    // While the menu waits for the interface, its keys wait too.
+    ASSERT_FALSE(menu("File")->isEnabled());
+    press(Qt::Key_O);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(openDialog(), nullptr);
+
+    ASSERT_TRUE(QTest::qWaitFor([this] { return menu("File")->isEnabled(); }, 5000));
+    // Also while a name is being edited.
+    ui::LumTextField* name = controller()->norvMainContaiView->botL->channel12->botL;
+    name->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([name] { return name->hasFocus(); }, 1000));
+    for (const auto& [key, mode] : {std::pair{Qt::Key_O, QFileDialog::AcceptOpen},
+                                    std::pair{Qt::Key_S, QFileDialog::AcceptSave}}) {
+        press(key);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return openDialog() != nullptr; }, 1000));
+        EXPECT_EQ(openDialog()->acceptMode(), mode);
+        openDialog()->reject();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return openDialog() == nullptr; }, 1000));
+    }
+    QAction* quit = nullptr;
+    for (QAction* a : menu("File")->actions())
+        if (a->text().remove('&') == "Quit") quit = a;
+    ASSERT_NE(quit, nullptr);
+    QSignalSpy quits(quit, &QAction::triggered);
+    press(Qt::Key_Q);
+    EXPECT_EQ(quits.size(), 1);
 }
 
 struct PermissionCase {

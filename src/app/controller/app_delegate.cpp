@@ -37,14 +37,16 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
                 this, [this] { updateSampleRateMenu(); }, Qt::QueuedConnection);
         });
 
+    // Ctrl+O, Ctrl+S and Ctrl+Q whatever the desktop's key scheme: the standard Quit key is
+    // empty in some of them.
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    file->addAction(tr("&Open…"), QKeySequence::Open, this,
+    file->addAction(tr("&Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
                     [] { ui::importPreset(QApplication::activeWindow()); });
-    file->addAction(tr("&Save…"), QKeySequence::Save, this,
+    file->addAction(tr("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
                     [] { ui::exportPreset(QApplication::activeWindow()); });
     file->addSeparator();
-    file->addAction(tr("&Quit"), QKeySequence::Quit, qApp, &QApplication::quit);
+    file->addAction(tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), qApp, &QApplication::quit);
     mainMenus_.append(file);
 
     editMenu_ = menuBar()->addMenu(tr("&Edit"));

@@ -1,8 +1,11 @@
 #include "ui/matrix/channel_row_view.h"
 
+#include <QKeyEvent>
+
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "platform/notification_center.h"
+#include "ui/widgets/focus.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/norv_sub_drag_view.h"
 #include "ui/widgets/style.h"
@@ -13,11 +16,18 @@ QColor sourceColor(int row) {
     return isHardwareSource(row) ? kHardwareColor : kSoftwareColor;
 }
 
+QString destinationTitle(int col) {
+    if (col <= 2) return QStringLiteral("H%1").arg(col);
+    if (col <= 4) return QStringLiteral("O%1").arg(col);
+    return QStringLiteral("L%1").arg(col - 4);
+}
+
 ChannelRowView::ChannelRowView(int col, RouteChips* chips, QWidget* parent)
     : HoverView(parent), col_(col), chips_(chips) {
     actColIndex = col;
     setFixedHeight(20);
-    setBorder(QColor(Qt::gray), 1, 2);
+    setFocusPolicy(Qt::StrongFocus);
+    showFocusBorder(false);
     if (chips_) {
         connect(chips_, &RouteChips::chipsChanged, this, [this](int changed) {
             if (changed == col_) rebuild();
@@ -71,9 +81,70 @@ void ChannelRowView::rebuild() {
         chip->deleteLater();
     }
     chipLabels_.clear();
-    if (!chips_) return;
-    int position = 0;
-    for (int row : chips_->chips(col_)) chipLabels_.append(makeChip(row, position++));
+    if (chips_) {
+        int position = 0;
+        for (int row : chips_->chips(col_)) chipLabels_.append(makeChip(row, position++));
+    }
+    // The chip after a removed one takes its place under the keys (the last one when the
+    // removed chip was last).
+    focusIndex_ = std::clamp(focusIndex_, 0, std::max(0, static_cast<int>(chipLabels_.size()) - 1));
+    if (hasFocus()) markFocusChip(true);
+}
+
+void ChannelRowView::showFocusBorder(bool shown) {
+    if (shown) {
+        setBorder(kFocusColor, kFocusRingWidth, 2);
+    } else {
+        setBorder(QColor(Qt::gray), 1, 2);
+    }
+}
+
+void ChannelRowView::markFocusChip(bool shown) {
+    LumLabel* chip = focusChip();
+    if (!chip) return;
+    chip->setFocusMarked(shown);
+    NotificationCenter::defaultCenter().post(
+        shown ? notify::kMouseEnteredChannelLabel : notify::kMouseExitedChannelLabel,
+        crosspointPayload(chip->actRowIndex, chip->actColIndex));
+}
+
+void ChannelRowView::focusInEvent(QFocusEvent* event) {
+    HoverView::focusInEvent(event);
+    showFocusBorder(true);
+    markFocusChip(true);
+}
+
+void ChannelRowView::focusOutEvent(QFocusEvent* event) {
+    HoverView::focusOutEvent(event);
+    showFocusBorder(false);
+    markFocusChip(false);
+}
+
+void ChannelRowView::keyPressEvent(QKeyEvent* event) {
+    const int count = static_cast<int>(chipLabels_.size());
+    const auto moveTo = [this](int index) {
+        markFocusChip(false);
+        focusIndex_ = index;
+        markFocusChip(true);
+    };
+    switch (event->key()) {
+        case Qt::Key_Left:
+            if (focusIndex_ > 0) moveTo(focusIndex_ - 1);
+            break;
+        case Qt::Key_Right:
+            if (focusIndex_ < count - 1) moveTo(focusIndex_ + 1);
+            break;
+        case Qt::Key_Delete:
+        case Qt::Key_Backspace:
+            // The double-click's removal; the row rebuilds its chips from the change.
+            if (LumLabel* chip = focusChip(); chip && chips_)
+                chips_->removeByDoubleClick(chip->actRowIndex, chip->actColIndex);
+            break;
+        default:
+            HoverView::keyPressEvent(event);
+            return;
+    }
+    event->accept();
 }
 
 }  // namespace h8::ui

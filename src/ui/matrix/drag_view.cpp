@@ -1,5 +1,7 @@
 #include "ui/matrix/drag_view.h"
 
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 
 #include "core/notification_names.h"
@@ -33,6 +35,7 @@ NorvDragView::NorvDragView(QWidget* parent) : QWidget(parent), label(new LumLabe
     // The handle's own events: the label must not start a drag of its own.
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(17, 17);
+    setFocusPolicy(Qt::StrongFocus);
     setLabelColor(kSoftwareColor);
     // The panel is hidden under the pointer when the interface goes away; a drag then has
     // nowhere to land, and its floating copy would stay over the disconnected view.
@@ -94,17 +97,11 @@ void NorvDragView::mouseMoveEvent(QMouseEvent* event) {
     if (!dragTwo_) {
         dragTwo_ = new NorvSubDragView(NorvSubDragView::Layout::pair, window);
         if (labelColor_) dragTwo_->setLabelColor(*labelColor_);
-        if (n % 2 == 1) {
-            dragTwo_->toplabel->setText(titleText_);
-            dragTwo_->botlabel->setText(QString::number(n + 1));
-            dragTwo_->toplabel->actRowIndex = actRowIndex;
-            dragTwo_->botlabel->actRowIndex = actRowIndex + 1;
-        } else {
-            dragTwo_->toplabel->setText(QString::number(n - 1));
-            dragTwo_->botlabel->setText(titleText_);
-            dragTwo_->toplabel->actRowIndex = actRowIndex - 1;
-            dragTwo_->botlabel->actRowIndex = actRowIndex;
-        }
+        const auto [top, bottom] = pairSources();
+        dragTwo_->toplabel->setText(QString::number(n % 2 == 1 ? n : n - 1));
+        dragTwo_->botlabel->setText(QString::number(n % 2 == 1 ? n + 1 : n));
+        dragTwo_->toplabel->actRowIndex = top;
+        dragTwo_->botlabel->actRowIndex = bottom;
         dragTwo_->show();
         dragTwo_->raise();
         isDraging = true;
@@ -125,36 +122,107 @@ void NorvDragView::mouseReleaseEvent(QMouseEvent*) {
     endDrag();
 }
 
+std::pair<int, int> NorvDragView::pairSources() const {
+    return titleText_.toInt() % 2 == 1 ? std::pair{actRowIndex, actRowIndex + 1}
+                                       : std::pair{actRowIndex - 1, actRowIndex};
+}
+
 void NorvDragView::dropSingle() {
-    MatrixRegistry& registry = MatrixRegistry::shared();
-    if (!dragOne_ || !registry.chips) return;
-    for (const QPointer<ChannelRowView>& row : registry.channelViewArray) {
+    if (!dragOne_) return;
+    for (const QPointer<ChannelRowView>& row : MatrixRegistry::shared().channelViewArray) {
         if (!lands(dragOne_, row)) continue;
-        const int source = dragOne_->toplabel->actRowIndex;
-        if (registry.chips->hasChip(source, row->col())) return;
-        diagf("actRowIndex = %d  actColIndex = %d", source, row->col());
-        registry.chips->drop(source, row->col());
+        routeTo(row->col());
         return;
     }
 }
 
 void NorvDragView::dropPair() {
-    MatrixRegistry& registry = MatrixRegistry::shared();
-    if (!dragTwo_ || !registry.chips) return;
-    for (int k = 0; k < registry.detiNationViewArray.size(); ++k) {
-        const QPointer<NorvDestinationView>& pair = registry.detiNationViewArray[k];
-        if (!lands(dragTwo_, pair)) continue;
-        const int top = dragTwo_->toplabel->actRowIndex, bottom = dragTwo_->botlabel->actRowIndex;
-        if (!registry.chips->hasChip(top, 2 * k + 1)) {
-            diagf("actTopRowIndex = %d  actTopColIndex = %d", top, 2 * k + 1);
-            registry.chips->drop(top, 2 * k + 1);
-        }
-        if (!registry.chips->hasChip(bottom, 2 * k + 2)) {
-            diagf("actBotRowIndex = %d  actBotColIndex = %d", bottom, 2 * k + 2);
-            registry.chips->drop(bottom, 2 * k + 2);
-        }
+    if (!dragTwo_) return;
+    const auto& pairs = MatrixRegistry::shared().detiNationViewArray;
+    for (int k = 0; k < pairs.size(); ++k) {
+        if (!lands(dragTwo_, pairs[k])) continue;
+        routePairTo(k);
         return;
     }
+}
+
+void NorvDragView::routeTo(int col) {
+    RouteChips* chips = MatrixRegistry::shared().chips;
+    if (!chips || chips->hasChip(actRowIndex, col)) return;
+    diagf("actRowIndex = %d  actColIndex = %d", actRowIndex, col);
+    chips->drop(actRowIndex, col);
+}
+
+void NorvDragView::routePairTo(int k) {
+    RouteChips* chips = MatrixRegistry::shared().chips;
+    if (!chips) return;
+    const auto [top, bottom] = pairSources();
+    if (!chips->hasChip(top, 2 * k + 1)) {
+        diagf("actTopRowIndex = %d  actTopColIndex = %d", top, 2 * k + 1);
+        chips->drop(top, 2 * k + 1);
+    }
+    if (!chips->hasChip(bottom, 2 * k + 2)) {
+        diagf("actBotRowIndex = %d  actBotColIndex = %d", bottom, 2 * k + 2);
+        chips->drop(bottom, 2 * k + 2);
+    }
+}
+
+QMenu* NorvDragView::openRouteMenu() {
+    const MatrixRegistry& registry = MatrixRegistry::shared();
+    if (!registry.chips) return nullptr;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Only where a drag could land: the rows shown (none in matrix mode). A destination that
+    // already shows the source is listed but cannot be chosen, as dropping there does nothing.
+    if (!pairMode()) {
+        for (const QPointer<ChannelRowView>& row : registry.channelViewArray) {
+            if (!row || !row->isVisible()) continue;
+            const int col = row->col();
+            QAction* item = menu->addAction(destinationTitle(col));
+            item->setEnabled(!registry.chips->hasChip(actRowIndex, col));
+            connect(item, &QAction::triggered, this, [this, col] { routeTo(col); });
+        }
+    } else {
+        const auto [top, bottom] = pairSources();
+        for (int k = 0; k < registry.detiNationViewArray.size(); ++k) {
+            const QPointer<NorvDestinationView>& pair = registry.detiNationViewArray[k];
+            if (!pair || !pair->isVisible()) continue;
+            QAction* item = menu->addAction(QStringLiteral("%1/%2").arg(
+                destinationTitle(2 * k + 1), destinationTitle(2 * k + 2)));
+            item->setEnabled(!registry.chips->hasChip(top, 2 * k + 1) ||
+                             !registry.chips->hasChip(bottom, 2 * k + 2));
+            connect(item, &QAction::triggered, this, [this, k] { routePairTo(k); });
+        }
+    }
+    if (menu->isEmpty()) {
+        delete menu;
+        return nullptr;
+    }
+    menu->popup(mapToGlobal(QPoint(0, height())));
+    return menu;
+}
+
+void NorvDragView::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            event->accept();
+            if (!event->isAutoRepeat()) openRouteMenu();
+            return;
+        default:
+            QWidget::keyPressEvent(event);
+    }
+}
+
+void NorvDragView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    label->setFocusMarked(true);
+}
+
+void NorvDragView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    label->setFocusMarked(false);
 }
 
 void NorvDragView::endDrag() {

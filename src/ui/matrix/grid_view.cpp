@@ -1,11 +1,13 @@
 #include "ui/matrix/grid_view.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "platform/notification_center.h"
+#include "ui/matrix/channel_row_view.h"
 #include "ui/panels/io_view.h"
 #include "ui/widgets/hover_button.h"
 #include "ui/widgets/images.h"
@@ -14,8 +16,31 @@
 
 namespace h8::ui {
 namespace {
-const QStringList kDestinationTitles = {"H1", "H2", "O3", "O4", "L1", "L2",
-                                        "L3", "L4", "L5", "L6", "L7", "L8"};
+
+QStringList destinationTitles() {
+    QStringList titles;
+    for (int col = 1; col <= kMatrixDestinations; ++col) titles.append(destinationTitle(col));
+    return titles;
+}
+
+// The wheel turn (in Qt's eighths of a degree) that a level key stands for: one notch for + and
+// − (= is + without Shift), a fast turn of two notches for Page Up and Page Down; 0 for any
+// other key. The keypad's keys arrive as the same keys with the keypad modifier.
+int levelKeyAngleDelta(int key) {
+    switch (key) {
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            return 120;
+        case Qt::Key_Minus:
+            return -120;
+        case Qt::Key_PageUp:
+            return 240;
+        case Qt::Key_PageDown:
+            return -240;
+        default:
+            return 0;
+    }
+}
 
 QLabel* headerLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -28,7 +53,7 @@ QLabel* headerLabel(const QString& text, QWidget* parent) {
 
 NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWidget* parent)
     : QWidget(parent),
-      verticalArray(kDestinationTitles),
+      verticalArray(destinationTitles()),
       grid_(grid),
       firstRow_(titles.size() < 5 ? 1 : 5),
       sources_(static_cast<int>(titles.size())),
@@ -38,6 +63,7 @@ NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWid
     setStyleSheet(
         QStringLiteral("#grid { background: rgb(18, 17, 24); border: 0.5px solid gray; }"));
     setFixedSize(kCellWidth * (sources_ + 1), kCellHeight * (kMatrixDestinations + 1));
+    setFocusPolicy(Qt::StrongFocus);
 
     for (int j = 0; j < sources_; ++j)
         headerLabel(titles[j], this)->setGeometry(j * kCellWidth, 0, kCellWidth, kCellHeight);
@@ -63,6 +89,7 @@ NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWid
                 if (grid_) grid_->setVolume(button->row, button->col, button->volume);
             };
             connect(b, &QAbstractButton::clicked, this, [this, b] {
+                moveFocusCell(static_cast<int>(buttons_.indexOf(b)));
                 if (grid_) grid_->click(b->row, b->col);
             });
             buttons_.append(b);
@@ -84,6 +111,8 @@ void NorvGridView::syncButton(int row, int col) {
     b->setChecked(grid_->isOn(row, col));
     b->volume = grid_->volume(row, col);
     b->label->setText(QString::number(static_cast<int>(b->volume)));
+    // The keyboard's cell shows its level while it is on, as a hovered one does.
+    if (b == focusCell() && hasFocus()) b->setLabelShown(b->isChecked());
 }
 
 void NorvGridView::highlight(HoverButton* hovered, bool on) {
@@ -96,6 +125,65 @@ void NorvGridView::highlight(HoverButton* hovered, bool on) {
                                    (b->row == hovered->row && b->col <= hovered->col));
         b->setHighlighted(inPath);
     }
+}
+
+void NorvGridView::markFocusCell(bool shown) {
+    HoverButton* cell = focusCell();
+    cell->setFocusMarked(shown);
+    highlight(cell, shown);
+    cell->setLabelShown(cell->isChecked() &&
+                        (shown || cell->hoverState == MouseMoveEvent::entered));
+}
+
+void NorvGridView::moveFocusCell(int index) {
+    if (index < 0 || index >= buttons_.size() || index == focusIndex_) return;
+    const bool shown = hasFocus();
+    if (shown) markFocusCell(false);
+    focusIndex_ = index;
+    if (shown) markFocusCell(true);
+}
+
+void NorvGridView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    markFocusCell(true);
+}
+
+void NorvGridView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    markFocusCell(false);
+}
+
+void NorvGridView::keyPressEvent(QKeyEvent* event) {
+    // buttons_ runs along the sources (j) of one destination (i), then to the next destination.
+    const int i = focusIndex_ / sources_, j = focusIndex_ % sources_;
+    HoverButton* cell = focusCell();
+    switch (event->key()) {
+        case Qt::Key_Left:
+            if (j > 0) moveFocusCell(focusIndex_ - 1);
+            break;
+        case Qt::Key_Right:
+            if (j < sources_ - 1) moveFocusCell(focusIndex_ + 1);
+            break;
+        case Qt::Key_Up:
+            if (i > 0) moveFocusCell(focusIndex_ - sources_);
+            break;
+        case Qt::Key_Down:
+            if (i < kMatrixDestinations - 1) moveFocusCell(focusIndex_ + sources_);
+            break;
+        case Qt::Key_Space:
+            // The click's own path: the button toggles and reports the click. A held key
+            // toggles once.
+            if (!event->isAutoRepeat()) cell->click();
+            break;
+        default:
+            if (const int angle = levelKeyAngleDelta(event->key())) {
+                cell->scrollLevel(angle);
+                break;
+            }
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    event->accept();
 }
 
 void NorvGridView::paintEvent(QPaintEvent* event) {

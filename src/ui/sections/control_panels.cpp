@@ -30,6 +30,8 @@ LumCircularView* makeKnob(int scale, bool turnable, QWidget* parent) {
     auto* k = new LumCircularView(parent);
     k->avgCount = scale;
     k->canWheel = turnable;
+    // A knob that only shows a level read from the interface is no stop for the keyboard.
+    k->setFocusPolicy(turnable ? Qt::StrongFocus : Qt::NoFocus);
     k->setFixedSize(kKnob, kKnob);
     return k;
 }
@@ -107,6 +109,12 @@ NorvMicINView::NorvMicINView(QWidget* parent)
     btnMute->selectHandler = [](bool on) { setInputMute(1, on ? 1 : 0); };
     btn2Mute->selectHandler = [](bool on) { setInputMute(2, on ? 1 : 0); };
     restore();
+}
+
+QList<QWidget*> NorvMicINView::tabStops() const {
+    // The gain knobs only show the interface's own knobs: the mutes come first.
+    return QList<QWidget*>{btnMute->button, btn2Mute->button} + micIn->tabStops() +
+           otgIn->tabStops();
 }
 
 void NorvMicINView::restore() {
@@ -193,6 +201,12 @@ NorvHardwareOutView::NorvHardwareOutView(QWidget* parent)
 
 NorvHardwareOutView::~NorvHardwareOutView() {
     NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+QList<QWidget*> NorvHardwareOutView::tabStops() const {
+    // The headphone knob only shows the interface's own knob.
+    return QList<QWidget*>{output34VolumeView, out12butn->button} + HpOut->tabStops() +
+           otgOut->tabStops();
 }
 
 void NorvHardwareOutView::addDeviceFunc() {

@@ -47,6 +47,8 @@ public:
 
     // Sends the stored input mutes to the device and shows them.
     void restore();
+    // The controls that take the keyboard, in reading order (the main panel chains them).
+    QList<QWidget*> tabStops() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -76,6 +78,8 @@ public:
     // Sends the stored OTG volume and headphone mute to the device and shows them (at creation
     // and on every "rawDeviceAdded").
     void addDeviceFunc();
+    // The controls that take the keyboard, in reading order (the main panel chains them).
+    QList<QWidget*> tabStops() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -60,6 +60,14 @@ NorvMainContainView::NorvMainContainView(QWidget* parent)
         this, notify::kEntranceFileSuccess, [this](const Notification&) { entranceFileSucces(); });
     resize(945, 750);
     recoverLastBuildUI();
+    // Widgets join the Tab chain in the order they are created: put them in reading order.
+    const QList<QWidget*> stops = tabStops();
+    for (qsizetype i = 1; i < stops.size(); ++i) QWidget::setTabOrder(stops[i - 1], stops[i]);
+}
+
+QList<QWidget*> NorvMainContainView::tabStops() const {
+    return micInView->tabStops() + tMidView->tabStops() + outputView->tabStops() +
+           botL->tabStops() + bMidView->tabStops() + botR->tabStops();
 }
 
 NorvMainContainView::~NorvMainContainView() {

@@ -50,6 +50,12 @@ public:
     void entranceFileSucces();
     void recoverLastBuildUI();
 
+    // Every control that takes the keyboard, in the order Tab visits them: section by section
+    // in reading order (upper row: inputs, upper matrix, outputs; lower row: playback strips,
+    // lower matrix, mixer strips). The matrix panels list their rows and their grids; Tab skips
+    // whichever of the two is hidden.
+    QList<QWidget*> tabStops() const;
+
     RouteChips* chips() const { return chips_.get(); }
     CrosspointGrid* grid() const { return grid_.get(); }
 

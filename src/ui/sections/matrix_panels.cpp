@@ -10,6 +10,7 @@
 #include "ui/matrix/matrix_registry.h"
 #include "ui/sections/section_layout.h"
 #include "ui/strips/channel_strips.h"
+#include "ui/widgets/focus.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_label.h"
 
@@ -21,7 +22,9 @@ QPushButton* modeButton(const QString& imageName, QWidget* parent) {
     b->setFlat(true);
     b->setIconSize(QSize(21, 18));
     b->setIcon(QIcon(image(imageName, QSize(21, 18))));
-    b->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+    b->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }") +
+                     focusFrameRule(QStringLiteral("QPushButton")));
+    pressWithEnter(b);
     return b;
 }
 
@@ -69,6 +72,16 @@ NorvTMidView::NorvTMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* par
 }
 
 NorvTMidView::~NorvTMidView() = default;
+
+QList<QWidget*> NorvTMidView::tabStops() const {
+    return {leftBtn,
+            rightBtn,
+            micInView->channelTop,
+            micInView->channelBot,
+            otgInView->channelTop,
+            otgInView->channelBot,
+            gridView};
+}
 
 bool NorvTMidView::isMatrixMode() const {
     return !gridView->isHidden();
@@ -133,6 +146,13 @@ NorvBMidView::~NorvBMidView() {
     NotificationCenter::defaultCenter().removeObserver(this);
 }
 
+QList<QWidget*> NorvBMidView::tabStops() const {
+    QList<QWidget*> stops{gridView};
+    for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78})
+        stops << pair->channelTop << pair->channelBot;
+    return stops;
+}
+
 void NorvBMidView::leftClick() {
     gridView->hide();
     for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78}) pair->show();
@@ -176,6 +196,13 @@ NorvBLView::NorvBLView(QWidget* parent)
     }
 }
 
+QList<QWidget*> NorvBLView::tabStops() const {
+    QList<QWidget*> stops;
+    for (NorvInputProgressView* strip : {channel12, channel34, channel56, channel78})
+        stops += strip->tabStops();
+    return stops;
+}
+
 void NorvBLView::resizeEvent(QResizeEvent*) {
     stackVertically(this, {channel12, channel34, channel56, channel78}, 26, 5);
 }
@@ -198,6 +225,13 @@ NorvBRView::NorvBRView(QWidget* parent)
         strip->setPair(col);
         col += 2;
     }
+}
+
+QList<QWidget*> NorvBRView::tabStops() const {
+    QList<QWidget*> stops;
+    for (NorvOutProgressView* strip : {channel12, channel34, channel56, channel78})
+        stops += strip->tabStops();
+    return stops;
 }
 
 void NorvBRView::resizeEvent(QResizeEvent*) {

@@ -39,6 +39,9 @@ public:
     void leftBtnClick();   // stack mode
     void rightBtnClick();  // matrix mode
     bool isMatrixMode() const;
+    // The controls that take the keyboard, in reading order: the mode buttons, the destination
+    // rows (stack mode) and the grid (matrix mode).
+    QList<QWidget*> tabStops() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -59,6 +62,8 @@ public:
 
     void leftClick();
     void rightClick();
+    // The grid (matrix mode), then the destination rows (stack mode).
+    QList<QWidget*> tabStops() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -72,6 +77,8 @@ public:
     NorvInputProgressView* channel34;
     NorvInputProgressView* channel56;
     NorvInputProgressView* channel78;
+    // The controls that take the keyboard, in reading order (the main panel chains them).
+    QList<QWidget*> tabStops() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -85,6 +92,8 @@ public:
     NorvOutProgressView* channel34;
     NorvOutProgressView* channel56;
     NorvOutProgressView* channel78;
+    // The controls that take the keyboard, in reading order (the main panel chains them).
+    QList<QWidget*> tabStops() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -13,6 +13,7 @@
 #include "ui/accessibility/accessible_panel.h"
 #include "ui/matrix/drag_view.h"
 #include "ui/strips/level_bar.h"
+#include "ui/widgets/focus.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/lum_text_field.h"
@@ -40,7 +41,9 @@ LumTextField* nameField(QWidget* parent) {
     field->setAlignment(Qt::AlignCenter);
     field->setFrame(false);
     field->setPlaceholderText(QStringLiteral("</>"));
-    field->setStyleSheet(QStringLiteral("background: rgb(18, 17, 24); border: none;"));
+    field->setStyleSheet(
+        QStringLiteral("QLineEdit { background: rgb(18, 17, 24); border: none; }") +
+        focusFrameRule(QStringLiteral("QLineEdit")));
     return field;
 }
 
@@ -91,7 +94,10 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
                        QIcon::Off);
     linkIcon.addPixmap(image(QStringLiteral("group_on"), QSize(15, 35)), QIcon::Normal, QIcon::On);
     linkBtn->setIcon(linkIcon);
-    linkBtn->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+    linkBtn->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; background: transparent; }") +
+        focusFrameRule(QStringLiteral("QPushButton")));
+    pressWithEnter(linkBtn);
     linkBtn->setToolTip(tr("Drag both channels together"));
     linkBtn->setAccessibleName(QCoreApplication::translate("Accessibility", "Link %1").arg(title));
     topBtn->linkedBtn = linkBtn;
@@ -169,6 +175,10 @@ void NorvInputProgressView::setHandleColor(const QColor& color) {
 
 QString NorvInputProgressView::nameKey() const {
     return QStringLiteral("channelRowName") + QString::number(actTopChannelIndex + 1);
+}
+
+QList<QWidget*> NorvInputProgressView::tabStops() const {
+    return {botL, topBtn, botBtn, linkBtn};
 }
 
 void NorvInputProgressView::loadName() {
@@ -285,6 +295,11 @@ NorvOutProgressView::~NorvOutProgressView() {
 
 QString NorvOutProgressView::nameKey() const {
     return QStringLiteral("channelName") + QString::number(actTopChannelIndex + 1);
+}
+
+QList<QWidget*> NorvOutProgressView::tabStops() const {
+    if (!volumeView) return {botL};
+    return {botL, volumeView};
 }
 
 void NorvOutProgressView::setPair(int n) {

@@ -40,6 +40,8 @@ public:
 
     // The user-defaults key of the name: "channelRowName" + bottom row.
     QString nameKey() const;
+    // The controls that take the keyboard: the name, the handles top to bottom, the link toggle.
+    QList<QWidget*> tabStops() const;
 
     QString nameText;
     int indexTitle = 0;
@@ -82,6 +84,8 @@ public:
     bool setTopLevel(double level);
     bool setBotLevel(double level);
     QString nameKey() const;  // "channelName" + (top col + 1)
+    // The controls that take the keyboard: the name, then the volume knob if there is one.
+    QList<QWidget*> tabStops() const;
 
     QString nameText;
     int actTopChannelIndex = 0;

@@ -5,6 +5,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "ui/widgets/focus.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/style.h"
 
@@ -36,6 +37,12 @@ void HoverButton::setHighlighted(bool highlighted) {
     update();
 }
 
+void HoverButton::setFocusMarked(bool marked) {
+    if (focusMarked_ == marked) return;
+    focusMarked_ = marked;
+    update();
+}
+
 void HoverButton::setLabelShown(bool shown) {
     label->setVisible(shown);
 }
@@ -57,6 +64,7 @@ void HoverButton::paintEvent(QPaintEvent*) {
     if (isChecked() && !onImage_.isEmpty()) {
         p.drawPixmap(QPoint(0, 0), image(onImage_, size(), devicePixelRatioF()));
     }
+    if (focusMarked_) drawFocusRing(p, rect());
 }
 
 void HoverButton::enterEvent(QEnterEvent* event) {
@@ -73,17 +81,17 @@ void HoverButton::leaveEvent(QEvent* event) {
     setLabelShown(false);
 }
 
-// Only a checked crosspoint has a level to change; an unchecked one lets the wheel go on to the
-// enclosing view.
-void HoverButton::wheelEvent(QWheelEvent* event) {
-    if (!isChecked()) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    volume = std::clamp(
-        volume + static_cast<float>(volumeStep(wheelDelta(event->angleDelta().y()))), 0.0f, 100.0f);
+bool HoverButton::scrollLevel(int angleDeltaY) {
+    if (!isChecked()) return false;
+    const int step = volumeStep(wheelDelta(angleDeltaY));
+    volume = std::clamp(volume + static_cast<float>(step), 0.0f, 100.0f);
     if (applyVolume) applyVolume(this);
+    return true;
+}
+
+// An unchecked crosspoint lets the wheel go on to the enclosing view.
+void HoverButton::wheelEvent(QWheelEvent* event) {
+    event->setAccepted(scrollLevel(event->angleDelta().y()));
 }
 
 }  // namespace h8::ui

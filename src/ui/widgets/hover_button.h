@@ -12,7 +12,8 @@ namespace h8::ui {
 // A crosspoint of the routing grid: a flat, checkable 25 × 20 button that shows its "on" image
 // while checked, reports hovering, shows its level label while hovered and checked (also right
 // after a click switches it on, and never once it is off), and changes its level with the
-// scroll wheel while checked.
+// scroll wheel while checked. It never takes the keyboard itself: its grid does, and marks the
+// button its keys act on with the focus ring.
 class HoverButton : public QAbstractButton {
     Q_OBJECT
 
@@ -44,6 +45,16 @@ public:
     void setLabelShown(bool shown);
     bool isLabelShown() const;
 
+    // The grid's keyboard cell: draws the focus ring over the button.
+    void setFocusMarked(bool marked);
+    bool isFocusMarked() const { return focusMarked_; }
+
+    // Turns the level as a wheel event of `angleDeltaY` (Qt's eighths of a degree) does: by
+    // volumeStep(wheelDelta(angleDeltaY)), kept within 0..100, then hands it to applyVolume.
+    // The grid's level keys come here too. Only a checked crosspoint has a level to change:
+    // false, and nothing happens, when unchecked.
+    bool scrollLevel(int angleDeltaY);
+
     // Level change for one wheel event of vertical delta d: +2 when d > 10, +1 when 0 < d <= 10,
     // -1 when -10 <= d <= 0 (a zero delta lowers the level), -2 when d < -10.
     static int volumeStep(double d);
@@ -63,6 +74,7 @@ protected:
 private:
     QString onImage_;
     bool highlighted_ = false;
+    bool focusMarked_ = false;
 };
 
 }  // namespace h8::ui

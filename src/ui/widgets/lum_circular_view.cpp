@@ -1,6 +1,7 @@
 #include "ui/widgets/lum_circular_view.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -10,6 +11,7 @@
 #include <numbers>
 
 #include "core/share_helper.h"
+#include "ui/widgets/focus.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/style.h"
 
@@ -69,6 +71,7 @@ LumCircularView::LumCircularView(QWidget* parent) : QWidget(parent), label(new L
     reportTimer_.setInterval(kScrollReportDelayMs);
     reportTimer_.setTimerType(Qt::PreciseTimer);
     connect(&reportTimer_, &QTimer::timeout, this, &LumCircularView::reportAfterScroll);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 // A knob removed while its scroll report is pending must not leave the poll paused for good.
@@ -122,6 +125,10 @@ void LumCircularView::paintEvent(QPaintEvent*) {
 
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    if (hasFocus()) {
+        const QPointF c = QRectF(rect()).center();
+        drawFocusRing(p, QRectF(c.x() - side / 2, c.y() - side / 2, side, side), side / 2);
+    }
     p.translate(QRectF(rect()).center());
     // QPainter turns clockwise for positive degrees on screen; the angle runs counter-clockwise.
     p.rotate(-pointerAngle() * 180 / std::numbers::pi);
@@ -161,12 +168,27 @@ void LumCircularView::mouseReleaseEvent(QMouseEvent* event) {
     QTimer::singleShot(kResumePollDelayMs, QCoreApplication::instance(), [] { resumePoll(); });
 }
 
+void LumCircularView::scrollStep(double direction) {
+    if (!canWheel) return;
+    NorvShareHelper::shared().canReadStatue = false;
+    stepLevel(direction);
+    reportTimer_.start();  // restarts a pending report: one report per run of scroll events
+}
+
 void LumCircularView::wheelEvent(QWheelEvent* event) {
     event->accept();
-    if (!canWheel || knob::isPhaseMarker(*event)) return;
-    NorvShareHelper::shared().canReadStatue = false;
-    stepLevel(event->angleDelta().y());
-    reportTimer_.start();  // restarts a pending report: one report per run of scroll events
+    if (knob::isPhaseMarker(*event)) return;
+    scrollStep(event->angleDelta().y());
+}
+
+void LumCircularView::keyPressEvent(QKeyEvent* event) {
+    const int step = arrowKeyStep(event->key());
+    if (step == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    scrollStep(step);
 }
 
 }  // namespace h8::ui

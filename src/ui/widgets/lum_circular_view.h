@@ -47,6 +47,11 @@ bool isPhaseMarker(const QWheelEvent& event);
 // reports once, 70 ms after the last one, and resumes the poll; a drag reports on release and
 // resumes the poll 1 s later. A poll closed meanwhile by the interface's removal stays closed.
 //
+// The arrow keys turn the knob as the wheel does, one step per key press (Up and Right louder,
+// Down and Left softer), with the same pause and report. A knob with the keyboard draws the
+// focus ring around its face; one that cannot turn should not take the focus (the owner sets
+// its focus policy).
+//
 // The first paint shows level 0 whatever the owner set before it; the owner's next hardware
 // readout shows the real level.
 class LumCircularView : public QWidget {
@@ -79,8 +84,12 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // One step of a scroll run (wheel or arrow key): pauses the poll, steps and (re)schedules
+    // the report.
+    void scrollStep(double direction);
     void reportAfterScroll();
     // Sets the level and its number, without scheduling a repaint.
     void showLevel(double v);

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "ui/widgets/focus.h"
 #include "ui/widgets/norv_sub_drag_view.h"
 
 namespace h8::ui {
@@ -57,6 +58,12 @@ QColor LumLabel::textColor() const {
     return palette().color(QPalette::WindowText);
 }
 
+void LumLabel::setFocusMarked(bool marked) {
+    if (focusMarked_ == marked) return;
+    focusMarked_ = marked;
+    update();
+}
+
 NorvSubDragView* LumLabel::floatingView() const {
     return floating_;
 }
@@ -80,6 +87,10 @@ void LumLabel::paintEvent(QPaintEvent* event) {
         p.setPen(QPen(*border_, borderWidth_));
         p.setBrush(Qt::NoBrush);
         p.drawRect(QRectF(rect()).adjusted(half, half, -half, -half));
+    }
+    if (focusMarked_) {
+        QPainter p(this);
+        drawFocusRing(p, rect());
     }
 }
 

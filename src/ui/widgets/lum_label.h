@@ -50,6 +50,10 @@ public:
     void setTextColor(const QColor& color);
     QColor textColor() const;
 
+    // Draws the focus ring over the label: the owner marks the label its keys act on.
+    void setFocusMarked(bool marked);
+    bool isFocusMarked() const { return focusMarked_; }
+
     // The floating copy while a drag runs, else null.
     NorvSubDragView* floatingView() const;
     // Ends a drag without a drop (labelMouseUp is not called): the floating copy goes, and the
@@ -73,6 +77,7 @@ private:
     qreal borderWidth_ = 0;
     QPointer<NorvSubDragView> floating_;
     bool dragCancelled_ = false;  // the current gesture was cut short by cancelDrag()
+    bool focusMarked_ = false;
 };
 
 }  // namespace h8::ui

@@ -1,5 +1,7 @@
 #include "ui/widgets/lum_text_field.h"
 
+#include <QKeyEvent>
+
 namespace h8::ui {
 
 LumTextField::LumTextField(QWidget* parent) : QLineEdit(parent) {
@@ -31,6 +33,32 @@ void LumTextField::mouseReleaseEvent(QMouseEvent* event) {
 void LumTextField::mouseDoubleClickEvent(QMouseEvent* event) {
     QLineEdit::mouseDoubleClickEvent(event);
     selectAll();
+}
+
+void LumTextField::focusInEvent(QFocusEvent* event) {
+    QLineEdit::focusInEvent(event);
+    textBeforeEditing_ = text();
+}
+
+void LumTextField::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            QLineEdit::keyPressEvent(event);  // returnPressed and editingFinished
+            event->accept();
+            clearFocus();
+            return;
+        case Qt::Key_Escape:
+            event->accept();
+            if (text() != textBeforeEditing_) {
+                setText(textBeforeEditing_);
+                if (textDidChange) textDidChange(text());
+            }
+            clearFocus();
+            return;
+        default:
+            QLineEdit::keyPressEvent(event);
+    }
 }
 
 }  // namespace h8::ui

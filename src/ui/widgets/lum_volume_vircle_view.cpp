@@ -1,5 +1,6 @@
 #include "ui/widgets/lum_volume_vircle_view.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "ui/widgets/focus.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_circular_view.h"
 
@@ -21,7 +23,9 @@ constexpr int kArcSpan = -300 * 16;
 
 }  // namespace
 
-LumVolumeVircleView::LumVolumeVircleView(QWidget* parent) : QWidget(parent) {}
+LumVolumeVircleView::LumVolumeVircleView(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+}
 
 void LumVolumeVircleView::updateLevel(double v) {
     level_ = v;
@@ -56,6 +60,7 @@ void LumVolumeVircleView::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRect imageRect(QPoint(0, 0), size());
     p.drawPixmap(imageRect, image(QStringLiteral("volume"), size()));
+    if (hasFocus()) drawFocusRing(p, QRectF(rect()), std::min(width(), height()) / 2.0);
 
     const QPointF centre = QRectF(rect()).center();
     const QRectF arcRect(centre.x() - r, centre.y() - r, 2 * r, 2 * r);
@@ -103,6 +108,16 @@ void LumVolumeVircleView::wheelEvent(QWheelEvent* event) {
     event->accept();
     if (knob::isPhaseMarker(*event)) return;
     stepLevel(event->angleDelta().y());
+}
+
+void LumVolumeVircleView::keyPressEvent(QKeyEvent* event) {
+    const int step = arrowKeyStep(event->key());
+    if (step == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    stepLevel(step);
 }
 
 }  // namespace h8::ui

@@ -14,7 +14,9 @@ namespace h8::ui {
 // Every step is reported at once: each scroll event steps (up when the vertical delta is
 // positive, down otherwise); a left-button drag steps on every third move event that has vertical
 // movement (upwards = louder), so dragging is three times less sensitive than scrolling. The
-// knob has no pause logic: it does not touch the hardware poll.
+// arrow keys step as one scroll event does (Up and Right louder, Down and Left softer); with the
+// keyboard the knob draws the focus ring around its face. The knob has no pause logic: it does
+// not touch the hardware poll.
 class LumVolumeVircleView : public QWidget {
     Q_OBJECT
 
@@ -45,6 +47,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     double level_ = 0;

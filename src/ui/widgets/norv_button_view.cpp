@@ -3,6 +3,7 @@
 #include <QEnterEvent>
 #include <QPainter>
 
+#include "ui/widgets/focus.h"
 #include "ui/widgets/style.h"
 
 namespace h8::ui {
@@ -34,7 +35,7 @@ QColor NorvButtonView::restColor() {
 NorvButtonView::NorvButtonView(QWidget* parent) : QWidget(parent), button(new QPushButton(this)) {
     button->setCheckable(true);
     button->setFlat(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    pressWithEnter(button);
     button->setFont(systemFont(10));
     button->setGeometry(rect());
     setButtonBackground(std::nullopt);
@@ -62,7 +63,8 @@ void NorvButtonView::setButtonBackground(std::optional<QColor> color) {
     button->setStyleSheet(
         QStringLiteral("QPushButton { border: 1px solid %1; background-color: %2; color: white; "
                        "padding: 0px; }")
-            .arg(cssColor(kFrameColor), color ? cssColor(*color) : QStringLiteral("transparent")));
+            .arg(cssColor(kFrameColor), color ? cssColor(*color) : QStringLiteral("transparent")) +
+        focusFrameRule(QStringLiteral("QPushButton")));
 }
 
 void NorvButtonView::paintEvent(QPaintEvent*) {

@@ -14,7 +14,8 @@ namespace h8::ui {
 // A click that turns it on paints the button red at alpha 0.6, one that turns it off
 // RGB(230, 150, 162) at alpha 0.7; then selectHandler gets the new state. While off, hovering
 // paints it RGB(230, 150, 162) at alpha 0.7 and leaving restores RGB(64, 64, 64); while on,
-// hovering changes nothing.
+// hovering changes nothing. The button takes the keyboard focus (framed in the focus colour
+// while it has it); Space and Enter press it as a click does.
 class NorvButtonView : public QWidget {
     Q_OBJECT
 
