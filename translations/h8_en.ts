@@ -698,5 +698,53 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
         <source>no H8 found (USB 309c:0018)</source>
         <translation>no H8 found (USB 309c:0018)</translation>
     </message>
+    <message>
+        <source>on</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>muted</source>
+        <translation>muted</translation>
+    </message>
+    <message>
+        <source>not muted</source>
+        <translation>not muted</translation>
+    </message>
+    <message>
+        <source>Device:            %1</source>
+        <translation>Device:            %1</translation>
+    </message>
+    <message>
+        <source>Serial number:     %1</source>
+        <translation>Serial number:     %1</translation>
+    </message>
+    <message>
+        <source>Firmware:          %1</source>
+        <translation>Firmware:          %1</translation>
+    </message>
+    <message>
+        <source>Input %1:           %2 dB, 48V %3, instrument %4, input type %5, %6</source>
+        <translation>Input %1:           %2 dB, 48V %3, instrument %4, input type %5, %6</translation>
+    </message>
+    <message>
+        <source>Headphones:        level %1, %2</source>
+        <translation>Headphones:        level %1, %2</translation>
+    </message>
+    <message>
+        <source>OTG:               %1, output volume %2 %</source>
+        <translation>OTG:               %1, output volume %2 %</translation>
+    </message>
+    <message>
+        <source>connected</source>
+        <translation>connected</translation>
+    </message>
+    <message>
+        <source>not connected</source>
+        <translation>not connected</translation>
+    </message>
 </context>
 </TS>

@@ -698,5 +698,53 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
         <source>no H8 found (USB 309c:0018)</source>
         <translation>没有找到 H8（USB 309c:0018）</translation>
     </message>
+    <message>
+        <source>on</source>
+        <translation>开</translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>muted</source>
+        <translation>已静音</translation>
+    </message>
+    <message>
+        <source>not muted</source>
+        <translation>未静音</translation>
+    </message>
+    <message>
+        <source>Device:            %1</source>
+        <translation>设备：          %1</translation>
+    </message>
+    <message>
+        <source>Serial number:     %1</source>
+        <translation>序列号：        %1</translation>
+    </message>
+    <message>
+        <source>Firmware:          %1</source>
+        <translation>固件：          %1</translation>
+    </message>
+    <message>
+        <source>Input %1:           %2 dB, 48V %3, instrument %4, input type %5, %6</source>
+        <translation>输入 %1：        %2 dB，48V %3，乐器 %4，输入类型 %5，%6</translation>
+    </message>
+    <message>
+        <source>Headphones:        level %1, %2</source>
+        <translation>耳机：          音量 %1，%2</translation>
+    </message>
+    <message>
+        <source>OTG:               %1, output volume %2 %</source>
+        <translation>OTG：           %1，输出音量 %2 %</translation>
+    </message>
+    <message>
+        <source>connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>not connected</source>
+        <translation>未连接</translation>
+    </message>
 </context>
 </TS>

@@ -156,14 +156,16 @@ protected:
         texts << widgetTexts(controller->uncontectView);
         return texts;
     }
-    QString helpOf(const QString& program, const QString& lang) {
+    // What `program ARGS` prints in the locale `lang`.
+    QString outputOf(const QString& program, const QString& lang,
+                     const QStringList& args = {QStringLiteral("--help")}) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* v : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) env.remove(v);
         env.insert(QStringLiteral("LANG"), lang);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         p.setProcessEnvironment(env);
-        p.start(program, {QStringLiteral("--help")});
+        p.start(program, args);
         EXPECT_TRUE(p.waitForFinished(20000)) << program.toStdString();
         EXPECT_EQ(p.exitCode(), 0) << program.toStdString();
         return QString::fromUtf8(p.readAllStandardOutput());
@@ -187,10 +189,15 @@ TEST_F(LanguageTest, AnEnglishLocaleShowsNoChineseText) {
     }
     for (const QString& program :
          {QStringLiteral(H8_CONTROLLER_PATH), QStringLiteral(H8CTL_PATH)}) {
-        const QString help = helpOf(program, QStringLiteral("en_US.UTF-8"));
+        const QString help = outputOf(program, QStringLiteral("en_US.UTF-8"));
         EXPECT_TRUE(help.startsWith("Usage: ")) << help.toStdString();
         EXPECT_FALSE(hasChinese(help)) << help.toStdString();
     }
+    const QStringList status{"--simulate=" + env_.root() + "/h8.json", "status"};
+    const QString report =
+        outputOf(QStringLiteral(H8CTL_PATH), QStringLiteral("en_US.UTF-8"), status);
+    EXPECT_TRUE(report.startsWith("Device:")) << report.toStdString();
+    EXPECT_FALSE(hasChinese(report)) << report.toStdString();
 }
 
 TEST_F(LanguageTest, AChineseLocaleShowsThePanelsOwnTexts) {
@@ -224,9 +231,13 @@ TEST_F(LanguageTest, AChineseLocaleShowsThePanelsOwnTexts) {
     }
     for (const QString& program :
          {QStringLiteral(H8_CONTROLLER_PATH), QStringLiteral(H8CTL_PATH)}) {
-        const QString help = helpOf(program, QStringLiteral("zh_CN.UTF-8"));
+        const QString help = outputOf(program, QStringLiteral("zh_CN.UTF-8"));
         EXPECT_TRUE(help.startsWith(QStringLiteral("用法："))) << help.toStdString();
     }
+    const QStringList status{"--simulate=" + env_.root() + "/h8.json", "status"};
+    const QString report =
+        outputOf(QStringLiteral(H8CTL_PATH), QStringLiteral("zh_CN.UTF-8"), status);
+    EXPECT_TRUE(report.startsWith(QStringLiteral("设备："))) << report.toStdString();
 }
 
 }  // namespace

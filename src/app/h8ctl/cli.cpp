@@ -175,21 +175,25 @@ int status(const Options& o) {
         out() << QJsonDocument(doc).toJson(QJsonDocument::Compact) << "\n";
         return kExitOk;
     }
-    const auto onOff = [](int v) { return v == 1 ? "on" : "off"; };
-    out() << "Device:            " << store.deviceName << "\n";
-    out() << "Serial number:     " << store.deviceSn << "\n";
-    out() << "Firmware:          " << store.deviceVersion << "\n";
+    const auto onOff = [](int v) { return v == 1 ? Text::tr("on") : Text::tr("off"); };
+    const auto muted = [](int v) { return v == 1 ? Text::tr("muted") : Text::tr("not muted"); };
+    out() << Text::tr("Device:            %1").arg(store.deviceName) << "\n";
+    out() << Text::tr("Serial number:     %1").arg(store.deviceSn) << "\n";
+    out() << Text::tr("Firmware:          %1").arg(store.deviceVersion) << "\n";
     for (int n = 0; n < 2; ++n) {
         const Input& i = inputs[n];
-        out() << "Input " << n + 1 << ":           " << QString::number(i.gain, 'f', 1)
-              << " dB, 48V " << onOff(i.phantom) << ", instrument " << onOff(i.instrument)
-              << ", input type " << i.type << ", " << (i.muted == 1 ? "muted" : "not muted")
+        out() << Text::tr("Input %1:           %2 dB, 48V %3, instrument %4, input type %5, %6")
+                     .arg(QString::number(n + 1), QString::number(i.gain, 'f', 1), onOff(i.phantom),
+                          onOff(i.instrument), QString::number(i.type), muted(i.muted))
               << "\n";
     }
-    out() << "Headphones:        level " << QString::number(store.micOutVolume, 'f', 1) << ", "
-          << (hpMute == 1 ? "muted" : "not muted") << "\n";
-    out() << "OTG:               " << (otg == 1 ? "connected" : "not connected")
-          << ", output volume " << otgPercent << " %\n";
+    out() << Text::tr("Headphones:        level %1, %2")
+                 .arg(QString::number(store.micOutVolume, 'f', 1), muted(hpMute))
+          << "\n";
+    out() << Text::tr("OTG:               %1, output volume %2 %")
+                 .arg(otg == 1 ? Text::tr("connected") : Text::tr("not connected"),
+                      QString::number(otgPercent))
+          << "\n";
     return kExitOk;
 }
 
