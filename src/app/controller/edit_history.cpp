@@ -167,21 +167,21 @@ void EditHistory::redo() {
 
 void EditHistory::noteRoute() {
     if (applying_) return;
-    if (!pending_) pending_.emplace();
+    if (!pending_) pending_ = Pending{};
     pending_->routes = true;
     schedule();
 }
 
 void EditHistory::noteLevel(int row, int col) {
     if (applying_) return;
-    if (!pending_) pending_.emplace();
+    if (!pending_) pending_ = Pending{};
     if (!contains(pending_->levels, {row, col})) pending_->levels.push_back({row, col});
     schedule();
 }
 
 void EditHistory::noteImport() {
     if (applying_) return;
-    if (!pending_) pending_.emplace();
+    if (!pending_) pending_ = Pending{};
     pending_->import = true;
     schedule();
 }
