@@ -53,11 +53,16 @@ public:
     ImportResult importFile(const QString& path) const { return applyImport(openFile(path)); }
 
     // The alert texts of a rejected import.
-    static QString mismatchTitle() { return QStringLiteral("警告"); }
-    static QString mismatchMessage() {
-        return QStringLiteral("导入的文件设备与当前设备型号不符！");
+    // (Marked for the translation tables, context "Preset"; the texts themselves are the keys.)
+    static QString mismatchTitle() {
+        return QString::fromUtf8(QT_TRANSLATE_NOOP("Preset", "警告"));
     }
-    static QString mismatchButton() { return QStringLiteral("确定"); }
+    static QString mismatchMessage() {
+        return QString::fromUtf8(QT_TRANSLATE_NOOP("Preset", "导入的文件设备与当前设备型号不符！"));
+    }
+    static QString mismatchButton() {
+        return QString::fromUtf8(QT_TRANSLATE_NOOP("Preset", "确定"));
+    }
 
     // True when `map` holds at least 12 lists of at least 12 booleans (the grid reads 12 × 12).
     static bool isUsableRouteMap(const QVariant& map);

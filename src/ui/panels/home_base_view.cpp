@@ -52,8 +52,8 @@ void NorvHomeBaseView::setTitleText(const QString& text) {
     titleText_ = text;
     titleLb->setText(text);
     // The badge is as wide as four Chinese characters; a longer title (another language)
-    // widens it to fit.
-    const int textWidth = titleLb->fontMetrics().horizontalAdvance(text) + 2 * kTitleHeight / 2;
+    // widens it to fit, with half the badge's height of room on either side.
+    const int textWidth = titleLb->fontMetrics().horizontalAdvance(text) + kTitleHeight;
     titleLb->resize(std::max(kTitleWidth, textWidth), kTitleHeight);
 }
 

@@ -18,12 +18,6 @@ QString filter() {
 }
 
 // Texts of the alert go through the translation tables with the Chinese text as the key.
-// The texts themselves belong to the preset helper; listed here for the tables.
-[[maybe_unused]] constexpr const char* kAlertTexts[] = {
-    QT_TRANSLATE_NOOP("Preset", "警告"),
-    QT_TRANSLATE_NOOP("Preset", "导入的文件设备与当前设备型号不符！"),
-    QT_TRANSLATE_NOOP("Preset", "确定"),
-};
 QString localized(const QString& text) {
     return QCoreApplication::translate("Preset", text.toUtf8().constData());
 }
