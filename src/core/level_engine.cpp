@@ -28,10 +28,11 @@ void LevelMeter::setLevel(uint32_t channel, double value) noexcept {
     if (channel < count_) levels_[channel].store(value, std::memory_order_relaxed);
 }
 
-void LevelMeter::process(const float* interleaved, uint32_t frames, uint32_t channels) noexcept {
-    if (!interleaved || channels == 0) return;
-    const uint32_t n = std::min(channels, count_);
-    double sums[kMaxChannels] = {};
+namespace {
+
+// The sum of squares of the first n channels of each frame, into sums[0..n).
+void sumSquares(const float* interleaved, uint32_t frames, uint32_t channels, uint32_t n,
+                double* sums) noexcept {
     for (uint32_t f = 0; f < frames; ++f) {
         const float* frame = interleaved + static_cast<size_t>(f) * channels;
         for (uint32_t c = 0; c < n; ++c) {
@@ -39,6 +40,36 @@ void LevelMeter::process(const float* interleaved, uint32_t frames, uint32_t cha
             sums[c] += x * x;
         }
     }
+}
+
+// The same for a channel count known when compiling: the compiler then keeps the sums in
+// registers and handles several channels per instruction (a 16-channel interface's cycle in
+// about half the time).
+template <uint32_t N>
+void sumSquaresOf(const float* interleaved, uint32_t frames, double* sums) noexcept {
+    double s[N] = {};
+    for (uint32_t f = 0; f < frames; ++f) {
+        const float* frame = interleaved + static_cast<size_t>(f) * N;
+        for (uint32_t c = 0; c < N; ++c) {
+            const double x = frame[c];
+            s[c] += x * x;
+        }
+    }
+    for (uint32_t c = 0; c < N; ++c) sums[c] = s[c];
+}
+
+}  // namespace
+
+void LevelMeter::process(const float* interleaved, uint32_t frames, uint32_t channels) noexcept {
+    if (!interleaved || channels == 0) return;
+    const uint32_t n = std::min(channels, count_);
+    double sums[kMaxChannels] = {};
+    if (channels == 16 && n == 16)
+        sumSquaresOf<16>(interleaved, frames, sums);
+    else if (channels == 2 && n == 2)
+        sumSquaresOf<2>(interleaved, frames, sums);
+    else
+        sumSquares(interleaved, frames, channels, n, sums);
     for (uint32_t c = 0; c < n; ++c) {
         levels_[c].store(levelFromSumOfSquares(sums[c]), std::memory_order_relaxed);
     }
@@ -72,7 +103,8 @@ public:
         const uint32_t channels = device.channels(Scope::input);
         const uint32_t streamId = device.inputStreamId();
         std::shared_ptr<DeviceCapture> capture = captures.value(device.id()).lock();
-        if (!capture || capture->meter_.channelCount() != std::min(channels, LevelMeter::kMaxChannels) ||
+        if (!capture ||
+            capture->meter_.channelCount() != std::min(channels, LevelMeter::kMaxChannels) ||
             capture->streamId_ != streamId) {
             capture = std::make_shared<DeviceCapture>(device.id(), channels, streamId);
             // Devices come and go with new ids over a long run: forget the ones nobody holds.

@@ -22,7 +22,7 @@ bool isInterfaceRate(double rate) {
 // period stays under the panel's 50 ms meter tick, so every tick sees new levels.
 class SyntheticCapture final : public CaptureStream {
 public:
-    static constexpr double kWakePeriodMs = 40;
+    static constexpr double kWakePeriodMs = 48;
 
     SyntheticCapture(CaptureSink* sink, uint32_t channels, const std::atomic<double>& rate)
         : sink_(sink),
@@ -62,15 +62,35 @@ private:
         const double step = kTwoPi * kCarrierHz / rate;
         const double stepCos = std::cos(step), stepSin = std::sin(step);
         double re = std::cos(kTwoPi * kCarrierHz * t), im = std::sin(kTwoPi * kCarrierHz * t);
+        float carrier[EmulatedAudioBackend::kFramesPerCycle];
         for (uint32_t f = 0; f < frames; ++f) {
-            const float carrier = static_cast<float>(im);
-            float* frame = buffer_.data() + static_cast<size_t>(f) * channels_;
-            for (uint32_t c = 0; c < channels_; ++c) frame[c] = gain[c] * carrier;
+            carrier[f] = static_cast<float>(im);
             const double nextRe = re * stepCos - im * stepSin;
             im = re * stepSin + im * stepCos;
             re = nextRe;
         }
+        // The interface's 16 inputs with the count known when compiling, so that a frame is
+        // a few vector multiplications.
+        if (channels_ == EmulatedAudioBackend::kInterfaceInputs)
+            fill<EmulatedAudioBackend::kInterfaceInputs>(carrier, gain);
+        else
+            fill(carrier, gain, channels_);
         sink_->process(buffer_.data(), frames, channels_);
+    }
+
+    // Frame f, channel c: gain[c] · carrier[f].
+    void fill(const float* carrier, const float* gain, uint32_t channels) {
+        for (uint32_t f = 0; f < EmulatedAudioBackend::kFramesPerCycle; ++f) {
+            float* frame = buffer_.data() + static_cast<size_t>(f) * channels;
+            for (uint32_t c = 0; c < channels; ++c) frame[c] = gain[c] * carrier[f];
+        }
+    }
+    template <uint32_t N>
+    void fill(const float* carrier, const float* gain) {
+        for (uint32_t f = 0; f < EmulatedAudioBackend::kFramesPerCycle; ++f) {
+            float* frame = buffer_.data() + static_cast<size_t>(f) * N;
+            for (uint32_t c = 0; c < N; ++c) frame[c] = gain[c] * carrier[f];
+        }
     }
 
     void run() {

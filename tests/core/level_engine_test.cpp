@@ -86,6 +86,31 @@ TEST(LevelMeterTest, EachChannelSeesOnlyItsOwnSamples) {
     EXPECT_NEAR(meter.level(3), 0.2, 1e-6);
 }
 
+// The interface's 16 channels and a stereo device take their own, vectorised path: each count,
+// with a meter as wide as the cycle or narrower, gives the levels of the plain sum of squares.
+TEST(LevelMeterTest, EveryChannelCountGivesThePlainSumsLevels) {
+    for (uint32_t channels : {1u, 2u, 3u, 15u, 16u, 17u}) {
+        for (uint32_t count : {channels, channels - 1}) {
+            if (count == 0) continue;
+            SCOPED_TRACE(testing::Message() << channels << " channels, meter of " << count);
+            const uint32_t frames = 256;
+            std::vector<float> samples(size_t(frames) * channels);
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = 0.004f * float(i % channels + 1) * std::sin(0.37f * float(i));
+            LevelMeter meter(count);
+            meter.process(samples.data(), frames, channels);
+            for (uint32_t c = 0; c < count; ++c) {
+                double sum = 0;
+                for (uint32_t f = 0; f < frames; ++f) {
+                    const double x = samples[size_t(f) * channels + c];
+                    sum += x * x;
+                }
+                EXPECT_DOUBLE_EQ(meter.level(c), levelFromSumOfSquares(sum)) << "channel " << c;
+            }
+        }
+    }
+}
+
 TEST(LevelMeterTest, RealTimePathAllocatesNothing) {
     LevelMeter meter(16);
     const std::vector<float> samples = ramp(1024, 16, std::vector<float>(16, 0.01f));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QSet>
 #include <QTest>
 #include <QWheelEvent>
@@ -258,6 +259,7 @@ TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {
     panel_->timerFired();
     EXPECT_FALSE(panel_->timer->isActive());
     EXPECT_TRUE(panel_->metersResting());
+    EXPECT_TRUE(panel_->stateTimer->isActive()) << "the poll keeps its own clock";
 
     // The poll tick looks at the levels: still silent, then a level that shows.
     panel_->timerStateFired();
@@ -267,6 +269,7 @@ TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {
     panel_->timerStateFired();
     EXPECT_TRUE(panel_->timer->isActive());
     EXPECT_FALSE(panel_->metersResting());
+    EXPECT_FALSE(panel_->stateTimer->isActive()) << "the poll rides on the meters' clock again";
     EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
 
     // Meters that move do not rest, however long.
@@ -276,6 +279,37 @@ TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {
         panel_->timerFired();
     }
     EXPECT_TRUE(panel_->timer->isActive());
+}
+
+// With the meters moving, the poll runs on their ticks: six polls a second, spread out, and no
+// clock of its own waking the thread in between.
+TEST_F(MainPanelTest, WhileTheMetersMoveThePollRidesOnTheirClock) {
+    build();
+    std::vector<float> samples(100 * 16, 0.05f);
+    backend_.deliver(samples.data(), 100, 16);  // meters that show something do not rest
+    panel_->timerStateFired();
+    // The poll's first request, without the answer.
+    const auto request = [](const QString& line) {
+        return line.section(QStringLiteral(" | "), 0, 0);
+    };
+    const QString pollRead = request(wire().value(0));
+    ASSERT_FALSE(pollRead.isEmpty());
+    const auto polls = [&] {
+        int n = 0;
+        for (const auto& t : usb_.model().transfers())
+            n += request(QString::fromStdString(
+                     formatControlTrace(t.setup, t.data.data(), t.status))) == pollRead;
+        return n;
+    };
+    QElapsedTimer elapsed;
+    elapsed.start();
+    panel_->timer->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polls() >= 6; }, 5000));
+    // Six polls are five periods of 1/6 s apart (less half a tick each way); a poll on every
+    // tick would take 300 ms.
+    EXPECT_GE(elapsed.elapsed(), 700);
+    EXPECT_FALSE(panel_->stateTimer->isActive());
+    EXPECT_FALSE(panel_->metersResting());
 }
 
 TEST_F(MainPanelTest, ModeButtonsSwitchBothMatrixPanels) {

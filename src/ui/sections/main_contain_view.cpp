@@ -53,8 +53,9 @@ NorvMainContainView::NorvMainContainView(QWidget* parent)
     timer->setTimerType(Qt::PreciseTimer);
     connect(timer, &QTimer::timeout, this, &NorvMainContainView::timerFired);
     connect(stateTimer, &QTimer::timeout, this, &NorvMainContainView::timerStateFired);
-    timer->start(kMeterIntervalMs);
-    stateTimer->start(kPollIntervalMs);
+    stateTimer->setInterval(kPollIntervalMs);
+    clock_.start();
+    wakeMeters();
 
     NotificationCenter::defaultCenter().addObserver(
         this, notify::kEntranceFileSuccess, [this](const Notification&) { entranceFileSucces(); });
@@ -94,12 +95,35 @@ void NorvMainContainView::resizeEvent(QResizeEvent*) {
 void NorvMainContainView::timerFired() {
     const bool changed = showLevels();
     if (!timer->isActive()) return;  // driven by hand
+    pollIfDue();
     const bool idle = !changed && (metersEmpty() || !NorvShareHelper::shared().inputUnits);
     quietTicks_ = idle ? quietTicks_ + 1 : 0;
-    if (quietTicks_ >= kQuietTicksBeforeRest) {
-        timer->stop();
-        metersResting_ = true;
-    }
+    if (quietTicks_ >= kQuietTicksBeforeRest) restMeters();
+}
+
+void NorvMainContainView::pollIfDue() {
+    constexpr qint64 kPollPeriodNs = 1'000'000'000 / 6;
+    constexpr qint64 kHalfTickNs = qint64(kMeterIntervalMs) * 1'000'000 / 2;
+    const qint64 now = clock_.nsecsElapsed();
+    if (now + kHalfTickNs < nextPollNs_) return;
+    // The next one a period after this one's due time; after a stall (a long preset import,
+    // a suspended machine) a period from now, not a burst of the missed ones.
+    nextPollNs_ = std::max(nextPollNs_ + kPollPeriodNs, now + kPollPeriodNs - kHalfTickNs);
+    timerStateFired();
+}
+
+void NorvMainContainView::restMeters() {
+    timer->stop();
+    metersResting_ = true;
+    stateTimer->start();
+}
+
+void NorvMainContainView::wakeMeters() {
+    metersResting_ = false;
+    quietTicks_ = 0;
+    stateTimer->stop();
+    nextPollNs_ = clock_.nsecsElapsed() + 1'000'000'000 / 6;
+    timer->start(kMeterIntervalMs);
 }
 
 bool NorvMainContainView::showLevels() {
@@ -142,11 +166,7 @@ bool NorvMainContainView::metersEmpty() const {
 
 void NorvMainContainView::timerStateFired() {
     // Resting meters: a level that would move one starts their clock again.
-    if (metersResting_ && showLevels()) {
-        metersResting_ = false;
-        quietTicks_ = 0;
-        timer->start();
-    }
+    if (metersResting_ && showLevels()) wakeMeters();
     // An interface that stopped answering costs a short time-out per read: after
     // kPollFailuresBeforeBackOff silent ticks in a row only every kBackOffTicks-th tick reads,
     // until one answers.

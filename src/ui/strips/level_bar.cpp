@@ -172,6 +172,23 @@ void LevelBar::makeLayers() {
             while (x < outline_.width() && row[x] != 0) ++x;
         }
     }
+    // Rows with the same layers as an earlier row.
+    const auto sameRow = [](const QImage& image, int a, int b) {
+        return image.isNull() ||
+               std::equal(image.constScanLine(a), image.constScanLine(a) + image.bytesPerLine(),
+                          image.constScanLine(b));
+    };
+    sameAs_.assign(base_.height(), 0);
+    for (int y = 0; y < base_.height(); ++y) {
+        sameAs_[y] = y;
+        for (int earlier = 0; earlier < y; ++earlier) {
+            if (sameAs_[earlier] == earlier && sameRow(base_, earlier, y) &&
+                sameRow(shape_, earlier, y) && sameRow(outline_, earlier, y)) {
+                sameAs_[y] = earlier;
+                break;
+            }
+        }
+    }
     layersValid_ = true;
 }
 
@@ -194,10 +211,17 @@ void LevelBar::compose(int from, int to, QImage& frame) const {
 
     // The last fill pixel is partly covered when the fill ends within it.
     const int solidEnd = partial && whole < fillEnd ? whole : fillEnd;
+    uchar* const frameBits = frame.bits();
+    const qsizetype frameStride = frame.bytesPerLine();
     for (int y = 0; y < base_.height(); ++y) {
+        auto* out = reinterpret_cast<QRgb*>(frameBits + y * frameStride);
+        if (sameAs_[y] != y) {
+            const auto* same = reinterpret_cast<const QRgb*>(frameBits + sameAs_[y] * frameStride);
+            std::copy(same + from, same + to, out + from);
+            continue;
+        }
         const auto* base = reinterpret_cast<const QRgb*>(base_.constScanLine(y));
         const uchar* shape = shape_.constScanLine(y);
-        auto* out = reinterpret_cast<QRgb*>(frame.scanLine(y));
         const auto mixRange = [&](int x0, int x1) {
             for (int x = x0; x < x1; ++x) {
                 uint a = shape[x];

@@ -71,6 +71,10 @@ private:
     // Per row: the columns between the left and the right side of the border, where outline_
     // is empty (the border's top and bottom rows: an empty run).
     std::vector<std::pair<int, int>> outlineGap_;
+    // Per row: the first row whose layers match it pixel for pixel. Such rows compose to the
+    // same pixels, so only the first of them is mixed and the others are copies of it (a
+    // 12-pixel bar has five different rows: the corners' and the middle's).
+    std::vector<int> sameAs_;
 };
 
 }  // namespace h8::ui
