@@ -3,9 +3,12 @@
 # H8, meters moving, hardware poll running, on a real X11 connection (its own Xvfb). After a
 # warm-up it reads the CPU time of the process and of each of its threads over a window of
 # wall time and prints them as % of one core, with each thread's wake-ups per second and the X
-# server's CPU (target: the whole process under 1 %).
+# server's CPU (target: the whole process under 1 %). At the end it prints what an idle thread
+# waking 20 times a second costs on this machine (bench/wake_cost.cpp), to tell the panel's own
+# work from the machine's price of a wake-up.
 # Usage: bench/cpu.sh [SECONDS [WARMUP_SECONDS [RUNS]]]   (defaults 10, 5 and 1; builds the
-#        release preset first). With several runs it also prints their median.
+#        release preset first). With several runs it also prints the median of the per-thread
+#        sums (in nanoseconds; the process figure counts whole clock ticks).
 #   H8_CPU_NO_BUILD=1      measure the binary as it is
 #   H8_CPU_BINARY=PATH     measure another build of h8-controller (implies H8_CPU_NO_BUILD)
 #   H8_CPU_ARGS="..."      more arguments for h8-controller
@@ -18,7 +21,7 @@ runs=${3:-1}
 binary=${H8_CPU_BINARY:-build/release/src/app/h8-controller/h8-controller}
 if [[ -z ${H8_CPU_NO_BUILD:-} && -z ${H8_CPU_BINARY:-} ]]; then
     cmake --preset release >/dev/null
-    cmake --build --preset release --target h8-controller >/dev/null
+    cmake --build --preset release --target h8-controller wake_cost >/dev/null
 fi
 command -v Xvfb >/dev/null || { echo "cpu.sh: Xvfb is needed (apt-get install xvfb)" >&2; exit 1; }
 
@@ -104,11 +107,16 @@ for run in $(seq 1 "$runs"); do
     [[ -n ${H8_CPU_SCREENSHOT:-} ]] && import -window root "$H8_CPU_SCREENSHOT"
     out=$(report)
     echo "$out"
-    results+=("$(awk '/^  process/ {print $2}' <<<"$out")")
+    results+=("$(awk '/^  per thread/ {print $3}' <<<"$out")")
     stop
 done
 if (( runs > 1 )); then
     printf '%s\n' "${results[@]}" | sort -n |
-        awk '{v[NR] = $1} END {printf "median of %d runs: %.2f %% of one core (from %.2f to %.2f)\n",
+        awk '{v[NR] = $1} END {printf "median of %d runs (per thread, in all): %.2f %% of one core (from %.2f to %.2f)\n",
              NR, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[1], v[NR]}'
+fi
+# What the machine charges for waking up, which the two threads above pay 20 times a second.
+wake_cost=build/release/bench/wake_cost
+if [[ -x $wake_cost ]]; then
+    echo "this machine: $("$wake_cost" 3)"
 fi
