@@ -24,6 +24,10 @@ if [[ -z ${H8_CPU_NO_BUILD:-} && -z ${H8_CPU_BINARY:-} ]]; then
     cmake --build --preset release --target h8-controller wake_cost >/dev/null
 fi
 command -v Xvfb >/dev/null || { echo "cpu.sh: Xvfb is needed (apt-get install xvfb)" >&2; exit 1; }
+if [[ -n ${H8_CPU_SCREENSHOT:-} ]] && ! command -v import >/dev/null; then
+    echo "cpu.sh: H8_CPU_SCREENSHOT needs ImageMagick's import (apt-get install imagemagick)" >&2
+    exit 1
+fi
 
 scratch=$(mktemp -d)
 xvfb_pid=""
