@@ -172,11 +172,12 @@ void LevelBar::makeLayers() {
             while (x < outline_.width() && row[x] != 0) ++x;
         }
     }
-    // Rows with the same layers as an earlier row.
+    // Rows with the same layers as an earlier row (the pixels only: a row's padding is not
+    // written).
     const auto sameRow = [](const QImage& image, int a, int b) {
-        return image.isNull() ||
-               std::equal(image.constScanLine(a), image.constScanLine(a) + image.bytesPerLine(),
-                          image.constScanLine(b));
+        const qsizetype bytes = qsizetype(image.width()) * image.depth() / 8;
+        return image.isNull() || std::equal(image.constScanLine(a), image.constScanLine(a) + bytes,
+                                            image.constScanLine(b));
     };
     sameAs_.assign(base_.height(), 0);
     for (int y = 0; y < base_.height(); ++y) {
