@@ -22,6 +22,7 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
+#include "main_panel_fixture.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "ui/matrix/channel_row_view.h"
@@ -95,20 +96,12 @@ void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QTest::keyClick(focus, k, modifiers);
 }
 
-class KeyboardTest : public testing::Test {
+class KeyboardTest : public test::MainPanelFixture {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        store().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
-        backend_.setDevices({test::fakeInterface(7, 16)});
-        store().audio =
-            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
-        panel_ = std::make_unique<NorvMainContainView>();
-        panel_->timer->stop();  // the tests drive the clocks themselves
-        panel_->stateTimer->stop();
+        MainPanelFixture::SetUp();
+        if (HasFatalFailure()) return;
+        build();
         // As the application shows it: the panel itself holds the focus at first.
         panel_->setFocusPolicy(Qt::ClickFocus);
         panel_->show();
@@ -117,21 +110,6 @@ protected:
         panel_->setFocus();
         QCoreApplication::processEvents();
         wire();
-    }
-    void TearDown() override {
-        panel_.reset();
-        store().audio.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
-    }
-    // The requests sent to the interface since the last call.
-    QStringList wire() {
-        QStringList lines;
-        for (const auto& t : usb_.model().transfers())
-            lines.append(
-                QString::fromStdString(formatControlTrace(t.setup, t.data.data(), t.status)));
-        usb_.model().clearTransfers();
-        return lines;
     }
     // Gives `w` the keyboard as Tab would.
     static void focus(QWidget* w) {
@@ -151,12 +129,6 @@ protected:
         }
         return visited;
     }
-    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    test::FakeAudioBackend backend_;
-    std::unique_ptr<NorvMainContainView> panel_;
 };
 
 TEST_F(KeyboardTest, GridKeysSendWhatClicksAndTheWheelSend) {

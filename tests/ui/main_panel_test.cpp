@@ -18,6 +18,7 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
+#include "main_panel_fixture.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
@@ -37,45 +38,7 @@
 namespace h8::ui {
 namespace {
 
-class MainPanelTest : public testing::Test {
-protected:
-    void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        store().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
-    }
-    void TearDown() override {
-        panel_.reset();
-        store().audio.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
-    }
-    void build(uint32_t inputs = 16) {
-        backend_.setDevices({test::fakeInterface(7, inputs)});
-        store().audio =
-            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
-        panel_ = std::make_unique<NorvMainContainView>();
-        panel_->timer->stop();  // the tests drive the clocks themselves
-        panel_->stateTimer->stop();
-        usb_.model().clearTransfers();
-    }
-    QStringList wire() {
-        QStringList lines;
-        for (const auto& t : usb_.model().transfers())
-            lines.append(
-                QString::fromStdString(formatControlTrace(t.setup, t.data.data(), t.status)));
-        usb_.model().clearTransfers();
-        return lines;
-    }
-    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
-
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    test::FakeAudioBackend backend_;
-    std::unique_ptr<NorvMainContainView> panel_;
-};
+class MainPanelTest : public test::MainPanelFixture {};
 
 TEST_F(MainPanelTest, CreationRestoresStoredSettingsAndRebuildsTheRoutes) {
     UserDefaults::standard().setInteger(kMicMute2Key, 1);

@@ -1,0 +1,67 @@
+// The main panel on the emulated H8's USB side and a fake audio device with the interface's
+// inputs, for the panel's widget tests: the shared store and the user defaults start afresh in
+// temporary folders, the clocks are stopped (the tests drive them), and `wire()` reads what was
+// sent to the interface.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <memory>
+
+#include "core/audio_helper.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "core/vendor_requests.h"
+#include "emulated/emulated_usb_transport.h"
+#include "fake_audio_backend.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+#include "ui/sections/main_contain_view.h"
+
+namespace h8::test {
+
+class MainPanelFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        store().resetForTesting();
+        usb_.plug();
+        ASSERT_TRUE(startUSBMonitoring(usb_));
+        SimplyCoreAudio::setBackend(&backend_);
+    }
+    void TearDown() override {
+        panel_.reset();
+        store().audio.reset();
+        stopUSBMonitoring();
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+    // The panel bound to an audio device with `inputs` inputs, its clocks stopped and the wire
+    // record cleared.
+    void build(uint32_t inputs = 16) {
+        backend_.setDevices({fakeInterface(7, inputs)});
+        store().audio =
+            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
+        panel_ = std::make_unique<ui::NorvMainContainView>();
+        panel_->timer->stop();
+        panel_->stateTimer->stop();
+        usb_.model().clearTransfers();
+    }
+    // The requests sent to the interface since the last call.
+    QStringList wire() {
+        QStringList lines;
+        for (const auto& t : usb_.model().transfers())
+            lines.append(
+                QString::fromStdString(formatControlTrace(t.setup, t.data.data(), t.status)));
+        usb_.model().clearTransfers();
+        return lines;
+    }
+    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
+
+    TempEnv env_;
+    emulated::EmulatedUsbTransport usb_;
+    FakeAudioBackend backend_;
+    std::unique_ptr<ui::NorvMainContainView> panel_;
+};
+
+}  // namespace h8::test
