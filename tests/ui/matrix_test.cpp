@@ -323,11 +323,11 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     // The main panel's part: the import is applied when its notification comes.
     int applied = 0;
     QObject panel;
-    NotificationCenter::defaultCenter().addObserver(
-        &panel, notify::kEntranceFileSuccess, [&](const Notification&) {
-            ++applied;
-            entranceFileSucces(chips_.get());
-        });
+    NotificationCenter::defaultCenter().addObserver(&panel, notify::kEntranceFileSuccess,
+                                                    [&](const Notification&) {
+                                                        ++applied;
+                                                        entranceFileSucces(chips_.get());
+                                                    });
     EXPECT_EQ(importPresetFile(path, window_.get()), nullptr);
     EXPECT_EQ(applied, 1);
     QCoreApplication::processEvents();
