@@ -129,8 +129,7 @@ bool AudioDevice::setNominalSampleRate(double rate) const {
     return g_backend && info() && g_backend->setNominalSampleRate(id_, rate);
 }
 
-QMetaObject::Connection AudioDevice::addPropertyListener(Property property,
-                                                         const QObject* context,
+QMetaObject::Connection AudioDevice::addPropertyListener(Property property, const QObject* context,
                                                          std::function<void()> callback) const {
     if (!g_backend || !context) return {};
     const uint32_t id = id_;

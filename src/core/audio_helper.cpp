@@ -146,8 +146,8 @@ void NorvAudioHelper::addListeners() {
                                                            this, [this] { sampleCallBack(); });
     volumeListener_ = hardwareDevice_->addPropertyListener(AudioDevice::Property::volume, this,
                                                            [this] { volumeCallBack(); });
-    streamsListener_ = hardwareDevice_->addPropertyListener(
-        AudioDevice::Property::streams, this, [this] {
+    streamsListener_ =
+        hardwareDevice_->addPropertyListener(AudioDevice::Property::streams, this, [this] {
             // A profile switch of the interface: other inputs, same routes.
             if (NorvShareHelper::shared().isInit) rebuildEngines();
         });
@@ -253,7 +253,8 @@ void NorvAudioHelper::setStartAndStop(int row, int col, bool on) {
 }
 
 void NorvAudioHelper::restoreColumnsFromStoredMap() {
-    const std::vector<Output> stored = columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
+    const std::vector<Output> stored =
+        columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
     for (size_t i = 0; i < outputUnits_.size(); ++i) {
         Output& column = *outputUnits_[i];
         const Output fresh;
@@ -268,7 +269,8 @@ void NorvAudioHelper::switchOffCrosspointsThatAreOff() {
         const Output& column = *outputUnits_[col];
         for (int row = 0; row < kMixerSources; ++row) {
             if (!column.enableArray[row])
-                NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col), kCrosspointOff);
+                NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
+                                        kCrosspointOff);
         }
     }
 }

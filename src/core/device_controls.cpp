@@ -152,9 +152,8 @@ void resendRouteCrosspoints() {
         for (int s = 0; s < 12; ++s) {
             if (!column.front().enableArray[s]) continue;
             const float level = storedCrosspointLevel(s + 1, static_cast<int>(d) + 1);
-            NorvaltUSBAudioSetMixer(
-                sourceCodeForRow(s), static_cast<uint16_t>(d),
-                crosspointLevelByte(level));
+            NorvaltUSBAudioSetMixer(sourceCodeForRow(s), static_cast<uint16_t>(d),
+                                    crosspointLevelByte(level));
         }
     }
 }

@@ -152,7 +152,7 @@ FileLogger::~FileLogger() {
 }
 
 void FileLogger::logIfChanged(const QString& channel, const QString& message,
-                               const QString& level) {
+                              const QString& level) {
     QString& last = lastOnChannel_[channel];
     if (message == last) return;
     last = message;

@@ -71,8 +71,8 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
             continue;
         }
         if (info.vendorId != kH8VendorId) {
-            diagTracef("Found unwanted device (vendor = %d, product = %d ，release = %d)", info.vendorId,
-                  info.productId, info.bcdDevice);
+            diagTracef("Found unwanted device (vendor = %d, product = %d ，release = %d)",
+                       info.vendorId, info.productId, info.bcdDevice);
             continue;
         }
         int interfaceNumber = 0xFF;

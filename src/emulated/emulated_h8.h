@@ -6,10 +6,9 @@
 // a test reads the state from its own thread.
 #pragma once
 
-#include <chrono>
-
 #include <QString>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>

@@ -1,9 +1,8 @@
 #include "emulated/emulated_usb_transport.h"
 
+#include <QMetaObject>
 #include <chrono>
 #include <thread>
-
-#include <QMetaObject>
 
 namespace h8::emulated {
 

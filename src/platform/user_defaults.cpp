@@ -189,7 +189,8 @@ void UserDefaults::setWriteDelay(int ms) {
     if (!flushTimer_) {
         flushTimer_ = std::make_unique<QTimer>();
         flushTimer_->setSingleShot(true);
-        QObject::connect(flushTimer_.get(), &QTimer::timeout, flushTimer_.get(), [this] { flush(); });
+        QObject::connect(flushTimer_.get(), &QTimer::timeout, flushTimer_.get(),
+                         [this] { flush(); });
     }
 }
 

@@ -12,9 +12,9 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QJsonObject>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 #include <QVariantList>
 #include <functional>

@@ -54,8 +54,8 @@ protected:
         NorvShareHelper::shared().resetForTesting();
         SimplyCoreAudio::setBackend(&audio_);
         IOUSBHelper::setAudioDeviceSource([this] { return audio_.devices(); });
-        NotificationCenter::defaultCenter().addObserver(
-            &observer_, notify::kInitFinish, [this](const Notification&) { ++binds_; });
+        NotificationCenter::defaultCenter().addObserver(&observer_, notify::kInitFinish,
+                                                        [this](const Notification&) { ++binds_; });
         // Every crosspoint silent, so that each write shows.
         emulated::H8State s = usb_.model().state();
         s.mixer.fill(0xFF);
@@ -220,7 +220,7 @@ TEST_F(DesktopBindingTest, RateChangesByAnotherProgramShowAfterEveryReplug) {
     NorvShareHelper::shared().timestamp = NorvShareHelper::shared().timestamp.value_or(0) - 10;
     audio_.setRate(id, 96000);  // e.g. pw-metadata or `h8ctl rate 96000`
     QTRY_COMPARE(statusBar()->samplel->text(), QStringLiteral("采样率:96000Hz"));
-    QTRY_VERIFY(window_->sanpleMenu->actions()[3]->isChecked());  // 96000Hz
+    QTRY_VERIFY(window_->sanpleMenu->actions()[3]->isChecked());   // 96000Hz
     EXPECT_FALSE(window_->sanpleMenu->actions()[1]->isChecked());  // 48000Hz
 }
 

@@ -422,11 +422,12 @@ TEST_F(H8ctlTest, PresetImportRefusesAlteredForeignAndOversizedFilesAndChangesNo
     bytes[100] = static_cast<char>(bytes[100] ^ 0x04);
     writeBytes(altered, bytes);
 
-    QJsonObject foreign = QJsonDocument::fromJson(fileBytes(presetVector("preset-h8.json"))).object();
+    QJsonObject foreign =
+        QJsonDocument::fromJson(fileBytes(presetVector("preset-h8.json"))).object();
     ASSERT_FALSE(foreign.isEmpty());
     foreign["name"] = "H9";
-    const std::optional<QByteArray> sealed = NorvExportFileHelper::seal(
-        QJsonDocument(foreign).toJson(QJsonDocument::Compact), nullptr);
+    const std::optional<QByteArray> sealed =
+        NorvExportFileHelper::seal(QJsonDocument(foreign).toJson(QJsonDocument::Compact), nullptr);
     ASSERT_TRUE(sealed);
     const QString other = env_.root() + "/other-model.norv";
     writeBytes(other, *sealed);

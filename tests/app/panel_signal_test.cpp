@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryFile>
 
@@ -32,7 +32,8 @@ TEST_P(PanelSignalTest, ARouteDraggedJustBeforeTheSignalIsStored) {
                 {"--simulate=" + env.root() + "/h8.json", "--automation", script.fileName()});
     ASSERT_TRUE(panel.waitForStarted());
     QByteArray out;
-    while (!out.contains("state:") && panel.waitForReadyRead(10000)) out += panel.readAllStandardOutput();
+    while (!out.contains("state:") && panel.waitForReadyRead(10000))
+        out += panel.readAllStandardOutput();
     ASSERT_TRUE(out.contains("state:")) << out.toStdString();
     ::kill(static_cast<pid_t>(panel.processId()), GetParam());
     ASSERT_TRUE(panel.waitForFinished(10000));
@@ -41,7 +42,8 @@ TEST_P(PanelSignalTest, ARouteDraggedJustBeforeTheSignalIsStored) {
 
     QFile defaults(env.configDir() + "/defaults.json");
     ASSERT_TRUE(defaults.open(QIODevice::ReadOnly));
-    const QJsonArray map = QJsonDocument::fromJson(defaults.readAll())["H8TTChannelMapArray"].toArray();
+    const QJsonArray map =
+        QJsonDocument::fromJson(defaults.readAll())["H8TTChannelMapArray"].toArray();
     ASSERT_GT(map.size(), 4);
     EXPECT_TRUE(map[4].toArray()[0].toBool());  // mic 1 → destination 5
 }

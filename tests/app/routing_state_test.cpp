@@ -38,15 +38,15 @@ namespace h8 {
 namespace {
 
 enum class Kind {
-    drop,           // a handle dragged onto a destination row
-    dropPair,       // a linked pair dragged onto a destination pair
+    drop,      // a handle dragged onto a destination row
+    dropPair,  // a linked pair dragged onto a destination pair
     chipDoubleClick,
     chipDragOut,
     gridClick,
-    gridScroll,     // a: direction (+1/-1), b: notches, c: big steps
-    importPreset,   // a: 0 valid, 1 another model, 2 not a preset
+    gridScroll,    // a: direction (+1/-1), b: notches, c: big steps
+    importPreset,  // a: 0 valid, 1 another model, 2 not a preset
     exportPreset,
-    rateFromMenu,   // a: menu item
+    rateFromMenu,  // a: menu item
     rateFromOutside,
     unplugReplug,
     audioDeviceGoesOrReturns,
@@ -60,11 +60,20 @@ struct Step {
     uint64_t seed = 0;
 
     std::string text() const {
-        static const char* names[] = {"drop",          "dropPair",    "chipDoubleClick",
-                                      "chipDragOut",   "gridClick",   "gridScroll",
-                                      "importPreset",  "exportPreset", "rateFromMenu",
-                                      "rateFromOutside", "unplugReplug", "audioDeviceGoesOrReturns",
-                                      "soundServerStopsOrStarts", "restart"};
+        static const char* names[] = {"drop",
+                                      "dropPair",
+                                      "chipDoubleClick",
+                                      "chipDragOut",
+                                      "gridClick",
+                                      "gridScroll",
+                                      "importPreset",
+                                      "exportPreset",
+                                      "rateFromMenu",
+                                      "rateFromOutside",
+                                      "unplugReplug",
+                                      "audioDeviceGoesOrReturns",
+                                      "soundServerStopsOrStarts",
+                                      "restart"};
         std::ostringstream o;
         o << names[static_cast<int>(kind)] << " row=" << row << " col=" << col << " a=" << a
           << " b=" << b << " seed=" << seed;
@@ -75,12 +84,20 @@ struct Step {
 Step randomStep(std::mt19937_64& rng) {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     // Edits are common, the world's events rarer.
-    static const std::vector<std::pair<Kind, int>> weights = {
-        {Kind::drop, 16},          {Kind::dropPair, 6},       {Kind::chipDoubleClick, 8},
-        {Kind::chipDragOut, 6},    {Kind::gridClick, 16},     {Kind::gridScroll, 14},
-        {Kind::importPreset, 5},   {Kind::exportPreset, 2},   {Kind::rateFromMenu, 3},
-        {Kind::rateFromOutside, 3}, {Kind::unplugReplug, 4}, {Kind::audioDeviceGoesOrReturns, 3},
-        {Kind::soundServerStopsOrStarts, 2}, {Kind::restart, 2}};
+    static const std::vector<std::pair<Kind, int>> weights = {{Kind::drop, 16},
+                                                              {Kind::dropPair, 6},
+                                                              {Kind::chipDoubleClick, 8},
+                                                              {Kind::chipDragOut, 6},
+                                                              {Kind::gridClick, 16},
+                                                              {Kind::gridScroll, 14},
+                                                              {Kind::importPreset, 5},
+                                                              {Kind::exportPreset, 2},
+                                                              {Kind::rateFromMenu, 3},
+                                                              {Kind::rateFromOutside, 3},
+                                                              {Kind::unplugReplug, 4},
+                                                              {Kind::audioDeviceGoesOrReturns, 3},
+                                                              {Kind::soundServerStopsOrStarts, 2},
+                                                              {Kind::restart, 2}};
     int total = 0;
     for (const auto& w : weights) total += w.second;
     int r = pick(0, total - 1);
@@ -225,8 +242,8 @@ public:
         const emulated::H8State device = usb_.model().state();
         for (int col = 1; col <= kMatrixDestinations; ++col) {
             for (int row = 1; row <= kMatrixSources; ++row) {
-                const bool on =
-                    static_cast<size_t>(col) <= stored.size() && stored[col - 1].enableArray[row - 1];
+                const bool on = static_cast<size_t>(col) <= stored.size() &&
+                                stored[col - 1].enableArray[row - 1];
                 const float level = storedCrosspointLevel(row, col);
                 const std::string at =
                     " at source " + std::to_string(row) + " destination " + std::to_string(col);
@@ -244,8 +261,7 @@ public:
                     why << "engine column " << !on << " vs stored " << on << at << "\n";
                 }
                 if (bound && usb_.isPlugged()) {
-                    const uint8_t byte =
-                        device.mixer[sourceCodeForRow(row - 1) + 12 * (col - 1)];
+                    const uint8_t byte = device.mixer[sourceCodeForRow(row - 1) + 12 * (col - 1)];
                     const uint8_t expected = on ? crosspointLevelByte(level) : 0xFF;
                     // A route switched on from the matrix is sent as 0x80, full level.
                     const bool fresh = on && level == 100.0f && byte == 0x80;

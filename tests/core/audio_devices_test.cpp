@@ -145,8 +145,8 @@ TEST_F(AudioDevicesTest, RateListenerFollowsOnlyItsDeviceAndItsOwner) {
     const AudioDevicePtr h8 = findH8AudioDevice(audio.allDevices());
     int calls = 0;
     QObject owner;
-    const auto connection = h8->addPropertyListener(AudioDevice::Property::nominalSampleRate,
-                                                    &owner, [&] { ++calls; });
+    const auto connection =
+        h8->addPropertyListener(AudioDevice::Property::nominalSampleRate, &owner, [&] { ++calls; });
     // A listener whose owner is gone is never called.
     int ownerlessCalls = 0;
     {

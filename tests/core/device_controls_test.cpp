@@ -3,14 +3,12 @@
 
 #include "core/device_controls.h"
 
-#include <QFileInfo>
-
-#include "core/file_logger.h"
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
+#include "core/file_logger.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"

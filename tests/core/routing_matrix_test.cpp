@@ -1,13 +1,14 @@
 // The routing matrix models with the routing engine and the emulated H8: what each edit posts,
 // sends and stores, in order.
 
+#include "core/routing_matrix.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
 
 #include "core/audio_helper.h"
 #include "core/notification_names.h"
-#include "core/routing_matrix.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
@@ -24,16 +25,18 @@ namespace {
 class PanelEvents : public QObject {
 public:
     PanelEvents() {
-        for (const char* name : {notify::kDropZoneAddDrag, notify::kDropZoneRemoveDrag, notify::kGridViewBtnIsOn,
-                                 notify::kIndexQuoteAddition, notify::kIndexQuoteSubtraction,
-                                 notify::kMouseExitedChannelLabel}) {
-            NotificationCenter::defaultCenter().addObserver(this, name, [this, name](const Notification& n) {
-                if (const auto x = crosspointFromPayload(n.object)) {
-                    log.append(QStringLiteral("%1 %2/%3").arg(name).arg(x->row).arg(x->col));
-                } else {
-                    log.append(QStringLiteral("%1 %2").arg(name).arg(n.object.toInt()));
-                }
-            });
+        for (const char* name :
+             {notify::kDropZoneAddDrag, notify::kDropZoneRemoveDrag, notify::kGridViewBtnIsOn,
+              notify::kIndexQuoteAddition, notify::kIndexQuoteSubtraction,
+              notify::kMouseExitedChannelLabel}) {
+            NotificationCenter::defaultCenter().addObserver(
+                this, name, [this, name](const Notification& n) {
+                    if (const auto x = crosspointFromPayload(n.object)) {
+                        log.append(QStringLiteral("%1 %2/%3").arg(name).arg(x->row).arg(x->col));
+                    } else {
+                        log.append(QStringLiteral("%1 %2").arg(name).arg(n.object.toInt()));
+                    }
+                });
         }
     }
     QStringList log;
@@ -57,7 +60,9 @@ protected:
         SimplyCoreAudio::setBackend(nullptr);
     }
     void build(bool withEngine = true) {
-        if (withEngine) store().audio = std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
+        if (withEngine)
+            store().audio = std::make_shared<NorvAudioHelper>(
+                findH8AudioDevice(SimplyCoreAudio().allDevices()));
         chips_ = std::make_unique<RouteChips>();
         grid_ = std::make_unique<CrosspointGrid>(chips_.get());
         usb_.model().clearTransfers();
@@ -67,7 +72,8 @@ protected:
         QStringList writes;
         for (const auto& t : usb_.model().transfers()) {
             if (t.setup.requestType == 0x40 && t.setup.index == 0x001E) {
-                writes.append(QStringLiteral("%1=%2").arg(t.setup.value).arg(t.data[0], 2, 16, QChar('0')));
+                writes.append(
+                    QStringLiteral("%1=%2").arg(t.setup.value).arg(t.data[0], 2, 16, QChar('0')));
             }
         }
         usb_.model().clearTransfers();
@@ -110,13 +116,15 @@ TEST_F(RoutingMatrixTest, RemovingChipsUncountsAndCommitsOff) {
     mixerWrites();
     PanelEvents events;
     chips_->removeByDoubleClick(6, 3);
-    EXPECT_EQ(events.log, (QStringList{"mouseExitedChannelLabel 6/3", "dropZoneRemoveDragName 6/3"}));
+    EXPECT_EQ(events.log,
+              (QStringList{"mouseExitedChannelLabel 6/3", "dropZoneRemoveDragName 6/3"}));
     EXPECT_EQ(mixerWrites(), QStringList{"25=ff"});
     EXPECT_FALSE(grid_->isOn(6, 3));
     events.log.clear();
     chips_->removeByDragOut(6, 4);
     // The handle goes dark only with its last chip.
-    EXPECT_EQ(events.log, (QStringList{"indexQuoteSubtractionName 6", "dropZoneRemoveDragName 6/4"}));
+    EXPECT_EQ(events.log,
+              (QStringList{"indexQuoteSubtractionName 6", "dropZoneRemoveDragName 6/4"}));
     EXPECT_EQ(mixerWrites(), QStringList{"37=ff"});
     EXPECT_FALSE(storedRoute(6, 4));
 }
@@ -180,7 +188,8 @@ TEST_F(RoutingMatrixTest, WithoutAnEngineNothingIsCommitted) {
 
 TEST_F(RoutingMatrixTest, ShortOrMalformedStoredMapsAreReadAsFarAsTheyGo) {
     // A destination that is not a list is empty; a short list counts what it has.
-    UserDefaults::standard().setObject(kChannelMapKey, QVariantList{QVariant("x"), QVariant(QVariantList{true})});
+    UserDefaults::standard().setObject(kChannelMapKey,
+                                       QVariantList{QVariant("x"), QVariant(QVariantList{true})});
     build(false);
     EXPECT_FALSE(grid_->isOn(5, 1));
     EXPECT_TRUE(grid_->isOn(1, 2));

@@ -181,7 +181,8 @@ TEST_F(AudioLayerPipeWireTest, H8ctlRateAndMonitorNeedOnlyTheSoundServer) {
             if (sample["t"].toDouble() < 0.4) continue;
             const QJsonArray levels = sample["levels"].toArray();
             ASSERT_EQ(levels.size(), 16) << line.toStdString();
-            for (const QJsonValue& level : levels) ASSERT_EQ(level.toDouble(), 0.0) << line.toStdString();
+            for (const QJsonValue& level : levels)
+                ASSERT_EQ(level.toDouble(), 0.0) << line.toStdString();
         }
     }
 

@@ -56,8 +56,8 @@ protected:
         ASSERT_TRUE(backend_->isAvailable()) << error.toStdString();
         SimplyCoreAudio::setBackend(backend_.get());
         IOUSBHelper::setAudioDeviceSource([this] { return backend_->devices(); });
-        NotificationCenter::defaultCenter().addObserver(
-            &observer_, notify::kInitFinish, [this](const Notification&) { ++binds_; });
+        NotificationCenter::defaultCenter().addObserver(&observer_, notify::kInitFinish,
+                                                        [this](const Notification&) { ++binds_; });
         emulated::H8State s = usb_.model().state();
         s.mixer.fill(0xFF);
         usb_.model().setState(s);

@@ -43,8 +43,7 @@ public:
     // With `onlyChannel`, every other channel is silent. `channels` interleaved channels (the
     // H8's 16 by default; 2 for its stereo profile and the webcam).
     explicit FifoFeeder(const std::string& fifoPath,
-                        std::optional<uint32_t> onlyChannel = std::nullopt,
-                        uint32_t channels = 16);
+                        std::optional<uint32_t> onlyChannel = std::nullopt, uint32_t channels = 16);
     ~FifoFeeder();
     FifoFeeder(const FifoFeeder&) = delete;
     FifoFeeder& operator=(const FifoFeeder&) = delete;

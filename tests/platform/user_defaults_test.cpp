@@ -7,14 +7,14 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QTest>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTest>
 #include <chrono>
 #include <csignal>
 #include <cstdio>

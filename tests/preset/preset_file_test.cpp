@@ -325,9 +325,9 @@ TEST_F(PresetFileTest, ExportWritesNamesOnlyWhenSetAndEveryOutputVolume) {
     EXPECT_FALSE(o.contains("outputVolume6"));
     for (const char* key : {"micIn1volume", "micIn2volume", "micOutVolume"})
         EXPECT_TRUE(o[key].isDouble()) << key;
-    for (const char* key : {"micMuteState", "mic48VState", "micInstState", "micInChangeState",
-                            "mic2MuteState", "mic248VState", "mic2InstState",
-                            "mic2InChangeState", "hpMuteState"})
+    for (const char* key :
+         {"micMuteState", "mic48VState", "micInstState", "micInChangeState", "mic2MuteState",
+          "mic248VState", "mic2InstState", "mic2InChangeState", "hpMuteState"})
         EXPECT_TRUE(o[key].isDouble()) << key;
     EXPECT_TRUE(o["sampleRate"].isString());
 
@@ -443,9 +443,9 @@ TEST_F(PresetRejectionTest, FilesLargerThanAnyPresetAreRefusedUnread) {
 
 TEST_F(PresetRejectionTest, AuthenticPlaintextsThatAreNotAJsonObject) {
     const QString ok = "File decrypted successfully.";
-    EXPECT_EQ(expectRefused(sealedFile(compact(vectorObject()).prepend('[').append(']')),
-                            "a JSON array"),
-              (QStringList{"Failed to convert JSON string to dictionary.", ok}));
+    EXPECT_EQ(
+        expectRefused(sealedFile(compact(vectorObject()).prepend('[').append(']')), "a JSON array"),
+        (QStringList{"Failed to convert JSON string to dictionary.", ok}));
     QByteArray notUtf8 = vector("preset-h8.json");
     notUtf8.replace("\"Vocal\"", "\"Voc\xe0l\"");  // Latin-1, not UTF-8
     EXPECT_EQ(expectRefused(sealedFile(notUtf8), "Latin-1 text"),
@@ -527,25 +527,25 @@ TEST_F(PresetFileTest, ValuesOfTheWrongTypeAreSkippedWhileTheRestApplies) {
     const QJsonObject preset{
         {"name", "H8"},
         {"version", "9.99"},
-        {"sampleRate", 48000},        // a number, not the text
-        {"micIn1volume", "12"},       // text
-        {"micIn2volume", 7.25},       // applies
-        {"micOutVolume", true},       // a boolean
-        {"micMuteState", 1.5},        // not whole
-        {"mic48VState", "0"},         // text
-        {"micInstState", 1},          // applies
-        {"micInChangeState", 0.0},    // whole: applies
-        {"mic2MuteState", 1e10},      // beyond an int
+        {"sampleRate", 48000},      // a number, not the text
+        {"micIn1volume", "12"},     // text
+        {"micIn2volume", 7.25},     // applies
+        {"micOutVolume", true},     // a boolean
+        {"micMuteState", 1.5},      // not whole
+        {"mic48VState", "0"},       // text
+        {"micInstState", 1},        // applies
+        {"micInChangeState", 0.0},  // whole: applies
+        {"mic2MuteState", 1e10},    // beyond an int
         {"mic248VState", QJsonValue::Null},
         {"mic2InstState", QJsonArray{0}},
-        {"hpMuteState", 0},           // applies
-        {"channelFoo", "bar"},        // any "channel…" text is a preference
-        {"channelRowName6", "Drums"}, // applies
-        {"channelRowName4", 5},       // not text: the old name stays
-        {"outputVolume13", 77},       // applies
-        {"outputVolume9", 1.5},       // not whole: the old level stays
-        {"outputVolume15", "3"},      // text: the old level stays
-        {"outputVolumeX", -4},        // any "outputVolume…" integer is a preference
+        {"hpMuteState", 0},            // applies
+        {"channelFoo", "bar"},         // any "channel…" text is a preference
+        {"channelRowName6", "Drums"},  // applies
+        {"channelRowName4", 5},        // not text: the old name stays
+        {"outputVolume13", 77},        // applies
+        {"outputVolume9", 1.5},        // not whole: the old level stays
+        {"outputVolume15", "3"},       // text: the old level stays
+        {"outputVolumeX", -4},         // any "outputVolume…" integer is a preference
         {"ext1", "reserved"},
         {"somethingElse", 1},
     };

@@ -95,10 +95,9 @@ protected:
         e.insert("XDG_RUNTIME_DIR", env.root() + "/runtime");
         p.setProcessEnvironment(e);
         const QString state = env.root() + "/device.json";
-        p.start("umockdev-wrapper", QStringList{H8_USB_HARNESS, "--save", state} +
-                                        harnessOptions +
-                                        QStringList{"--", H8_CONTROLLER_PATH, "--trace",
-                                                    "--automation", f.fileName()});
+        p.start("umockdev-wrapper",
+                QStringList{H8_USB_HARNESS, "--save", state} + harnessOptions +
+                    QStringList{"--", H8_CONTROLLER_PATH, "--trace", "--automation", f.fileName()});
         EXPECT_TRUE(p.waitForFinished(90000));
         return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                 QString::fromUtf8(p.readAllStandardError())};

@@ -87,10 +87,9 @@ struct Trigger {
 };
 
 int countOpenFiles(qint64 pid) {
-    return static_cast<int>(
-        QDir(QString("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                        QDir::System)
-            .size());
+    return static_cast<int>(QDir(QString("/proc/%1/fd").arg(pid))
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                                .size());
 }
 
 int residentKb(qint64 pid) {
@@ -194,8 +193,8 @@ int main(int argc, char** argv) {
         if (!trigger.armed || trigger.fired || !trigger.matches(setup)) return true;
         if (++trigger.seen < trigger.count) return true;
         trigger.fired = true;
-        std::fprintf(stderr, "h8-usb-harness: %s at request %d of %s\n",
-                     qPrintable(trigger.action), trigger.count,
+        std::fprintf(stderr, "h8-usb-harness: %s at request %d of %s\n", qPrintable(trigger.action),
+                     trigger.count,
                      qPrintable(QString("%1").arg(setup.requestType, 2, 16, QChar('0'))));
         QMetaObject::invokeMethod(&context, [&] {
             if (trigger.action == "vanish") bed.unplug(1);
@@ -231,8 +230,7 @@ int main(int argc, char** argv) {
     child.start(args.takeFirst(), args);
     if (!child.waitForStarted(10000)) return usage("cannot start the program");
     if (unplugAfter >= 0) QTimer::singleShot(unplugAfter, &context, [&] { bed.unplug(1); });
-    if (replugAfter >= 0)
-        QTimer::singleShot(replugAfter, &context, [&] { bed.plug(1, &model); });
+    if (replugAfter >= 0) QTimer::singleShot(replugAfter, &context, [&] { bed.plug(1, &model); });
 
     int soakFailures = 0;
     if (soakCycles > 0) {
@@ -251,8 +249,7 @@ int main(int argc, char** argv) {
             for (auto& b : forgotten.mixer) b ^= 0x01;
             model.setState(forgotten);
             bed.plug(1, &model);
-            if (!waitUntil([&] { return model.state().mixer == expected || !running(); },
-                           20000) ||
+            if (!waitUntil([&] { return model.state().mixer == expected || !running(); }, 20000) ||
                 !running()) {
                 ++soakFailures;
                 std::fprintf(stderr, "h8-usb-harness: cycle %d: the mixer was not sent back\n",

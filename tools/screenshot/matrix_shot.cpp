@@ -48,10 +48,11 @@ int main(int argc, char** argv) {
 
     auto* upper = new NorvGridView({"M1", "M2", "O3", "O4"}, &grid, &window);
     upper->move(20, 20);
-    auto* lower = new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, &grid, &window);
+    auto* lower =
+        new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, &grid, &window);
     lower->move(180, 20);
-    const char* names[] = {"Headphones 1-2", "OTG Out 3-4", "Loopback 1-2", "Loopback 3-4", "Loopback 5-6",
-                           "Loopback 7-8"};
+    const char* names[] = {"Headphones 1-2", "OTG Out 3-4",  "Loopback 1-2",
+                           "Loopback 3-4",   "Loopback 5-6", "Loopback 7-8"};
     for (int k = 0; k < 6; ++k) {
         auto* title = new QLabel(names[k], &window);
         title->setStyleSheet("color: white; background: transparent;");

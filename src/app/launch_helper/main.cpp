@@ -1,7 +1,7 @@
 // H8LaunchHelper: the autostart entry runs this at login; see launch_helper.h.
 #include <QCoreApplication>
-#include <QDir>
 #include <QDBusConnection>
+#include <QDir>
 
 #include "launch_helper.h"
 

@@ -1,7 +1,5 @@
 #include "platform/audio/pipewire_backend.h"
 
-#include "platform/diagnostics.h"
-
 #include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -17,6 +15,8 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+
+#include "platform/diagnostics.h"
 
 namespace h8 {
 
@@ -53,14 +53,14 @@ const char* lookup(const spa_dict* dict, const char* key) {
 }
 
 bool isAudioNodeClass(const char* mediaClass) {
-    return mediaClass != nullptr &&
-           (std::strcmp(mediaClass, "Audio/Source") == 0 || std::strcmp(mediaClass, "Audio/Sink") == 0 ||
-            std::strcmp(mediaClass, "Audio/Duplex") == 0);
+    return mediaClass != nullptr && (std::strcmp(mediaClass, "Audio/Source") == 0 ||
+                                     std::strcmp(mediaClass, "Audio/Sink") == 0 ||
+                                     std::strcmp(mediaClass, "Audio/Duplex") == 0);
 }
 
 bool hasOutput(const char* mediaClass) {
-    return mediaClass != nullptr &&
-           (std::strcmp(mediaClass, "Audio/Sink") == 0 || std::strcmp(mediaClass, "Audio/Duplex") == 0);
+    return mediaClass != nullptr && (std::strcmp(mediaClass, "Audio/Sink") == 0 ||
+                                     std::strcmp(mediaClass, "Audio/Duplex") == 0);
 }
 
 // The linear volume of the first channel in a Props parameter, if it has channel volumes.
@@ -150,7 +150,7 @@ struct PipeWireBackend::Registry {
 
     PipeWireBackend* backend;  // only as the target of queued calls to the main thread
     Connection* connection;
-    uint32_t epoch;      // of the backend's connection this registry belongs to
+    uint32_t epoch;     // of the backend's connection this registry belongs to
     int readySeq = -1;  // the sync whose answer means the initial list has arrived
     pw_registry* registry = nullptr;
     spa_hook registryListener{};
@@ -190,7 +190,9 @@ struct PipeWireBackend::Registry {
     bool roundTrip(const timespec& deadline);
     // Recomputes the device list and hands it to the main thread when it differs.
     void changed();
-    pw::DeviceModel currentModel() const { return withEpoch(pw::buildDeviceModel(devices, nodes, graph), epoch); }
+    pw::DeviceModel currentModel() const {
+        return withEpoch(pw::buildDeviceModel(devices, nodes, graph), epoch);
+    }
     // Queues a call of the backend's `method`(epoch) on the main thread.
     void tellMainThread(void (PipeWireBackend::*method)(uint32_t));
     void dropObjects();
@@ -211,10 +213,12 @@ using Registry = PipeWireBackend::Registry;
 
 const pw_registry_events kRegistryEvents = {
     .version = PW_VERSION_REGISTRY_EVENTS,
-    .global = [](void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
-        static_cast<Registry*>(data)->onGlobal(id, type, props);
-    },
-    .global_remove = [](void* data, uint32_t id) { static_cast<Registry*>(data)->onGlobalRemove(id); },
+    .global =
+        [](void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props) {
+            static_cast<Registry*>(data)->onGlobal(id, type, props);
+        },
+    .global_remove = [](void* data,
+                        uint32_t id) { static_cast<Registry*>(data)->onGlobalRemove(id); },
 };
 
 const pw_device_events kDeviceEvents = {
@@ -243,20 +247,23 @@ const pw_node_events kNodeEvents = {
 
 const pw_metadata_events kMetadataEvents = {
     .version = PW_VERSION_METADATA_EVENTS,
-    .property = [](void* data, uint32_t subject, const char* key, const char*, const char* value) {
-        static_cast<Registry*>(data)->onSetting(subject, key, value);
-        return 0;
-    },
+    .property =
+        [](void* data, uint32_t subject, const char* key, const char*, const char* value) {
+            static_cast<Registry*>(data)->onSetting(subject, key, value);
+            return 0;
+        },
 };
 
 const pw_core_events kCoreEvents = {
     .version = PW_VERSION_CORE_EVENTS,
     .info = nullptr,
-    .done = [](void* data, uint32_t id, int seq) { static_cast<Registry*>(data)->onCoreDone(id, seq); },
+    .done = [](void* data, uint32_t id,
+               int seq) { static_cast<Registry*>(data)->onCoreDone(id, seq); },
     .ping = nullptr,
-    .error = [](void* data, uint32_t id, int, int res, const char* message) {
-        static_cast<Registry*>(data)->onCoreError(id, res, message);
-    },
+    .error =
+        [](void* data, uint32_t id, int, int res, const char* message) {
+            static_cast<Registry*>(data)->onCoreError(id, res, message);
+        },
     .remove_id = nullptr,
     .bound_id = nullptr,
     .add_mem = nullptr,
@@ -351,9 +358,11 @@ void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
         auto b = std::make_unique<Bound>();
         b->registry = this;
         b->id = id;
-        b->proxy = static_cast<pw_proxy*>(pw_registry_bind(registry, id, type, PW_VERSION_DEVICE, 0));
+        b->proxy =
+            static_cast<pw_proxy*>(pw_registry_bind(registry, id, type, PW_VERSION_DEVICE, 0));
         if (b->proxy == nullptr) return;
-        pw_device_add_listener(reinterpret_cast<pw_device*>(b->proxy), &b->listener, &kDeviceEvents, b.get());
+        pw_device_add_listener(reinterpret_cast<pw_device*>(b->proxy), &b->listener, &kDeviceEvents,
+                               b.get());
         bound[id] = std::move(b);
     } else if (std::strcmp(type, PW_TYPE_INTERFACE_Node) == 0) {
         if (!isAudioNodeClass(mediaClass)) return;
@@ -375,7 +384,8 @@ void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
     } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
         const char* name = lookup(props, PW_KEY_METADATA_NAME);
         if (settings != nullptr || name == nullptr || std::strcmp(name, "settings") != 0) return;
-        settings = static_cast<pw_metadata*>(pw_registry_bind(registry, id, type, PW_VERSION_METADATA, 0));
+        settings =
+            static_cast<pw_metadata*>(pw_registry_bind(registry, id, type, PW_VERSION_METADATA, 0));
         if (settings == nullptr) return;
         settingsId = id;
         pw_metadata_add_listener(settings, &settingsListener, &kMetadataEvents, this);
@@ -468,7 +478,8 @@ void Registry::onCoreError(uint32_t id, int res, const char* message) {
     if (errorsInWindow == 0) errorWindowStart = nowNs;
     if (errorsInWindow < kErrorsPerWindow) {
         ++errorsInWindow;
-        diagf("PipeWire: error on object %u: %s (%s)", id, message ? message : "", spa_strerror(res));
+        diagf("PipeWire: error on object %u: %s (%s)", id, message ? message : "",
+              spa_strerror(res));
     } else {
         ++errorsHidden;
     }
@@ -487,8 +498,8 @@ namespace {
 // Capture of one input node. The process callback runs on PipeWire's real-time data thread.
 class PipeWireCaptureStream final : public CaptureStream {
 public:
-    PipeWireCaptureStream(std::shared_ptr<PipeWireBackend::Connection> connection, CaptureSink* sink,
-                          uint32_t channels)
+    PipeWireCaptureStream(std::shared_ptr<PipeWireBackend::Connection> connection,
+                          CaptureSink* sink, uint32_t channels)
         : connection_(std::move(connection)), sink_(sink), channels_(channels) {}
 
     ~PipeWireCaptureStream() override {
@@ -507,13 +518,14 @@ public:
         LoopLock lock(connection_->loop);
         if (connection_->lost) return false;
         QByteArray target = source.target.toUtf8();
-        pw_properties* props = pw_properties_new(
-            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Production",
-            PW_KEY_NODE_NAME, "h8-controller.capture", PW_KEY_TARGET_OBJECT, target.constData(),
-            // Capture this device or nothing: never fall back to another input.
-            PW_KEY_NODE_DONT_RECONNECT, "true",
-            // Channel c of the stream is channel c of the device.
-            PW_KEY_STREAM_DONT_REMIX, "true", nullptr);
+        pw_properties* props =
+            pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                              PW_KEY_MEDIA_ROLE, "Production", PW_KEY_NODE_NAME,
+                              "h8-controller.capture", PW_KEY_TARGET_OBJECT, target.constData(),
+                              // Capture this device or nothing: never fall back to another input.
+                              PW_KEY_NODE_DONT_RECONNECT, "true",
+                              // Channel c of the stream is channel c of the device.
+                              PW_KEY_STREAM_DONT_REMIX, "true", nullptr);
         stream_ = pw_stream_new(connection_->core, "H8 Controller capture", props);
         if (stream_ == nullptr) return false;
         pw_stream_add_listener(stream_, &listener_, &kEvents, this);
@@ -528,9 +540,10 @@ public:
         }
         uint8_t buffer[1024];
         spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-        const spa_pod* params[] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-        auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
-                                                  PW_STREAM_FLAG_RT_PROCESS);
+        const spa_pod* params[] = {
+            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        auto flags = static_cast<pw_stream_flags>(
+            PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
         int res = pw_stream_connect(stream_, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1);
         if (res < 0) {
             diagf("PipeWire: cannot capture %s: %s", target.constData(), spa_strerror(res));
@@ -555,7 +568,8 @@ private:
             uint32_t size = std::min(d.chunk->size, d.maxsize - offset);
             uint32_t frames = size / (sizeof(float) * self->channels_);
             if (frames > 0) {
-                const auto* samples = reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
+                const auto* samples =
+                    reinterpret_cast<const float*>(static_cast<const uint8_t*>(d.data) + offset);
                 self->sink_->process(samples, frames, self->channels_);
             }
         }
@@ -635,17 +649,21 @@ bool PipeWireBackend::openSession(bool wait, QString* error) {
 
     auto connection = std::make_shared<Connection>();
     connection->loop = pw_thread_loop_new("h8-pipewire", nullptr);
-    if (connection->loop == nullptr) return fail(QStringLiteral("cannot create the PipeWire thread"));
+    if (connection->loop == nullptr)
+        return fail(QStringLiteral("cannot create the PipeWire thread"));
     // client-rt.conf raises the priority of the real-time data thread where it may.
     pw_properties* props = pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr);
     connection->context = pw_context_new(pw_thread_loop_get_loop(connection->loop), props, 0);
-    if (connection->context == nullptr) return fail(QStringLiteral("cannot create a PipeWire context"));
-    if (pw_thread_loop_start(connection->loop) < 0) return fail(QStringLiteral("cannot start the PipeWire thread"));
+    if (connection->context == nullptr)
+        return fail(QStringLiteral("cannot create a PipeWire context"));
+    if (pw_thread_loop_start(connection->loop) < 0)
+        return fail(QStringLiteral("cannot start the PipeWire thread"));
     {
         LoopLock lock(connection->loop);
         connection->core = pw_context_connect(connection->context, nullptr, 0);
         if (connection->core == nullptr) {
-            return fail(QStringLiteral("no PipeWire server: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return fail(QStringLiteral("no PipeWire server: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
         }
     }
 
@@ -718,7 +736,9 @@ void PipeWireBackend::connectionLost(uint32_t epoch) {
     const bool wasReady = ready_;
     closeSession();
     if (wasReady) {
-        diag("PipeWire: the sound server went away; levels and sample rate are unavailable until it is back");
+        diag(
+            "PipeWire: the sound server went away; levels and sample rate are unavailable until it "
+            "is back");
         emit availabilityChanged();
     }
     if (reconnect_) scheduleRetry();
@@ -759,7 +779,8 @@ std::optional<AudioDeviceInfo> PipeWireBackend::device(uint32_t id) const {
 
 bool PipeWireBackend::setNominalSampleRate(uint32_t id, double rate) {
     if (!device(id)) return false;
-    if (!(rate >= 1.0 && rate <= 1'000'000.0) || rate != static_cast<double>(static_cast<uint32_t>(rate))) {
+    if (!(rate >= 1.0 && rate <= 1'000'000.0) ||
+        rate != static_cast<double>(static_cast<uint32_t>(rate))) {
         return false;
     }
     return writeForceRate(static_cast<uint32_t>(rate));
@@ -778,7 +799,8 @@ bool PipeWireBackend::writeForceRate(uint32_t rate) {
         Registry& registry = *registry_;
         if (registry.settings == nullptr || connection_->lost) return false;
         std::string value = std::to_string(rate);
-        if (pw_metadata_set_property(registry.settings, PW_ID_CORE, "clock.force-rate", "", value.c_str()) < 0) {
+        if (pw_metadata_set_property(registry.settings, PW_ID_CORE, "clock.force-rate", "",
+                                     value.c_str()) < 0) {
             return false;
         }
         timespec deadline{};
@@ -821,7 +843,8 @@ void PipeWireBackend::apply(uint32_t epoch, uint64_t generation, const pw::Devic
                        !std::equal(before.begin(), before.end(), after.begin(), sameDevice);
     if (listChanged) emit devicesChanged();
     for (const AudioDeviceInfo& now : after) {
-        auto was = std::find_if(before.begin(), before.end(), [&](const auto& d) { return d.id == now.id; });
+        auto was = std::find_if(before.begin(), before.end(),
+                                [&](const auto& d) { return d.id == now.id; });
         if (was == before.end()) continue;
         if (was->inputChannels != now.inputChannels || was->outputChannels != now.outputChannels ||
             was->inputStreamId != now.inputStreamId) {

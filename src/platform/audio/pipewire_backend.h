@@ -8,13 +8,13 @@
 // callbacks run on PipeWire's real-time data thread.
 #pragma once
 
-#include "platform/audio/audio_backend.h"
-#include "platform/audio/pipewire_model.h"
-
 #include <QHash>
 #include <QString>
 #include <QTimer>
 #include <memory>
+
+#include "platform/audio/audio_backend.h"
+#include "platform/audio/pipewire_model.h"
 
 namespace h8 {
 

@@ -89,9 +89,9 @@ void describe(AudioDeviceInfo& info, const Properties& props, std::string_view u
         info.name = info.uid;
     }
     std::string_view product = lookup(props, "device.product.name");
-    info.modelUID = modelUidFrom(product.empty() ? info.name : text(product),
-                                 lookup(props, "device.vendor.id"),
-                                 lookup(props, "device.product.id"));
+    info.modelUID =
+        modelUidFrom(product.empty() ? info.name : text(product), lookup(props, "device.vendor.id"),
+                     lookup(props, "device.product.id"));
     info.transportType = transportFromProperties(props);
 }
 
@@ -165,7 +165,9 @@ std::optional<QString> modelUidFrom(const QString& product, std::string_view ven
     if (!vendor || !model) {
         return std::nullopt;
     }
-    auto hex = [](uint16_t id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')).toUpper(); };
+    auto hex = [](uint16_t id) {
+        return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')).toUpper();
+    };
     return product + u':' + hex(*vendor) + u':' + hex(*model);
 }
 

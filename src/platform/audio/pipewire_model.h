@@ -3,8 +3,6 @@
 // sound server. PipeWireBackend feeds them from its registry.
 #pragma once
 
-#include "platform/audio/audio_backend.h"
-
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -14,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/audio/audio_backend.h"
 
 namespace h8::pw {
 
@@ -42,7 +42,7 @@ struct GraphSettings {
 // What a capture stream needs to know about a device's input node.
 struct CaptureSource {
     uint32_t nodeId = 0;
-    QString target;                   // value for the stream's target.object
+    QString target;  // value for the stream's target.object
     uint32_t channels = 0;
     std::vector<uint32_t> positions;  // SPA channel positions, one per channel
 
@@ -50,7 +50,7 @@ struct CaptureSource {
 };
 
 struct DeviceModel {
-    QList<AudioDeviceInfo> devices;               // ordered by PipeWire global id
+    QList<AudioDeviceInfo> devices;                 // ordered by PipeWire global id
     QHash<uint32_t, CaptureSource> captureSources;  // by device id; only devices with an input
 
     bool operator==(const DeviceModel&) const = default;

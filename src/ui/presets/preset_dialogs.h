@@ -7,7 +7,6 @@
 class QWidget;
 class QMessageBox;
 
-
 namespace h8::ui {
 
 // Asks for a file name and exports the panel's state there.
