@@ -44,7 +44,12 @@ count() {
             XDG_STATE_HOME="$dir/xdg-state" H8_CONFIG_DIR="$dir/config" H8_LOG_DIR="$dir/log" \
             valgrind --tool=callgrind --separate-threads=yes --callgrind-out-file="$dir/out" \
             "$binary" --simulate --quit-after-ms "$quit_ms" >"$dir/app.log" 2>&1
-    ) || { echo "instructions.sh: the run under callgrind failed:" >&2; tail "$dir/app.log" >&2; }
+    ) || {
+        echo "instructions.sh: the run under callgrind failed:" >&2
+        tail "$dir/app.log" >&2
+        kill "$xvfb" 2>/dev/null || true
+        return 1
+    }
     kill "$xvfb" 2>/dev/null || true
 }
 
@@ -52,11 +57,13 @@ count short $((start * 1000)) &
 pids+=($!)
 count long $(((start + window) * 1000)) &
 pids+=($!)
-wait "${pids[@]}"
+failed=0
+for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
 pids=()
+((failed == 0)) || exit 1
 
-# Per thread file (out-01 is the main thread): its total and, for the main thread, the calls of
-# the meter tick.
+# Per thread file (out-01 is the main thread; the emulated capture is the one that renders the
+# signal): its name and its total.
 totals() {
     local file
     for file in "$scratch/$1"/out-*; do
@@ -72,6 +79,7 @@ totals() {
         echo "$name|$total"
     done
 }
+# The meter ticks a run made: the calls of NorvMainContainView::timerFired().
 ticks() {
     # callgrind names a function in full once, then by its number: "cfn=(12) name", "cfn=(12)".
     # A "calls=N ..." line follows each call site.
