@@ -20,6 +20,7 @@ if [[ -z ${H8_INSTR_BINARY:-} ]]; then
     cmake --preset release >/dev/null
     cmake --build --preset release --target h8-controller >/dev/null
 fi
+binary=$(realpath "$binary")  # the runs start in folders of their own
 for tool in Xvfb valgrind; do
     command -v "$tool" >/dev/null ||
         { echo "instructions.sh: $tool is needed (apt-get install xvfb valgrind)" >&2; exit 1; }
