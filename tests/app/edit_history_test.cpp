@@ -30,6 +30,7 @@
 #include "emulated_panel_test.h"
 #include "fake_audio_backend.h"
 #include "platform/user_defaults.h"
+#include "plugged_interface_test.h"
 #include "temp_env.h"
 #include "ui/matrix/grid_view.h"
 #include "ui/presets/preset_dialogs.h"
@@ -411,14 +412,10 @@ TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToU
 }
 
 // Grid and chips alone, on the emulated H8, with a clock the test moves.
-class GridHistoryTest : public testing::Test {
+class GridHistoryTest : public test::PluggedInterfaceTest {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
+        ASSERT_NO_FATAL_FAILURE(PluggedInterfaceTest::SetUp());
         backend_.setDevices({test::fakeInterface(7, 16)});
         NorvShareHelper::shared().audio =
             std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
@@ -434,9 +431,7 @@ protected:
         view_.reset();
         grid_.reset();
         chips_.reset();
-        NorvShareHelper::shared().audio.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
+        PluggedInterfaceTest::TearDown();
     }
     // Notches of the wheel over a grid button, the event loop run after each, `gap` apart.
     void scroll(int row, int col, int notches, std::chrono::milliseconds gap) {
@@ -460,9 +455,6 @@ protected:
 
     static constexpr std::chrono::milliseconds kQuick = EditHistory::kGesturePause / 4;
 
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    test::FakeAudioBackend backend_;
     std::chrono::steady_clock::time_point now_{};
     std::unique_ptr<RouteChips> chips_;
     std::unique_ptr<CrosspointGrid> grid_;

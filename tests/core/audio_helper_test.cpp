@@ -18,6 +18,7 @@
 #include "fake_audio_backend.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "plugged_interface_test.h"
 #include "temp_env.h"
 
 namespace h8 {
@@ -25,14 +26,10 @@ namespace {
 
 constexpr uint8_t kSilent = 0xFF;
 
-class AudioHelperTest : public testing::Test {
+class AudioHelperTest : public test::PluggedInterfaceTest {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        store().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
+        ASSERT_NO_FATAL_FAILURE(PluggedInterfaceTest::SetUp());
         backend_.setDevices({test::fakeInterface(7, 16)});
         // A mixer with every crosspoint silent, so each write shows.
         emulated::H8State s = usb_.model().state();
@@ -42,11 +39,9 @@ protected:
     }
     void TearDown() override {
         helper_.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
+        PluggedInterfaceTest::TearDown();
     }
 
-    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
     static UserDefaults& defaults() { return UserDefaults::standard(); }
     AudioDevicePtr h8() { return findH8AudioDevice(SimplyCoreAudio().allDevices()); }
     void create() { helper_ = std::make_shared<NorvAudioHelper>(h8()); }
@@ -74,9 +69,6 @@ protected:
         return m;
     }
 
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    test::FakeAudioBackend backend_;
     std::shared_ptr<NorvAudioHelper> helper_;
 };
 

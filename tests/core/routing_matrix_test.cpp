@@ -16,6 +16,7 @@
 #include "fake_audio_backend.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "plugged_interface_test.h"
 #include "temp_env.h"
 
 namespace h8 {
@@ -42,22 +43,16 @@ public:
     QStringList log;
 };
 
-class RoutingMatrixTest : public testing::Test {
+class RoutingMatrixTest : public test::PluggedInterfaceTest {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        store().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
+        ASSERT_NO_FATAL_FAILURE(PluggedInterfaceTest::SetUp());
         backend_.setDevices({test::fakeInterface(7, 16)});
     }
     void TearDown() override {
         grid_.reset();
         chips_.reset();
-        store().audio.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
+        PluggedInterfaceTest::TearDown();
     }
     void build(bool withEngine = true) {
         if (withEngine)
@@ -79,14 +74,10 @@ protected:
         usb_.model().clearTransfers();
         return writes;
     }
-    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
     static bool storedRoute(int row, int col) {
         return store().channelMapArray()[col - 1].toList()[row - 1].toBool();
     }
 
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    test::FakeAudioBackend backend_;
     std::unique_ptr<RouteChips> chips_;
     std::unique_ptr<CrosspointGrid> grid_;
 };

@@ -16,25 +16,17 @@
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
 #include "platform/user_defaults.h"
+#include "plugged_interface_test.h"
 #include "temp_env.h"
 #include "ui/sections/main_contain_view.h"
 
 namespace h8::test {
 
-class MainPanelFixture : public testing::Test {
+class MainPanelFixture : public PluggedInterfaceTest {
 protected:
-    void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        store().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
-    }
     void TearDown() override {
         panel_.reset();
-        store().audio.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
+        PluggedInterfaceTest::TearDown();
     }
     // The panel bound to an audio device with `inputs` inputs, its clocks stopped and the wire
     // record cleared.
@@ -56,11 +48,6 @@ protected:
         usb_.model().clearTransfers();
         return lines;
     }
-    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
-
-    TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    FakeAudioBackend backend_;
     std::unique_ptr<ui::NorvMainContainView> panel_;
 };
 

@@ -26,6 +26,7 @@
 #include "fake_audio_backend.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "plugged_interface_test.h"
 #include "temp_env.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/matrix/destination_view.h"
@@ -57,14 +58,10 @@ void drag(QWidget* from, QPoint start, QWidget* target, QPoint to) {
     send(from, QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
 }
 
-class MatrixWidgetsTest : public testing::Test {
+class MatrixWidgetsTest : public test::PluggedInterfaceTest {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
-        SimplyCoreAudio::setBackend(&backend_);
+        ASSERT_NO_FATAL_FAILURE(PluggedInterfaceTest::SetUp());
         backend_.setDevices({test::fakeInterface(7, 16)});
         NorvShareHelper::shared().audio =
             std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
@@ -106,9 +103,7 @@ protected:
         MatrixRegistry::shared().clear();
         grid_.reset();
         chips_.reset();
-        NorvShareHelper::shared().audio.reset();
-        stopUSBMonitoring();
-        SimplyCoreAudio::setBackend(nullptr);
+        PluggedInterfaceTest::TearDown();
     }
 
     ChannelRowView* row(int col) { return MatrixRegistry::shared().channelViewArray[col - 1]; }
@@ -126,9 +121,6 @@ protected:
         return static_cast<int>(window_->findChildren<NorvSubDragView*>().size());
     }
 
-    test::TempEnv env_;
-    emulated::EmulatedUsbTransport usb_;
-    test::FakeAudioBackend backend_;
     std::unique_ptr<RouteChips> chips_;
     std::unique_ptr<CrosspointGrid> grid_;
     std::unique_ptr<QWidget> window_;

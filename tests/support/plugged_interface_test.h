@@ -1,0 +1,41 @@
+// The emulated H8 plugged in on the USB side, its session started, and a fake audio backend in
+// place (no devices until the test gives it some), with the shared store and the user defaults
+// starting afresh in temporary folders: the common ground of the tests that drive the panel's
+// logic against the interface. A subclass calls `SetUp()` first (through
+// ASSERT_NO_FATAL_FAILURE) and `TearDown()` last.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "core/audio_devices.h"
+#include "core/share_helper.h"
+#include "core/usb_session.h"
+#include "emulated/emulated_usb_transport.h"
+#include "fake_audio_backend.h"
+#include "platform/user_defaults.h"
+#include "temp_env.h"
+
+namespace h8::test {
+
+class PluggedInterfaceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        UserDefaults::setStandard(nullptr);
+        store().resetForTesting();
+        usb_.plug();
+        ASSERT_TRUE(startUSBMonitoring(usb_));
+        SimplyCoreAudio::setBackend(&backend_);
+    }
+    void TearDown() override {
+        store().audio.reset();
+        stopUSBMonitoring();
+        SimplyCoreAudio::setBackend(nullptr);
+    }
+    static NorvShareHelper& store() { return NorvShareHelper::shared(); }
+
+    TempEnv env_;  // first: the folders are in place before anything reads them
+    emulated::EmulatedUsbTransport usb_;
+    FakeAudioBackend backend_;
+};
+
+}  // namespace h8::test
