@@ -5,9 +5,11 @@
 //       BM_MeterTickUnchanged        16 levels that did not move: nothing may repaint.
 //       BM_MeterTickLevelsMove       16 levels moving as music does, a few pixels per tick.
 //       BM_MeterTickAllBarsChange    the worst case, every level jumping between 0.2 and 0.9.
-//     with counters per tick: bar_paints (bars repainted), bar_pixels (the area they
-//     repainted) and other_paints (other widgets repainted: nothing under the bars is drawn
-//     again; what little shows is a text cursor blinking);
+//     each with the bars painted straight into the window (argument 1, the panel's default)
+//     and with a repaint of each bar that moved (0), with counters per tick: bar_paints (paint
+//     events of the bars: none when painted straight in), bar_pixels (the area they repainted)
+//     and other_paints (other widgets repainted: nothing under the bars is drawn again; what
+//     little shows is a text cursor blinking);
 //       BM_PollTick                  the hardware poll with a knob turned on the device (three
 //                                    transfers, decoding, the display update and its repaint);
 //       BM_PollTickUnchanged         the same with nothing changed on the device.
@@ -117,6 +119,7 @@ private:
 
 void meterTicks(benchmark::State& state, const std::function<double(size_t, int64_t)>& level) {
     FixedLevels levels;
+    g_rig->panel->setMetersPaintDirectly(state.range(0) != 0);
     int64_t tick = 0;
     levels.set([&](size_t i) { return level(i, tick); });
     g_rig->panel->timerFired();
@@ -134,12 +137,13 @@ void meterTicks(benchmark::State& state, const std::function<double(size_t, int6
     state.counters["bar_paints"] = perTick(paints.barPaints);
     state.counters["bar_pixels"] = perTick(paints.barPixels);
     state.counters["other_paints"] = perTick(paints.otherPaints);
+    g_rig->panel->setMetersPaintDirectly(true);
 }
 
 void BM_MeterTickUnchanged(benchmark::State& state) {
     meterTicks(state, [](size_t i, int64_t) { return 0.2 + 0.04 * i; });
 }
-BENCHMARK(BM_MeterTickUnchanged)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_MeterTickUnchanged)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 // Each level swells slowly around its own value, as the emulated H8's inputs do: most bars
 // move by a few pixels per tick.
@@ -148,14 +152,14 @@ void BM_MeterTickLevelsMove(benchmark::State& state) {
         return (0.1 + 0.05 * i) * (0.7 + 0.3 * std::sin(0.126 * tick + i));
     });
 }
-BENCHMARK(BM_MeterTickLevelsMove)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_MeterTickLevelsMove)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 // The worst case: every one of the 16 levels jumps on every tick, so every bar repaints most of
 // itself.
 void BM_MeterTickAllBarsChange(benchmark::State& state) {
     meterTicks(state, [](size_t i, int64_t tick) { return tick % 2 ? 0.9 : 0.2 + 0.01 * i; });
 }
-BENCHMARK(BM_MeterTickAllBarsChange)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_MeterTickAllBarsChange)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 void BM_PollTick(benchmark::State& state) {
     g_rig->panel->timer->stop();

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <QWheelEvent>
@@ -189,6 +190,7 @@ private:
 
 TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
     build();
+    panel_->setMetersPaintDirectly(false);
     panel_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
     RepaintLog log(panel_.get());
@@ -211,6 +213,55 @@ TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
     deliver(0.08f);  // level 0.8
     panel_->timerFired();
     EXPECT_EQ(log.take(), QSet<QObject*>{panel_->micInView->otgIn->topView});
+}
+
+// By default a tick paints the bars that moved straight into the window: no widget repaints,
+// and the window shows every bar as a repaint of everything draws it.
+TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
+    build();
+    ASSERT_TRUE(panel_->metersPaintDirectly());
+    panel_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
+    RepaintLog log(panel_.get());
+    const auto deliver = [this](float channel2) {
+        std::vector<float> samples(100 * 16, 0.05f);
+        for (size_t f = 0; f < 100; ++f) samples[f * 16 + 2] = channel2;
+        backend_.deliver(samples.data(), 100, 16);
+    };
+    // The meters' pixels in the window, and as a repaint of the whole panel draws them now.
+    const LevelBar* bars[] = {panel_->micInView->micIn->topView, panel_->micInView->otgIn->topView,
+                              panel_->micInView->otgIn->botView, panel_->botR->channel56->botView,
+                              panel_->outputView->HpOut->topView};
+    const auto shownAsDrawn = [&] {
+        const QImage shown = panel_->screen()->grabWindow(panel_->winId()).toImage();
+        const QImage drawn = panel_->grab().toImage();
+        for (const LevelBar* bar : bars) {
+            const QRect r(bar->mapTo(panel_.get(), QPoint(0, 0)), bar->size());
+            if (shown.copy(r).convertToFormat(QImage::Format_RGB32) !=
+                drawn.copy(r).convertToFormat(QImage::Format_RGB32))
+                return false;
+        }
+        return true;
+    };
+    deliver(0.05f);
+    panel_->timerStateFired();
+    panel_->timerFired();
+    log.take();
+    EXPECT_TRUE(shownAsDrawn());
+    log.take();  // grabbing the panel paints it
+
+    LevelBar* const moved = panel_->micInView->otgIn->topView;
+    const int before = moved->drawnWidth();
+    deliver(0.08f);
+    panel_->timerFired();
+    EXPECT_EQ(log.take(), QSet<QObject*>{}) << "a widget repainted";
+    EXPECT_GT(moved->drawnWidth(), before);
+    EXPECT_TRUE(shownAsDrawn());
+    log.take();
+    deliver(0.02f);  // falling: the old fill is cleared
+    panel_->timerFired();
+    EXPECT_EQ(log.take(), QSet<QObject*>{});
+    EXPECT_TRUE(shownAsDrawn());
 }
 
 TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {

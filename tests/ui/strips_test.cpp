@@ -269,6 +269,89 @@ TEST_F(LevelBarRepaintTest, PartialRepaintsShowWhatAFullRepaintDraws) {
     }
 }
 
+// Painted straight into the window, a change shows what a repaint of everything draws, over
+// exactly the rectangle a repaint would cover, without a paint event of the bar or of anything
+// under it; also with a border, after a resize and across the gradient's change at 60 %.
+TEST_F(LevelBarRepaintTest, DirectPaintsShowWhatARepaintDrawsWithoutAPaintEvent) {
+    show(QColor(18, 17, 24));
+    ASSERT_TRUE(settle());
+    const auto step = [&](int pixels) {
+        const int barPaints = log_->count(bar_), sectionPaints = log_->count(&section_);
+        QRegion painted(0, 0, 1, 1);  // what was there stays: the bar adds to it
+        bar_->setLevel(double(pixels) / bar_->width(), &painted);
+        EXPECT_TRUE(settle());
+        EXPECT_EQ(log_->count(bar_), barPaints) << pixels << " pixels: the bar repainted";
+        EXPECT_EQ(log_->count(&section_), sectionPaints) << pixels << " pixels";
+        EXPECT_EQ(shown(), drawn()) << pixels << " pixels";
+        return painted - QRegion(0, 0, 1, 1);
+    };
+    const QPoint at = bar_->geometry().topLeft();
+    EXPECT_EQ(step(100), QRegion(at.x(), at.y(), 101, 12));  // rising: up to the new end
+    EXPECT_EQ(step(150), QRegion(at.x(), at.y(), 151, 12));
+    EXPECT_EQ(step(130), QRegion(at.x(), at.y(), 151, 12));  // falling: the old fill is cleared
+    EXPECT_EQ(step(0), QRegion(at.x(), at.y(), 131, 12));
+    for (int pixels : {170, 119, 121, 200, 3}) step(pixels);
+
+    bar_->setBorderColor(QColor(Qt::white));
+    fill(10);  // the new layers are made by the repaint this schedules
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(step(150).isEmpty()) << "with a border";
+    bar_->setBorderColor(std::nullopt);
+    bar_->resize(100, 12);
+    fill(50);
+    ASSERT_TRUE(settle());
+    bar_->resize(200, 12);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(step(20), QRegion(at.x(), at.y(), 101, 12)) << "after a resize";
+}
+
+// Where painting straight in would not show what the bar's repaint draws, the bar repaints as
+// usual and reports nothing painted: a pattern behind its corners, a widget over part of it,
+// the bar hidden.
+TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowIt) {
+    QImage pattern(4, 4, QImage::Format_RGB32);
+    pattern.fill(QColor(18, 17, 24));
+    for (int i = 0; i < 4; ++i) pattern.setPixelColor(i, i, QColor(90, 40, 40));
+    show(QBrush(pattern));
+    ASSERT_TRUE(settle());
+    QRegion painted;
+    int barPaints = log_->count(bar_);
+    bar_->setLevel(0.5, &painted);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(painted.isEmpty()) << "on a pattern";
+    EXPECT_GT(log_->count(bar_), barPaints);
+    EXPECT_EQ(shown(), drawn()) << "on a pattern";
+
+    show(QColor(18, 17, 24));
+    ASSERT_TRUE(settle());
+    // A label-like widget over the bar's middle: its pixels stay its own.
+    QWidget cover(&section_);
+    cover.setAutoFillBackground(true);
+    QPalette p = cover.palette();
+    p.setColor(QPalette::Window, QColor(200, 30, 30));
+    cover.setPalette(p);
+    cover.setGeometry(bar_->x() + 40, bar_->y() + 2, 30, 8);
+    cover.show();
+    cover.raise();
+    ASSERT_TRUE(settle());
+    barPaints = log_->count(bar_);
+    bar_->setLevel(0.9, &painted);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(painted.isEmpty()) << "under a widget";
+    EXPECT_GT(log_->count(bar_), barPaints);
+    EXPECT_EQ(shown(), drawn()) << "under a widget";
+    EXPECT_EQ(shown().pixelColor(55, 6), QColor(200, 30, 30));
+    cover.hide();
+    ASSERT_TRUE(settle());
+
+    bar_->hide();
+    bar_->setLevel(0.2, &painted);
+    EXPECT_TRUE(painted.isEmpty()) << "hidden";
+    bar_->show();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(shown(), drawn()) << "shown again";
+}
+
 // The bar as a painter draws it directly: the background, the gradient clipped to the rounded
 // shape, the border on top, over the section's colour.
 QImage painterDrawn(QSize size, double level, std::optional<QColor> background,

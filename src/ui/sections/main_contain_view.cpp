@@ -1,5 +1,6 @@
 #include "ui/sections/main_contain_view.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <algorithm>
 
@@ -134,21 +135,29 @@ bool NorvMainContainView::showLevels() {
     const auto level = [&](size_t i) {
         return i < engines.size() ? engines[i]->volumeIntensity() : 0.0;
     };
+    // The bars painted straight into the window, flushed to the screen together at the end.
+    QRegion painted;
+    QRegion* const direct = metersPaintDirectly_ ? &painted : nullptr;
     bool changed = false;
-    changed |= micInView->micIn->setTopLevel(level(0));
-    changed |= micInView->micIn->setBotLevel(level(1));
-    changed |= micInView->otgIn->setTopLevel(level(2));
-    changed |= micInView->otgIn->setBotLevel(level(3));
+    changed |= micInView->micIn->setTopLevel(level(0), direct);
+    changed |= micInView->micIn->setBotLevel(level(1), direct);
+    changed |= micInView->otgIn->setTopLevel(level(2), direct);
+    changed |= micInView->otgIn->setBotLevel(level(3), direct);
     NorvOutProgressView* loops[] = {botR->channel12, botR->channel34, botR->channel56,
                                     botR->channel78};
     for (size_t k = 0; k < 4; ++k) {
-        changed |= loops[k]->setTopLevel(level(4 + 2 * k));
-        changed |= loops[k]->setBotLevel(level(5 + 2 * k));
+        changed |= loops[k]->setTopLevel(level(4 + 2 * k), direct);
+        changed |= loops[k]->setBotLevel(level(5 + 2 * k), direct);
     }
-    changed |= outputView->HpOut->setTopLevel(level(12) * store.hpratio);
-    changed |= outputView->HpOut->setBotLevel(level(13) * store.hpratio);
-    changed |= outputView->otgOut->setTopLevel(level(14) * store.otgratio);
-    changed |= outputView->otgOut->setBotLevel(level(15) * store.otgratio);
+    changed |= outputView->HpOut->setTopLevel(level(12) * store.hpratio, direct);
+    changed |= outputView->HpOut->setBotLevel(level(13) * store.hpratio, direct);
+    changed |= outputView->otgOut->setTopLevel(level(14) * store.otgratio, direct);
+    changed |= outputView->otgOut->setBotLevel(level(15) * store.otgratio, direct);
+    if (!painted.isEmpty()) {
+        QWidget* const top = window();
+        if (QBackingStore* const backing = top->backingStore())
+            backing->flush(painted, top->windowHandle());
+    }
     return changed;
 }
 

@@ -62,6 +62,13 @@ public:
     // whichever of the two is hidden.
     QList<QWidget*> tabStops() const;
 
+    // How a meter tick shows the levels that moved: painted straight into the window and
+    // flushed to the screen at once (the default), or by a repaint of each bar that the
+    // window's next repaint pass carries out. The bars fall back to the repaint by themselves
+    // wherever painting straight in would not show what their repaint draws (LevelBar::setLevel).
+    void setMetersPaintDirectly(bool direct) { metersPaintDirectly_ = direct; }
+    bool metersPaintDirectly() const { return metersPaintDirectly_; }
+
     RouteChips* chips() const { return chips_.get(); }
     CrosspointGrid* grid() const { return grid_.get(); }
 
@@ -94,6 +101,7 @@ private:
     qint64 nextPollNs_ = 0;
     int quietTicks_ = 0;
     bool metersResting_ = false;
+    bool metersPaintDirectly_ = true;
     int silentTicks_ = 0;
     int skipped_ = 0;
     std::unique_ptr<CrosspointGrid> grid_;

@@ -34,9 +34,10 @@ public:
     // Handle colours (hardware inputs use their own colour).
     void setHandleColor(const QColor& color);
 
-    // The bars' levels; true when the bar repaints (its drawn width changed).
-    bool setTopLevel(double level);
-    bool setBotLevel(double level);
+    // The bars' levels; true when the bar repaints (its drawn width changed). With `painted`,
+    // as LevelBar::setLevel.
+    bool setTopLevel(double level, QRegion* painted = nullptr);
+    bool setBotLevel(double level, QRegion* painted = nullptr);
 
     // The user-defaults key of the name: "channelRowName" + bottom row.
     QString nameKey() const;
@@ -80,9 +81,10 @@ public:
 
     // The destination pair: cols n and n + 1; loads the stored name.
     void setPair(int n);
-    // The bars' levels; true when the bar repaints (its drawn width changed).
-    bool setTopLevel(double level);
-    bool setBotLevel(double level);
+    // The bars' levels; true when the bar repaints (its drawn width changed). With `painted`,
+    // as LevelBar::setLevel.
+    bool setTopLevel(double level, QRegion* painted = nullptr);
+    bool setBotLevel(double level, QRegion* painted = nullptr);
     QString nameKey() const;  // "channelName" + (top col + 1)
     // The controls that take the keyboard: the name, then the volume knob if there is one.
     QList<QWidget*> tabStops() const;

@@ -1,10 +1,12 @@
 #include "ui/strips/level_bar.h"
 
+#include <QBackingStore>
 #include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVarLengthArray>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -73,7 +75,7 @@ LevelBar::LevelBar(QWidget* parent) : QWidget(parent) {
     updateOpaque();
 }
 
-bool LevelBar::setLevel(double level) {
+bool LevelBar::setLevel(double level, QRegion* painted) {
     level_ = std::clamp(std::isnan(level) ? 0.0 : level, 0.0, 1.0);
     const int width = static_cast<int>(std::lround(level_ * this->width()));
     if (width == drawnWidth_) return false;
@@ -82,8 +84,55 @@ bool LevelBar::setLevel(double level) {
     // pixel holding either end is repainted too.
     const int reach = std::max(width, drawnWidth_) + 1;
     drawnWidth_ = width;
-    update(0, 0, std::min(reach, this->width()), height());
+    const QRect damage(0, 0, std::min(reach, this->width()), height());
+    if (!painted || !paintNow(damage, *painted)) update(damage);
     return true;
+}
+
+bool LevelBar::paintNow(const QRect& damage, QRegion& painted) {
+    if (!behind_ || !layersValid_ || base_.isNull() || !isVisible() || !updatesEnabled())
+        return false;
+    QWidget* const top = window();
+    QWindow* const handle = top->windowHandle();
+    QBackingStore* const store = top->backingStore();
+    // A translucent window's backing store clears what it is about to paint: only an opaque
+    // one keeps the pixels around the bar's.
+    if (!handle || !store || !handle->isExposed() || handle->format().hasAlpha()) return false;
+    // Covered, even in part, by a sibling or clipped by an ancestor: what shows there is not
+    // the bar's to paint.
+    if (!(QRegion(damage) - visibleRegion()).isEmpty()) return false;
+    const qreal ratio = base_.devicePixelRatio();
+    if (ratio != std::round(ratio) || ratio != devicePixelRatioF()) return false;
+
+    const QPoint offset = mapTo(top, QPoint(0, 0));
+    const QRect target = damage.translated(offset);
+    store->beginPaint(target);
+    QPaintDevice* const device = store->paintDevice();
+    bool done = false;
+    if (device && device->devType() == QInternal::Image && !device->paintingActive()) {
+        auto* const image = static_cast<QImage*>(device);
+        const int from = damage.left() * int(ratio), to = (damage.right() + 1) * int(ratio);
+        const QRect pixels(offset.x() * int(ratio) + from, offset.y() * int(ratio), to - from,
+                           base_.height());
+        const QImage::Format format = image->format();
+        // Pixels of the bar's own layout (its corners mixed with the opaque colour behind, so
+        // every pixel is opaque), and a backing store no smaller than the window has become.
+        if ((format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied ||
+             format == QImage::Format_ARGB32) &&
+            image->devicePixelRatio() == ratio && image->rect().contains(pixels)) {
+            QImage& frame = composeFrame();
+            compose(from, to, frame);
+            for (int y = 0; y < base_.height(); ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(frame.constScanLine(y));
+                std::copy(row + from, row + to,
+                          reinterpret_cast<QRgb*>(image->scanLine(pixels.y() + y)) + pixels.x());
+            }
+            done = true;
+        }
+    }
+    store->endPaint();
+    if (done) painted += target;
+    return done;
 }
 
 void LevelBar::setBorderColor(std::optional<QColor> color) {
@@ -193,6 +242,18 @@ void LevelBar::makeLayers() {
     layersValid_ = true;
 }
 
+QImage& LevelBar::composeFrame() const {
+    // All bars compose into one image (one per format): painted one after the other, it stays
+    // in the cache.
+    static QImage frames[2];
+    QImage& frame = frames[behind_ ? 0 : 1];
+    if (frame.width() < base_.width() || frame.height() < base_.height()) {
+        frame = QImage(std::max(frame.width(), base_.width()),
+                       std::max(frame.height(), base_.height()), base_.format());
+    }
+    return frame;
+}
+
 void LevelBar::compose(int from, int to, QImage& frame) const {
     // The fill: the gradient from 0 to `filled` (a fractional last pixel partly covered),
     // stretched over filled × gradientEnd, sampled at pixel centres, cut to the shape.
@@ -276,14 +337,7 @@ void LevelBar::paintEvent(QPaintEvent* event) {
     const int to =
         std::min(base_.width(), static_cast<int>(std::ceil((dirty.right() + 1) * ratio)));
     if (from >= to) return;
-    // All bars compose into one image (one per format): painted one after the other, it stays
-    // in the cache.
-    static QImage frames[2];
-    QImage& frame = frames[behind_ ? 0 : 1];
-    if (frame.width() < base_.width() || frame.height() < base_.height()) {
-        frame = QImage(std::max(frame.width(), base_.width()),
-                       std::max(frame.height(), base_.height()), base_.format());
-    }
+    QImage& frame = composeFrame();
     compose(from, to, frame);
     QPainter p(this);
     const QRectF target(from / ratio, 0, (to - from) / ratio, height());

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 #include <optional>
 #include <utility>
@@ -25,7 +26,15 @@ public:
     // The level, 0..1 (clamped). Repaints only when the drawn width changes, and then only from
     // the left end to the longer of the old and the new fill (the gradient stretches with the
     // fill, so all of it changes). True when it repaints.
-    bool setLevel(double level);
+    //
+    // With `painted`, the change is painted at once, straight into the window's backing store,
+    // and its rectangle (in the window's coordinates) is added to `painted`; the caller then
+    // flushes that region to the screen, once for any number of bars. Meters that move twenty
+    // times a second so skip a pass through the window's repaint on every tick, much as a layer
+    // moves without its view being drawn again. Whenever a direct paint could not show exactly
+    // what the paint event draws, the bar schedules its repaint as without `painted` (see
+    // paintNow()).
+    bool setLevel(double level, QRegion* painted = nullptr);
     double level() const { return level_; }
     // The width of the fill as last drawn, in pixels: level × width, rounded.
     int drawnWidth() const { return drawnWidth_; }
@@ -50,11 +59,19 @@ private:
     // colour; the bar then leaves its corners to the widgets below.
     std::optional<QColor> colorBehind() const;
     void updateOpaque();
+    // Paints `damage` (the bar's coordinates) into the window's backing store as the paint event
+    // would and adds it, in the window's coordinates, to `painted`. Only a bar that paints all of
+    // itself (a plain colour behind it), with its layers made, shown and not covered by anything,
+    // in an opaque window whose backing store is an image of 32-bit pixels at the bar's device
+    // pixel ratio (a whole number). False, with nothing painted, otherwise.
+    bool paintNow(const QRect& damage, QRegion& painted);
     void invalidateLayers();
     void makeLayers();
     // The bar at its current level in columns [from, to) (device pixels) of `frame`: base_, the
     // fill mixed in, outline_ over both.
     void compose(int from, int to, QImage& frame) const;
+    // The image the bar composes into, at least as large as its layers.
+    QImage& composeFrame() const;
 
     double level_ = 0;
     int drawnWidth_ = 0;
