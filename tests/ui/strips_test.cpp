@@ -305,9 +305,21 @@ TEST_F(LevelBarRepaintTest, DirectPaintsShowWhatARepaintDrawsWithoutAPaintEvent)
     EXPECT_EQ(step(20), QRegion(at.x(), at.y(), 101, 12)) << "after a resize";
 }
 
+// A transparent widget that draws a white line down its middle.
+class Mark : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(width() / 2, 0, 2, height(), Qt::white);
+    }
+};
+
 // Where painting straight in would not show what the bar's repaint draws, the bar repaints as
-// usual and reports nothing painted: a pattern behind its corners, a widget over part of it,
-// the bar hidden.
+// usual and reports nothing painted: a pattern behind its corners, a widget over part of it
+// (opaque, or transparent and stacked above the bar's parent), the bar hidden.
 TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowIt) {
     QImage pattern(4, 4, QImage::Format_RGB32);
     pattern.fill(QColor(18, 17, 24));
@@ -342,6 +354,29 @@ TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowI
     EXPECT_EQ(shown(), drawn()) << "under a widget";
     EXPECT_EQ(shown().pixelColor(55, 6), QColor(200, 30, 30));
     cover.hide();
+    ASSERT_TRUE(settle());
+    // A transparent one, a mark drawn over the bar, inside the strip one level up.
+    QWidget strip(&section_);
+    strip.setGeometry(bar_->geometry().adjusted(-5, -5, 5, 5));
+    bar_->setParent(&strip);
+    bar_->move(5, 5);
+    bar_->show();
+    strip.show();
+    ASSERT_TRUE(settle());
+    Mark mark(&section_);
+    mark.setGeometry(bar_->mapTo(&section_, QPoint(150, 0)).x(), strip.y(), 10, 22);
+    mark.show();
+    ASSERT_TRUE(settle());
+    barPaints = log_->count(bar_);
+    bar_->setLevel(0.95, &painted);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(painted.isEmpty()) << "under a transparent widget";
+    EXPECT_GT(log_->count(bar_), barPaints);
+    EXPECT_EQ(shown(), drawn()) << "under a transparent widget";
+    mark.hide();
+    bar_->setParent(&section_);
+    bar_->setGeometry(20, 14, 200, 12);
+    bar_->show();
     ASSERT_TRUE(settle());
 
     bar_->hide();

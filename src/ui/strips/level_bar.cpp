@@ -95,12 +95,12 @@ bool LevelBar::paintNow(const QRect& damage, QRegion& painted) {
     QWidget* const top = window();
     QWindow* const handle = top->windowHandle();
     QBackingStore* const store = top->backingStore();
-    // A translucent window's backing store clears what it is about to paint: only an opaque
-    // one keeps the pixels around the bar's.
+    // Opaque windows only: in a translucent one the repaint pass takes care of the window's
+    // alpha, which the bar leaves alone.
     if (!handle || !store || !handle->isExposed() || handle->format().hasAlpha()) return false;
-    // Covered, even in part, by a sibling or clipped by an ancestor: what shows there is not
-    // the bar's to paint.
-    if (!(QRegion(damage) - visibleRegion()).isEmpty()) return false;
+    // Clipped by an ancestor or a mask, or under another widget, even a transparent one (a
+    // label's text drawn over the bar): what shows there is not the bar's alone to paint.
+    if (!(QRegion(damage) - visibleRegion()).isEmpty() || underAnotherWidget(damage)) return false;
     const qreal ratio = base_.devicePixelRatio();
     if (ratio != std::round(ratio) || ratio != devicePixelRatioF()) return false;
 
@@ -240,6 +240,24 @@ void LevelBar::makeLayers() {
         }
     }
     layersValid_ = true;
+}
+
+bool LevelBar::underAnotherWidget(const QRect& rect) const {
+    // Widgets stack in the order of their parent's children: the later ones are above.
+    QRect area = rect;
+    for (const QWidget* w = this; !w->isWindow(); w = w->parentWidget()) {
+        area.translate(w->pos());
+        const QObjectList& siblings = w->parentWidget()->children();
+        for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+            const QObject* o = siblings[i];
+            if (!o->isWidgetType()) continue;
+            const auto* sibling = static_cast<const QWidget*>(o);
+            if (sibling->isVisible() && !sibling->isWindow() &&
+                sibling->geometry().intersects(area))
+                return true;
+        }
+    }
+    return false;
 }
 
 QImage& LevelBar::composeFrame() const {

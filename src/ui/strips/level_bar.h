@@ -61,10 +61,14 @@ private:
     void updateOpaque();
     // Paints `damage` (the bar's coordinates) into the window's backing store as the paint event
     // would and adds it, in the window's coordinates, to `painted`. Only a bar that paints all of
-    // itself (a plain colour behind it), with its layers made, shown and not covered by anything,
+    // itself (a plain colour behind it), with its layers made, shown, not clipped and under no
+    // other widget,
     // in an opaque window whose backing store is an image of 32-bit pixels at the bar's device
     // pixel ratio (a whole number). False, with nothing painted, otherwise.
     bool paintNow(const QRect& damage, QRegion& painted);
+    // True when a widget of the same window stacked above the bar overlaps `rect` (the bar's
+    // coordinates).
+    bool underAnotherWidget(const QRect& rect) const;
     void invalidateLayers();
     void makeLayers();
     // The bar at its current level in columns [from, to) (device pixels) of `frame`: base_, the
