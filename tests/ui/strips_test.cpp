@@ -209,6 +209,14 @@ protected:
     }
     // Sets a level that fills exactly `pixels` of the bar's current width.
     void fill(int pixels) { bar_->setLevel(double(pixels) / bar_->width()); }
+    // 50 pixels filled with the bar 100 pixels wide, then the bar 200 pixels wide again.
+    ::testing::AssertionResult fillHalfThenWiden() {
+        bar_->resize(100, 12);
+        fill(50);
+        if (const auto settled = settle(); !settled) return settled;
+        bar_->resize(200, 12);
+        return settle();
+    }
 
     QWidget section_;
     LevelBar* bar_;
@@ -258,11 +266,7 @@ TEST_F(LevelBarRepaintTest, PartialRepaintsShowWhatAFullRepaintDraws) {
 
         // A fill drawn at one width, then the bar twice as wide: a falling level clears all of
         // the fill drawn at the new width.
-        bar_->resize(100, 12);
-        fill(50);
-        ASSERT_TRUE(settle());
-        bar_->resize(200, 12);
-        ASSERT_TRUE(settle());
+        ASSERT_TRUE(fillHalfThenWiden());
         fill(20);
         ASSERT_TRUE(settle());
         EXPECT_EQ(shown(), drawn()) << "after a resize";
@@ -297,11 +301,7 @@ TEST_F(LevelBarRepaintTest, DirectPaintsShowWhatARepaintDrawsWithoutAPaintEvent)
     ASSERT_TRUE(settle());
     EXPECT_FALSE(step(150).isEmpty()) << "with a border";
     bar_->setBorderColor(std::nullopt);
-    bar_->resize(100, 12);
-    fill(50);
-    ASSERT_TRUE(settle());
-    bar_->resize(200, 12);
-    ASSERT_TRUE(settle());
+    ASSERT_TRUE(fillHalfThenWiden());
     EXPECT_EQ(step(20), QRegion(at.x(), at.y(), 101, 12)) << "after a resize";
 }
 
@@ -321,18 +321,23 @@ protected:
 // usual and reports nothing painted: a pattern behind its corners, a widget over part of it
 // (opaque, or transparent and stacked above the bar's parent), the bar hidden.
 TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowIt) {
+    // A level offered for a direct paint: nothing painted, the bar's own repaint instead, and
+    // the window as a repaint of everything draws it.
+    const auto fallsBack = [this](double level, const char* where) {
+        QRegion painted;
+        const int barPaints = log_->count(bar_);
+        bar_->setLevel(level, &painted);
+        ASSERT_TRUE(settle());
+        EXPECT_TRUE(painted.isEmpty()) << where;
+        EXPECT_GT(log_->count(bar_), barPaints) << where;
+        EXPECT_EQ(shown(), drawn()) << where;
+    };
     QImage pattern(4, 4, QImage::Format_RGB32);
     pattern.fill(QColor(18, 17, 24));
     for (int i = 0; i < 4; ++i) pattern.setPixelColor(i, i, QColor(90, 40, 40));
     show(QBrush(pattern));
     ASSERT_TRUE(settle());
-    QRegion painted;
-    int barPaints = log_->count(bar_);
-    bar_->setLevel(0.5, &painted);
-    ASSERT_TRUE(settle());
-    EXPECT_TRUE(painted.isEmpty()) << "on a pattern";
-    EXPECT_GT(log_->count(bar_), barPaints);
-    EXPECT_EQ(shown(), drawn()) << "on a pattern";
+    fallsBack(0.5, "on a pattern");
 
     show(QColor(18, 17, 24));
     ASSERT_TRUE(settle());
@@ -346,33 +351,23 @@ TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowI
     cover.show();
     cover.raise();
     ASSERT_TRUE(settle());
-    barPaints = log_->count(bar_);
-    bar_->setLevel(0.9, &painted);
-    ASSERT_TRUE(settle());
-    EXPECT_TRUE(painted.isEmpty()) << "under a widget";
-    EXPECT_GT(log_->count(bar_), barPaints);
-    EXPECT_EQ(shown(), drawn()) << "under a widget";
+    fallsBack(0.9, "under a widget");
     EXPECT_EQ(shown().pixelColor(55, 6), QColor(200, 30, 30));
     cover.hide();
     ASSERT_TRUE(settle());
-    // A transparent one, a mark drawn over the bar, inside the strip one level up.
+
+    // A transparent one, a mark drawn over the bar, stacked above the bar's parent.
     QWidget strip(&section_);
     strip.setGeometry(bar_->geometry().adjusted(-5, -5, 5, 5));
     bar_->setParent(&strip);
     bar_->move(5, 5);
     bar_->show();
     strip.show();
-    ASSERT_TRUE(settle());
     Mark mark(&section_);
     mark.setGeometry(bar_->mapTo(&section_, QPoint(150, 0)).x(), strip.y(), 10, 22);
     mark.show();
     ASSERT_TRUE(settle());
-    barPaints = log_->count(bar_);
-    bar_->setLevel(0.95, &painted);
-    ASSERT_TRUE(settle());
-    EXPECT_TRUE(painted.isEmpty()) << "under a transparent widget";
-    EXPECT_GT(log_->count(bar_), barPaints);
-    EXPECT_EQ(shown(), drawn()) << "under a transparent widget";
+    fallsBack(0.95, "under a transparent widget");
     mark.hide();
     bar_->setParent(&section_);
     bar_->setGeometry(20, 14, 200, 12);
@@ -380,6 +375,7 @@ TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowI
     ASSERT_TRUE(settle());
 
     bar_->hide();
+    QRegion painted;
     bar_->setLevel(0.2, &painted);
     EXPECT_TRUE(painted.isEmpty()) << "hidden";
     bar_->show();
