@@ -319,7 +319,8 @@ protected:
 
 // Where painting straight in would not show what the bar's repaint draws, the bar repaints as
 // usual and reports nothing painted: a pattern behind its corners, a widget over part of it
-// (opaque, or transparent and stacked above the bar's parent), the bar hidden.
+// (opaque, or transparent and stacked above the bar's parent), the bar clipped by its parent,
+// the bar hidden.
 TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowIt) {
     // A level offered for a direct paint: nothing painted, the bar's own repaint instead, and
     // the window as a repaint of everything draws it.
@@ -369,6 +370,10 @@ TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowI
     ASSERT_TRUE(settle());
     fallsBack(0.95, "under a transparent widget");
     mark.hide();
+    // Its parent narrower than the bar: what lies beyond the parent is not the bar's to paint.
+    strip.resize(120, strip.height());
+    ASSERT_TRUE(settle());
+    fallsBack(0.5, "clipped by its parent");
     bar_->setParent(&section_);
     bar_->setGeometry(20, 14, 200, 12);
     bar_->show();
