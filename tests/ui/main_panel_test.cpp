@@ -39,7 +39,16 @@
 namespace h8::ui {
 namespace {
 
-class MainPanelTest : public test::MainPanelFixture {};
+class MainPanelTest : public test::MainPanelFixture {
+protected:
+    // One render cycle of 100 frames: level 0.5 on every input, and `channel2` (0.08: level
+    // 0.8) on input 2, the OTG input's top meter.
+    void deliverWithInput2(float channel2) {
+        std::vector<float> samples(100 * 16, 0.05f);
+        for (size_t f = 0; f < 100; ++f) samples[f * 16 + 2] = channel2;
+        backend_.deliver(samples.data(), 100, 16);
+    }
+};
 
 TEST_F(MainPanelTest, CreationRestoresStoredSettingsAndRebuildsTheRoutes) {
     UserDefaults::standard().setInteger(kMicMute2Key, 1);
@@ -194,12 +203,7 @@ TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
     panel_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
     RepaintLog log(panel_.get());
-    const auto deliver = [this](float channel2) {
-        std::vector<float> samples(100 * 16, 0.05f);  // level 0.5 on every input
-        for (size_t f = 0; f < 100; ++f) samples[f * 16 + 2] = channel2;
-        backend_.deliver(samples.data(), 100, 16);
-    };
-    deliver(0.05f);
+    deliverWithInput2(0.05f);
     panel_->timerStateFired();  // the headphone knob, which scales the headphone meters
     panel_->timerFired();
     log.take();
@@ -210,7 +214,7 @@ TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
     EXPECT_EQ(log.take(), QSet<QObject*>{});
 
     // One input moves: its bar alone repaints, nothing around or under it.
-    deliver(0.08f);  // level 0.8
+    deliverWithInput2(0.08f);  // level 0.8
     panel_->timerFired();
     EXPECT_EQ(log.take(), QSet<QObject*>{panel_->micInView->otgIn->topView});
 }
@@ -223,11 +227,6 @@ TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
     panel_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
     RepaintLog log(panel_.get());
-    const auto deliver = [this](float channel2) {
-        std::vector<float> samples(100 * 16, 0.05f);
-        for (size_t f = 0; f < 100; ++f) samples[f * 16 + 2] = channel2;
-        backend_.deliver(samples.data(), 100, 16);
-    };
     // The meters' pixels in the window, and as a repaint of the whole panel draws them now.
     const LevelBar* bars[] = {panel_->micInView->micIn->topView, panel_->micInView->otgIn->topView,
                               panel_->micInView->otgIn->botView, panel_->botR->channel56->botView,
@@ -243,7 +242,7 @@ TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
         }
         return true;
     };
-    deliver(0.05f);
+    deliverWithInput2(0.05f);
     panel_->timerStateFired();
     panel_->timerFired();
     log.take();
@@ -252,13 +251,13 @@ TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
 
     LevelBar* const moved = panel_->micInView->otgIn->topView;
     const int before = moved->drawnWidth();
-    deliver(0.08f);
+    deliverWithInput2(0.08f);
     panel_->timerFired();
     EXPECT_EQ(log.take(), QSet<QObject*>{}) << "a widget repainted";
     EXPECT_GT(moved->drawnWidth(), before);
     EXPECT_TRUE(shownAsDrawn());
     log.take();
-    deliver(0.02f);  // falling: the old fill is cleared
+    deliverWithInput2(0.02f);  // falling: the old fill is cleared
     panel_->timerFired();
     EXPECT_EQ(log.take(), QSet<QObject*>{});
     EXPECT_TRUE(shownAsDrawn());
