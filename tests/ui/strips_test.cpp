@@ -281,13 +281,14 @@ TEST_F(LevelBarRepaintTest, DirectPaintsShowWhatARepaintDrawsWithoutAPaintEvent)
     ASSERT_TRUE(settle());
     const auto step = [&](int pixels) {
         const int barPaints = log_->count(bar_), sectionPaints = log_->count(&section_);
-        QRegion painted(0, 0, 1, 1);  // what was there stays: the bar adds to it
-        bar_->setLevel(double(pixels) / bar_->width(), &painted);
+        LevelBarBatch batch(&section_);
+        bar_->setLevel(double(pixels) / bar_->width(), &batch);
+        const QRegion painted = batch.finish();
         EXPECT_TRUE(settle());
         EXPECT_EQ(log_->count(bar_), barPaints) << pixels << " pixels: the bar repainted";
         EXPECT_EQ(log_->count(&section_), sectionPaints) << pixels << " pixels";
         EXPECT_EQ(shown(), drawn()) << pixels << " pixels";
-        return painted - QRegion(0, 0, 1, 1);
+        return painted;
     };
     const QPoint at = bar_->geometry().topLeft();
     EXPECT_EQ(step(100), QRegion(at.x(), at.y(), 101, 12));  // rising: up to the new end
@@ -320,14 +321,15 @@ protected:
 // Where painting straight in would not show what the bar's repaint draws, the bar repaints as
 // usual and reports nothing painted: a pattern behind its corners, a widget over part of it
 // (opaque, or transparent and stacked above the bar's parent), the bar clipped by its parent,
-// the bar hidden.
+// a masked parent, a parent with a native window, the bar hidden.
 TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowIt) {
     // A level offered for a direct paint: nothing painted, the bar's own repaint instead, and
     // the window as a repaint of everything draws it.
     const auto fallsBack = [this](double level, const char* where) {
-        QRegion painted;
         const int barPaints = log_->count(bar_);
-        bar_->setLevel(level, &painted);
+        LevelBarBatch batch(&section_);
+        bar_->setLevel(level, &batch);
+        const QRegion painted = batch.finish();
         ASSERT_TRUE(settle());
         EXPECT_TRUE(painted.isEmpty()) << where;
         EXPECT_GT(log_->count(bar_), barPaints) << where;
@@ -374,15 +376,43 @@ TEST_F(LevelBarRepaintTest, DirectPaintsFallBackToARepaintWhereTheyCouldNotShowI
     strip.resize(120, strip.height());
     ASSERT_TRUE(settle());
     fallsBack(0.5, "clipped by its parent");
+    // Its parent masked, or in a native window of its own (which shows instead of the window's).
+    strip.resize(bar_->width() + 10, strip.height());
+    strip.setMask(QRegion(0, 0, 60, strip.height()));
+    ASSERT_TRUE(settle());
+    fallsBack(0.7, "in a masked parent");
+    strip.clearMask();
     bar_->setParent(&section_);
     bar_->setGeometry(20, 14, 200, 12);
     bar_->show();
     ASSERT_TRUE(settle());
 
+    // In a native window: only whether it falls back shows here (the offscreen platform has no
+    // native child windows to look at).
+    {
+        QWidget native(&section_);
+        native.setGeometry(bar_->geometry());
+        bar_->setParent(&native);
+        bar_->move(0, 0);
+        native.setAttribute(Qt::WA_NativeWindow);
+        native.show();
+        bar_->show();
+        ASSERT_TRUE(settle());
+        const int barPaints = log_->count(bar_);
+        LevelBarBatch batch(&section_);
+        bar_->setLevel(0.4, &batch);
+        EXPECT_TRUE(batch.finish().isEmpty()) << "in a native window";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return log_->count(bar_) > barPaints; }, 2000));
+        bar_->setParent(&section_);
+        bar_->setGeometry(20, 14, 200, 12);
+        bar_->show();
+    }
+    ASSERT_TRUE(settle());
+
     bar_->hide();
-    QRegion painted;
-    bar_->setLevel(0.2, &painted);
-    EXPECT_TRUE(painted.isEmpty()) << "hidden";
+    LevelBarBatch batch(&section_);
+    bar_->setLevel(0.2, &batch);
+    EXPECT_TRUE(batch.finish().isEmpty()) << "hidden";
     bar_->show();
     ASSERT_TRUE(settle());
     EXPECT_EQ(shown(), drawn()) << "shown again";

@@ -1,6 +1,5 @@
 #include "ui/sections/main_contain_view.h"
 
-#include <QBackingStore>
 #include <QCoreApplication>
 #include <algorithm>
 
@@ -135,9 +134,10 @@ bool NorvMainContainView::showLevels() {
     const auto level = [&](size_t i) {
         return i < engines.size() ? engines[i]->volumeIntensity() : 0.0;
     };
-    // The bars painted straight into the window, flushed to the screen together at the end.
-    QRegion painted;
-    QRegion* const direct = metersPaintDirectly_ ? &painted : nullptr;
+    // The bars that moved, painted straight into the window together at the end.
+    std::optional<LevelBarBatch> batch;
+    if (metersPaintDirectly_) batch.emplace(window());
+    LevelBarBatch* const direct = batch ? &*batch : nullptr;
     bool changed = false;
     changed |= micInView->micIn->setTopLevel(level(0), direct);
     changed |= micInView->micIn->setBotLevel(level(1), direct);
@@ -153,11 +153,7 @@ bool NorvMainContainView::showLevels() {
     changed |= outputView->HpOut->setBotLevel(level(13) * store.hpratio, direct);
     changed |= outputView->otgOut->setTopLevel(level(14) * store.otgratio, direct);
     changed |= outputView->otgOut->setBotLevel(level(15) * store.otgratio, direct);
-    if (!painted.isEmpty()) {
-        QWidget* const top = window();
-        if (QBackingStore* const backing = top->backingStore())
-            backing->flush(painted, top->windowHandle());
-    }
+    if (batch) batch->finish();
     return changed;
 }
 

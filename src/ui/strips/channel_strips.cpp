@@ -185,11 +185,11 @@ void NorvInputProgressView::loadName() {
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
-bool NorvInputProgressView::setTopLevel(double level, QRegion* painted) {
-    return topView->setLevel(level, painted);
+bool NorvInputProgressView::setTopLevel(double level, LevelBarBatch* batch) {
+    return topView->setLevel(level, batch);
 }
-bool NorvInputProgressView::setBotLevel(double level, QRegion* painted) {
-    return botView->setLevel(level, painted);
+bool NorvInputProgressView::setBotLevel(double level, LevelBarBatch* batch) {
+    return botView->setLevel(level, batch);
 }
 
 void NorvInputProgressView::muteClick(bool turnedOn) {
@@ -308,11 +308,11 @@ void NorvOutProgressView::setPair(int n) {
     if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
 }
 
-bool NorvOutProgressView::setTopLevel(double level, QRegion* painted) {
-    return topView->setLevel(level, painted);
+bool NorvOutProgressView::setTopLevel(double level, LevelBarBatch* batch) {
+    return topView->setLevel(level, batch);
 }
-bool NorvOutProgressView::setBotLevel(double level, QRegion* painted) {
-    return botView->setLevel(level, painted);
+bool NorvOutProgressView::setBotLevel(double level, LevelBarBatch* batch) {
+    return botView->setLevel(level, batch);
 }
 
 void NorvOutProgressView::reloadAfterImport() {

@@ -14,6 +14,7 @@ namespace h8::ui {
 class LumLabel;
 class LumTextField;
 class LevelBar;
+class LevelBarBatch;
 class NorvDragView;
 class LumVolumeVircleView;
 
@@ -34,10 +35,10 @@ public:
     // Handle colours (hardware inputs use their own colour).
     void setHandleColor(const QColor& color);
 
-    // The bars' levels; true when the bar repaints (its drawn width changed). With `painted`,
+    // The bars' levels; true when the bar repaints (its drawn width changed). With a `batch`,
     // as LevelBar::setLevel.
-    bool setTopLevel(double level, QRegion* painted = nullptr);
-    bool setBotLevel(double level, QRegion* painted = nullptr);
+    bool setTopLevel(double level, LevelBarBatch* batch = nullptr);
+    bool setBotLevel(double level, LevelBarBatch* batch = nullptr);
 
     // The user-defaults key of the name: "channelRowName" + bottom row.
     QString nameKey() const;
@@ -81,10 +82,10 @@ public:
 
     // The destination pair: cols n and n + 1; loads the stored name.
     void setPair(int n);
-    // The bars' levels; true when the bar repaints (its drawn width changed). With `painted`,
+    // The bars' levels; true when the bar repaints (its drawn width changed). With a `batch`,
     // as LevelBar::setLevel.
-    bool setTopLevel(double level, QRegion* painted = nullptr);
-    bool setBotLevel(double level, QRegion* painted = nullptr);
+    bool setTopLevel(double level, LevelBarBatch* batch = nullptr);
+    bool setBotLevel(double level, LevelBarBatch* batch = nullptr);
     QString nameKey() const;  // "channelName" + (top col + 1)
     // The controls that take the keyboard: the name, then the volume knob if there is one.
     QList<QWidget*> tabStops() const;

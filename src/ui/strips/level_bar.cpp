@@ -75,7 +75,7 @@ LevelBar::LevelBar(QWidget* parent) : QWidget(parent) {
     updateOpaque();
 }
 
-bool LevelBar::setLevel(double level, QRegion* painted) {
+bool LevelBar::setLevel(double level, LevelBarBatch* batch) {
     level_ = std::clamp(std::isnan(level) ? 0.0 : level, 0.0, 1.0);
     const int width = static_cast<int>(std::lround(level_ * this->width()));
     if (width == drawnWidth_) return false;
@@ -85,54 +85,76 @@ bool LevelBar::setLevel(double level, QRegion* painted) {
     const int reach = std::max(width, drawnWidth_) + 1;
     drawnWidth_ = width;
     const QRect damage(0, 0, std::min(reach, this->width()), height());
-    if (!painted || !paintNow(damage, *painted)) update(damage);
+    if (!batch || !batch->add(this, damage)) update(damage);
     return true;
 }
 
-bool LevelBar::paintNow(const QRect& damage, QRegion& painted) {
-    if (!behind_ || !layersValid_ || base_.isNull() || !isVisible() || !updatesEnabled())
-        return false;
-    QWidget* const top = window();
-    QWindow* const handle = top->windowHandle();
-    QBackingStore* const store = top->backingStore();
+LevelBarBatch::LevelBarBatch(QWidget* window) : window_(window) {
     // Opaque windows only: in a translucent one the repaint pass takes care of the window's
-    // alpha, which the bar leaves alone.
-    if (!handle || !store || !handle->isExposed() || handle->format().hasAlpha()) return false;
-    // Clipped by an ancestor or a mask, or under another widget, even a transparent one (a
-    // label's text drawn over the bar): what shows there is not the bar's alone to paint.
-    if (!(QRegion(damage) - visibleRegion()).isEmpty() || underAnotherWidget(damage)) return false;
-    const qreal ratio = base_.devicePixelRatio();
-    if (ratio != std::round(ratio) || ratio != devicePixelRatioF()) return false;
+    // alpha, which the bars leave alone.
+    const QWindow* const handle = window ? window->windowHandle() : nullptr;
+    if (handle && handle->isExposed() && !handle->format().hasAlpha())
+        store_ = window->backingStore();
+}
 
-    const QPoint offset = mapTo(top, QPoint(0, 0));
-    const QRect target = damage.translated(offset);
-    store->beginPaint(target);
-    QPaintDevice* const device = store->paintDevice();
-    bool done = false;
+bool LevelBarBatch::add(LevelBar* bar, const QRect& damage) {
+    if (!store_) return false;
+    const std::optional<QPoint> offset = bar->directPaintOffset(damage, window_);
+    if (!offset) return false;
+    items_.push_back({bar, damage, *offset});
+    return true;
+}
+
+QRegion LevelBarBatch::finish() {
+    if (items_.empty()) return {};
+    // In the order of the region's bands (top to bottom, then left to right) each rectangle
+    // appends to the region instead of merging into it.
+    const auto target = [](const Item& item) { return item.damage.translated(item.offset); };
+    std::sort(items_.begin(), items_.end(), [&](const Item& a, const Item& b) {
+        const QRect ta = target(a), tb = target(b);
+        return std::pair(ta.top(), ta.left()) < std::pair(tb.top(), tb.left());
+    });
+    QRegion region;
+    for (const Item& item : items_) region += target(item);
+    std::vector<Item> unpainted;
+    store_->beginPaint(region);
+    QPaintDevice* const device = store_->paintDevice();
     if (device && device->devType() == QInternal::Image && !device->paintingActive()) {
         auto* const image = static_cast<QImage*>(device);
-        const int from = damage.left() * int(ratio), to = (damage.right() + 1) * int(ratio);
-        const QRect pixels(offset.x() * int(ratio) + from, offset.y() * int(ratio), to - from,
-                           base_.height());
         const QImage::Format format = image->format();
-        // Pixels of the bar's own layout (its corners mixed with the opaque colour behind, so
-        // every pixel is opaque), and a backing store no smaller than the window has become.
-        if ((format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied ||
-             format == QImage::Format_ARGB32) &&
-            image->devicePixelRatio() == ratio && image->rect().contains(pixels)) {
-            QImage& frame = composeFrame();
-            compose(from, to, frame);
-            for (int y = 0; y < base_.height(); ++y) {
-                const auto* row = reinterpret_cast<const QRgb*>(frame.constScanLine(y));
-                std::copy(row + from, row + to,
-                          reinterpret_cast<QRgb*>(image->scanLine(pixels.y() + y)) + pixels.x());
+        const bool pixels32 = format == QImage::Format_RGB32 ||
+                              format == QImage::Format_ARGB32_Premultiplied ||
+                              format == QImage::Format_ARGB32;
+        const qreal ratio = image->devicePixelRatio();
+        const auto scale = int(ratio);
+        for (const Item& item : items_) {
+            const LevelBar& bar = *item.bar;
+            const int from = item.damage.left() * scale, to = (item.damage.right() + 1) * scale;
+            const QPoint origin = item.offset * scale;
+            // Pixels of the bar's own layout (its corners mixed with the opaque colour behind,
+            // so every pixel is opaque) at a whole pixel ratio, and a backing store no smaller
+            // than the window has become.
+            if (pixels32 && bar.base_.devicePixelRatio() == ratio && ratio == scale &&
+                image->rect().contains(
+                    QRect(origin.x() + from, origin.y(), to - from, bar.base_.height()))) {
+                bar.compose(from, to, image->scanLine(origin.y()) + origin.x() * 4,
+                            image->bytesPerLine());
+            } else {
+                unpainted.push_back(item);
             }
-            done = true;
         }
+    } else {
+        unpainted = items_;
     }
-    store->endPaint();
-    if (done) painted += target;
-    return done;
+    store_->endPaint();
+    items_.clear();
+    QRegion painted = region;
+    for (const Item& item : unpainted) {
+        item.bar->update(item.damage);
+        painted -= target(item);
+    }
+    if (!painted.isEmpty()) store_->flush(painted, window_->windowHandle());
+    return painted;
 }
 
 void LevelBar::setBorderColor(std::optional<QColor> color) {
@@ -242,22 +264,33 @@ void LevelBar::makeLayers() {
     layersValid_ = true;
 }
 
-bool LevelBar::underAnotherWidget(const QRect& rect) const {
-    // Widgets stack in the order of their parent's children: the later ones are above.
+std::optional<QPoint> LevelBar::directPaintOffset(const QRect& rect, const QWidget* top) const {
+    if (!behind_ || !layersValid_ || base_.isNull() || !isVisible() || !updatesEnabled() ||
+        testAttribute(Qt::WA_NativeWindow) || !mask().isEmpty())
+        return std::nullopt;
+    // Up to the window: the area inside each ancestor (else clipped), which has no mask and no
+    // native window (which would show it instead of the window), and under none of the widgets
+    // stacked above it or an ancestor (the later children of the same parent).
     QRect area = rect;
-    for (const QWidget* w = this; !w->isWindow(); w = w->parentWidget()) {
+    const QWidget* w = this;
+    for (; !w->isWindow(); w = w->parentWidget()) {
+        const QWidget* const parent = w->parentWidget();
         area.translate(w->pos());
-        const QObjectList& siblings = w->parentWidget()->children();
+        if (!parent->rect().contains(area) || !parent->mask().isEmpty() ||
+            (parent->testAttribute(Qt::WA_NativeWindow) && !parent->isWindow()))
+            return std::nullopt;
+        const QObjectList& siblings = parent->children();
         for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
             const QObject* o = siblings[i];
             if (!o->isWidgetType()) continue;
             const auto* sibling = static_cast<const QWidget*>(o);
             if (sibling->isVisible() && !sibling->isWindow() &&
                 sibling->geometry().intersects(area))
-                return true;
+                return std::nullopt;
         }
     }
-    return false;
+    if (w != top) return std::nullopt;
+    return area.topLeft() - rect.topLeft();
 }
 
 QImage& LevelBar::composeFrame() const {
@@ -272,7 +305,7 @@ QImage& LevelBar::composeFrame() const {
     return frame;
 }
 
-void LevelBar::compose(int from, int to, QImage& frame) const {
+void LevelBar::compose(int from, int to, uchar* origin, qsizetype stride) const {
     // The fill: the gradient from 0 to `filled` (a fractional last pixel partly covered),
     // stretched over filled × gradientEnd, sampled at pixel centres, cut to the shape.
     const qreal ratio = base_.devicePixelRatio();
@@ -291,12 +324,10 @@ void LevelBar::compose(int from, int to, QImage& frame) const {
 
     // The last fill pixel is partly covered when the fill ends within it.
     const int solidEnd = partial && whole < fillEnd ? whole : fillEnd;
-    uchar* const frameBits = frame.bits();
-    const qsizetype frameStride = frame.bytesPerLine();
     for (int y = 0; y < base_.height(); ++y) {
-        auto* out = reinterpret_cast<QRgb*>(frameBits + y * frameStride);
+        auto* out = reinterpret_cast<QRgb*>(origin + y * stride);
         if (sameAs_[y] != y) {
-            const auto* same = reinterpret_cast<const QRgb*>(frameBits + sameAs_[y] * frameStride);
+            const auto* same = reinterpret_cast<const QRgb*>(origin + sameAs_[y] * stride);
             std::copy(same + from, same + to, out + from);
             continue;
         }
@@ -356,7 +387,7 @@ void LevelBar::paintEvent(QPaintEvent* event) {
         std::min(base_.width(), static_cast<int>(std::ceil((dirty.right() + 1) * ratio)));
     if (from >= to) return;
     QImage& frame = composeFrame();
-    compose(from, to, frame);
+    compose(from, to, frame.bits(), frame.bytesPerLine());
     QPainter p(this);
     const QRectF target(from / ratio, 0, (to - from) / ratio, height());
     p.drawImage(target, frame, QRectF(from, 0, to - from, base_.height()));

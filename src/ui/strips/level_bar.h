@@ -16,7 +16,11 @@
 #include <utility>
 #include <vector>
 
+class QBackingStore;
+
 namespace h8::ui {
+
+class LevelBarBatch;
 
 class LevelBar : public QWidget {
     Q_OBJECT
@@ -27,14 +31,12 @@ public:
     // the left end to the longer of the old and the new fill (the gradient stretches with the
     // fill, so all of it changes). True when it repaints.
     //
-    // With `painted`, the change is painted at once, straight into the window's backing store,
-    // and its rectangle (in the window's coordinates) is added to `painted`; the caller then
-    // flushes that region to the screen, once for any number of bars. Meters that move twenty
-    // times a second so skip a pass through the window's repaint on every tick, much as a layer
-    // moves without its view being drawn again. Whenever a direct paint could not show exactly
-    // what the paint event draws, the bar schedules its repaint as without `painted` (see
-    // paintNow()).
-    bool setLevel(double level, QRegion* painted = nullptr);
+    // With a `batch`, the change is painted with the batch's other bars straight into the
+    // window's backing store and flushed with them when the batch finishes. Meters that move
+    // twenty times a second so skip a pass through the window's repaint on every tick, much as a
+    // layer moves without its view being drawn again. Whenever a direct paint could not show
+    // exactly what the paint event draws, the bar schedules its repaint as without a batch.
+    bool setLevel(double level, LevelBarBatch* batch = nullptr);
     double level() const { return level_; }
     // The width of the fill as last drawn, in pixels: level × width, rounded.
     int drawnWidth() const { return drawnWidth_; }
@@ -59,21 +61,18 @@ private:
     // colour; the bar then leaves its corners to the widgets below.
     std::optional<QColor> colorBehind() const;
     void updateOpaque();
-    // Paints `damage` (the bar's coordinates) into the window's backing store as the paint event
-    // would and adds it, in the window's coordinates, to `painted`. Only a bar that paints all of
-    // itself (a plain colour behind it), with its layers made, shown, not clipped and under no
-    // other widget,
-    // in an opaque window whose backing store is an image of 32-bit pixels at the bar's device
-    // pixel ratio (a whole number). False, with nothing painted, otherwise.
-    bool paintNow(const QRect& damage, QRegion& painted);
-    // True when a widget of the same window stacked above the bar overlaps `rect` (the bar's
-    // coordinates).
-    bool underAnotherWidget(const QRect& rect) const;
+    // Where `rect` (the bar's coordinates) lies in `top`, the bar's window, when a direct paint
+    // of it shows exactly what the paint event draws: a bar that paints all of itself (a plain
+    // colour behind it) with its layers made, shown, inside every ancestor, with no mask and no
+    // native window of its own on the way up, and under no other widget of the window, even a
+    // transparent one (a label's text drawn over the bar). None otherwise.
+    std::optional<QPoint> directPaintOffset(const QRect& rect, const QWidget* top) const;
     void invalidateLayers();
     void makeLayers();
-    // The bar at its current level in columns [from, to) (device pixels) of `frame`: base_, the
-    // fill mixed in, outline_ over both.
-    void compose(int from, int to, QImage& frame) const;
+    // The bar at its current level in columns [from, to) (device pixels): base_, the fill mixed
+    // in, outline_ over both, written to the 32-bit pixels whose top left is `origin`, rows
+    // `stride` bytes apart.
+    void compose(int from, int to, uchar* origin, qsizetype stride) const;
     // The image the bar composes into, at least as large as its layers.
     QImage& composeFrame() const;
 
@@ -96,6 +95,40 @@ private:
     // same pixels, so only the first of them is mixed and the others are copies of it (a
     // 12-pixel bar has five different rows: the corners' and the middle's).
     std::vector<int> sameAs_;
+
+    friend class LevelBarBatch;
+};
+
+// The bars one meter tick paints straight into their window's backing store: painted together
+// (one beginPaint/endPaint) and flushed to the screen in one go when the batch finishes. Only
+// for an opaque, exposed window whose backing store is an image of 32-bit pixels at the bars'
+// pixel ratio (a whole number); anything else, and any bar that could not be painted after all,
+// takes the bar's repaint instead. A batch lives for one call: its bars must outlive it.
+class LevelBarBatch {
+public:
+    explicit LevelBarBatch(QWidget* window);
+    ~LevelBarBatch() { finish(); }
+    LevelBarBatch(const LevelBarBatch&) = delete;
+    LevelBarBatch& operator=(const LevelBarBatch&) = delete;
+
+    // Paints and flushes the bars added since the last finish; returns what was painted, in the
+    // window's coordinates.
+    QRegion finish();
+
+private:
+    friend class LevelBar;
+    // Takes `damage` (the bar's coordinates) to paint at the finish; false when the bar must
+    // repaint it itself.
+    bool add(LevelBar* bar, const QRect& damage);
+
+    struct Item {
+        LevelBar* bar;
+        QRect damage;   // the bar's coordinates
+        QPoint offset;  // the bar's top left in the window
+    };
+    QWidget* window_;
+    QBackingStore* store_ = nullptr;  // null: nothing can be painted directly
+    std::vector<Item> items_;
 };
 
 }  // namespace h8::ui
