@@ -1,10 +1,13 @@
 #include "emulated/emulated_audio_backend.h"
 
 #include <pthread.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,9 +23,15 @@ bool isInterfaceRate(double rate) {
 // period of several cycles, the thread wakes about every kWakePeriodMs and delivers the cycles of
 // that period one after the other, instead of waking for each cycle (5.8 ms at 44.1 kHz). The
 // period stays under the panel's 50 ms meter tick, so every tick sees new levels.
+//
+// The signal is synthetic, so nothing is lost when a wake-up comes late: the thread lets the
+// kernel delay each one by up to kWakeSlackMs (its timer slack), which lets it serve the wake-up
+// together with the next timer of another thread, usually the panel's meter tick, rather than
+// wake the machine twice. It then delivers the cycles it owes in one go.
 class SyntheticCapture final : public CaptureStream {
 public:
     static constexpr double kWakePeriodMs = 48;
+    static constexpr unsigned long kWakeSlackMs = 50;
 
     SyntheticCapture(CaptureSink* sink, uint32_t channels, const std::atomic<double>& rate)
         : sink_(sink),
@@ -37,7 +46,13 @@ public:
         thread_ = std::thread([this] { run(); });
     }
     ~SyntheticCapture() override {
-        stop_.store(true);
+        {
+            // Woken at once rather than after its (slack) sleep: a capture stops on the main
+            // thread.
+            const std::lock_guard lock(sleep_);
+            stop_.store(true);
+        }
+        wake_.notify_one();
         thread_.join();
     }
 
@@ -88,6 +103,7 @@ private:
 
     void run() {
         pthread_setname_np(pthread_self(), "h8-emu-audio");
+        prctl(PR_SET_TIMERSLACK, kWakeSlackMs * 1'000'000UL);
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now();
         double t = 0;  // seconds of signal rendered
@@ -101,7 +117,8 @@ private:
                 t += frames / rate;
             }
             next += std::chrono::microseconds(static_cast<int64_t>(cycles * frames * 1e6 / rate));
-            std::this_thread::sleep_until(next);
+            std::unique_lock lock(sleep_);
+            wake_.wait_until(lock, next, [this] { return stop_.load(); });
         }
     }
 
@@ -113,6 +130,8 @@ private:
     double phaseCos_[EmulatedAudioBackend::kInterfaceInputs] = {};
     double amplitude_[EmulatedAudioBackend::kInterfaceInputs] = {};
     std::atomic<bool> stop_{false};
+    std::mutex sleep_;  // guards the sleep against a stop that would go unseen
+    std::condition_variable wake_;
     std::thread thread_;
 };
 
