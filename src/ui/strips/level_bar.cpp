@@ -293,18 +293,6 @@ std::optional<QPoint> LevelBar::directPaintOffset(const QRect& rect, const QWidg
     return area.topLeft() - rect.topLeft();
 }
 
-QImage& LevelBar::composeFrame() const {
-    // All bars compose into one image (one per format): painted one after the other, it stays
-    // in the cache.
-    static QImage frames[2];
-    QImage& frame = frames[behind_ ? 0 : 1];
-    if (frame.width() < base_.width() || frame.height() < base_.height()) {
-        frame = QImage(std::max(frame.width(), base_.width()),
-                       std::max(frame.height(), base_.height()), base_.format());
-    }
-    return frame;
-}
-
 void LevelBar::compose(int from, int to, uchar* origin, qsizetype stride) const {
     // The fill: the gradient from 0 to `filled` (a fractional last pixel partly covered),
     // stretched over filled × gradientEnd, sampled at pixel centres, cut to the shape.
@@ -386,7 +374,14 @@ void LevelBar::paintEvent(QPaintEvent* event) {
     const int to =
         std::min(base_.width(), static_cast<int>(std::ceil((dirty.right() + 1) * ratio)));
     if (from >= to) return;
-    QImage& frame = composeFrame();
+    // All bars compose into one image (one per format): painted one after the other, it stays
+    // in the cache.
+    static QImage frames[2];
+    QImage& frame = frames[behind_ ? 0 : 1];
+    if (frame.width() < base_.width() || frame.height() < base_.height()) {
+        frame = QImage(std::max(frame.width(), base_.width()),
+                       std::max(frame.height(), base_.height()), base_.format());
+    }
     compose(from, to, frame.bits(), frame.bytesPerLine());
     QPainter p(this);
     const QRectF target(from / ratio, 0, (to - from) / ratio, height());

@@ -73,8 +73,6 @@ private:
     // in, outline_ over both, written to the 32-bit pixels whose top left is `origin`, rows
     // `stride` bytes apart.
     void compose(int from, int to, uchar* origin, qsizetype stride) const;
-    // The image the bar composes into, at least as large as its layers.
-    QImage& composeFrame() const;
 
     double level_ = 0;
     int drawnWidth_ = 0;
