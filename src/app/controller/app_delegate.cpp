@@ -151,6 +151,7 @@ void AppDelegate::updateSampleRateMenu() {
 void AppDelegate::buildSimulationMenu() {
     QMenu* menu = menuBar()->addMenu(tr("Simulation"));
     QAction* plugged = menu->addAction(tr("H8 plugged in"));
+    plugged->setObjectName(QStringLiteral("simPlugged"));
     plugged->setCheckable(true);
     plugged->setChecked(true);
     connect(plugged, &QAction::toggled, this, [this](bool on) {

@@ -1,19 +1,24 @@
 #include "automation.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QWheelEvent>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app_delegate.h"
 #include "core/notification_names.h"
+#include "core/share_helper.h"
 #include "platform/notification_center.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/matrix/drag_view.h"
+#include "ui/matrix/grid_view.h"
 #include "ui/matrix/matrix_registry.h"
 #include "ui/panels/unconnected_view.h"
 #include "ui/presets/preset_dialogs.h"
@@ -21,6 +26,8 @@
 #include "ui/sections/main_contain_view.h"
 #include "ui/sections/matrix_panels.h"
 #include "ui/strips/channel_strips.h"
+#include "ui/widgets/hover_button.h"
+#include "ui/widgets/lum_label.h"
 #include "view_controller.h"
 
 namespace h8 {
@@ -42,6 +49,12 @@ void send(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButton button,
     QApplication::sendEvent(w, &e);
 }
 
+void click(QWidget* w) {
+    const QPoint centre = w->rect().center();
+    send(w, QEvent::MouseButtonPress, centre, Qt::LeftButton, Qt::LeftButton);
+    send(w, QEvent::MouseButtonRelease, centre, Qt::LeftButton, Qt::NoButton);
+}
+
 // Runs the event loop until `done` holds or `ms` pass.
 bool waitFor(const std::function<bool()>& done, int ms) {
     QElapsedTimer t;
@@ -54,8 +67,10 @@ bool waitFor(const std::function<bool()>& done, int ms) {
 
 Automation::Automation(AppDelegate& window, const QStringList& script)
     : window_(window), script_(script) {
-    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceAdded,
-                                                    [this](const Notification&) { ++arrivals_; });
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.addObserver(this, notify::kRawDeviceAdded, [this](const Notification&) { ++arrivals_; });
+    center.addObserver(this, notify::kChangeSampleRate,
+                       [this](const Notification&) { ++rateNotices_; });
 }
 
 Automation::~Automation() {
@@ -87,6 +102,80 @@ bool Automation::drag(int row, int col) {
              Qt::LeftButton);
     send(handle, QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
     return true;
+}
+
+bool Automation::menusEnabled() const {
+    // The File menu, by name: its title follows the language.
+    for (QAction* a : window_.menuBar()->actions()) {
+        if (a->menu() && a->menu()->objectName() == QLatin1String("fileMenu"))
+            return a->isEnabled() && a->menu()->isEnabled();
+    }
+    return false;
+}
+
+bool Automation::chipGesture(int row, int col, bool doubleClick) {
+    const auto& rows = ui::MatrixRegistry::shared().channelViewArray;
+    if (col < 1 || col > rows.size() || !rows[col - 1]) return false;
+    ui::LumLabel* chip = nullptr;
+    for (ui::LumLabel* c : rows[col - 1]->chipLabels()) {
+        if (c->actRowIndex == row) chip = c;
+    }
+    if (!chip) return false;
+    const QPoint centre = chip->rect().center();
+    send(chip, QEvent::MouseButtonPress, centre, Qt::LeftButton, Qt::LeftButton);
+    if (doubleClick) {
+        send(chip, QEvent::MouseButtonRelease, centre, Qt::LeftButton, Qt::NoButton);
+        send(chip, QEvent::MouseButtonDblClick, centre, Qt::LeftButton, Qt::LeftButton);
+        send(chip, QEvent::MouseButtonRelease, centre, Qt::LeftButton, Qt::NoButton);
+        return true;
+    }
+    // Down and out of the row, well clear of its 5-point margin.
+    const QPoint end = centre + QPoint(0, 80);
+    for (int i = 1; i <= 8; ++i)
+        send(chip, QEvent::MouseMove, centre + (end - centre) * i / 8, Qt::NoButton,
+             Qt::LeftButton);
+    send(chip, QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
+    return true;
+}
+
+bool Automation::gridGesture(int row, int col, int notches) {
+    ui::NorvMainContainView* panel = window_.controller->norvMainContaiView;
+    if (!panel) return false;
+    ui::NorvGridView* grid = row <= 4 ? panel->tMidView->gridView : panel->bMidView->gridView;
+    ui::HoverButton* button = grid->button(row, col);
+    if (!button || !button->isVisible()) return false;
+    if (notches == 0) {
+        click(button);
+        return true;
+    }
+    const QPoint centre = button->rect().center();
+    for (int i = 0; i < std::abs(notches); ++i) {
+        QWheelEvent e(QPointF(centre), QPointF(button->mapToGlobal(centre)), QPoint(),
+                      QPoint(0, notches > 0 ? 120 : -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(button, &e);
+    }
+    return true;
+}
+
+bool Automation::switchPlugged(bool on) {
+    auto* plugged = window_.findChild<QAction*>(QStringLiteral("simPlugged"));
+    if (!plugged) return false;
+    plugged->setChecked(on);
+    return true;
+}
+
+bool Automation::chooseRate(int hz) {
+    if (!window_.sanpleMenu || !menusEnabled()) return false;
+    for (QAction* item : window_.sanpleMenu->actions()) {
+        if (item->text() != QString::number(hz) + QStringLiteral("Hz")) continue;
+        // The menu posts the change once; the engine's rebuild for the device's new rate posts
+        // it again.
+        const int before = rateNotices_;
+        item->trigger();
+        return waitFor([this, before] { return rateNotices_ >= before + 2; }, 2000);
+    }
+    return false;
 }
 
 void Automation::measureGaps(int ms) {
@@ -134,13 +223,34 @@ void Automation::next() {
                 return fail(QString("%1 of %2 arrivals").arg(arrivals_).arg(arg1));
         } else if (command == "drag") {
             if (!drag(arg1, arg2)) return fail("no handle or destination for the drag");
+        } else if (command == "chip-double-click" || command == "chip-drag-out") {
+            if (!chipGesture(arg1, arg2, command == "chip-double-click"))
+                return fail("no such chip");
+        } else if (command == "mode") {
+            ui::NorvMainContainView* panel = c->norvMainContaiView;
+            if (!panel) return fail("no panel");
+            click(words.value(1) == "grid" ? panel->tMidView->rightBtn : panel->tMidView->leftBtn);
+        } else if (command == "grid-click") {
+            if (!gridGesture(arg1, arg2, 0)) return fail("no grid button showing");
+        } else if (command == "grid-scroll") {
+            const int notches = words.value(3).toInt();
+            if (notches == 0 || !gridGesture(arg1, arg2, notches))
+                return fail("no grid button showing, or no notches");
+        } else if (command == "unplug" || command == "plug") {
+            if (!switchPlugged(command == "plug")) return fail("no emulated H8 (--simulate)");
+        } else if (command == "wait-menu") {
+            if (!waitFor([this] { return menusEnabled(); }, arg1))
+                return fail("the menus stayed disabled");
+        } else if (command == "wait-settled") {
+            const auto settled = [] {
+                const auto& stamp = NorvShareHelper::shared().timestamp;
+                return !stamp || QDateTime::currentMSecsSinceEpoch() / 1000.0 - *stamp > 3.05;
+            };
+            if (!waitFor(settled, arg1)) return fail("the interface did not settle");
+        } else if (command == "rate") {
+            if (!chooseRate(arg1)) return fail("the sample rate did not change");
         } else if (command == "print-state") {
-            bool menu = false;
-            // The File menu, by name: its title follows the language.
-            for (QAction* a : window_.menuBar()->actions()) {
-                if (a->menu() && a->menu()->objectName() == QLatin1String("fileMenu"))
-                    menu = a->isEnabled() && a->menu()->isEnabled();
-            }
+            const bool menu = menusEnabled();
             std::printf("state: bound=%d audio=%d disconnected=%d menu=%d engine=%p panel=%p\n",
                         c->isBound(), c->hardwareDevice != nullptr, !c->uncontectView->isHidden(),
                         menu, static_cast<void*>(c->audio.get()),

@@ -9,6 +9,18 @@
 //                           script started (the arrival at launch does not count) and is bound
 //   drag ROW COL            drag the handle of source ROW (1-12) onto destination row COL (1-12)
 //                           with real mouse events
+//   chip-double-click ROW COL  double-click the chip of source ROW in destination row COL
+//   chip-drag-out ROW COL   drag that chip out of its row and release it below the panel
+//   mode rows|grid          click the upper matrix panel's button for the rows or the grid
+//   grid-click ROW COL      click the grid's crosspoint of source ROW and destination COL (the
+//                           grid must be showing)
+//   grid-scroll ROW COL N   turn the wheel N notches over that crosspoint (N < 0: down)
+//   unplug, plug            switch the "Simulation" menu's "H8 plugged in" (with --simulate)
+//   wait-menu MS            wait (at most MS) until the menus are enabled (2 s after a bind)
+//   wait-settled MS         wait (at most MS) until 3 s have passed since the last arrival or
+//                           removal, from when a sample-rate change is the user's own
+//   rate HZ                 choose HZ in the sample-rate menu and wait until the routing engine
+//                           has rebuilt for it
 //   print-state             print "state: bound=… audio=… disconnected=… menu=… engine=… panel=…"
 //   print TEXT              print TEXT on a line of its own
 //   wait-file PATH MS       wait (at most MS) until PATH exists, else fail
@@ -38,12 +50,18 @@ private:
     void next();
     void fail(const QString& why);
     bool drag(int row, int col);
+    bool chipGesture(int row, int col, bool doubleClick);
+    bool gridGesture(int row, int col, int notches);
+    bool switchPlugged(bool on);
+    bool chooseRate(int hz);
+    bool menusEnabled() const;
     void measureGaps(int ms);
 
     AppDelegate& window_;
     QStringList script_;
     int line_ = 0;
     int arrivals_ = 0;
+    int rateNotices_ = 0;
 };
 
 }  // namespace h8
