@@ -40,6 +40,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "ui/sections/main_contain_view.h"
 #include "ui/strips/level_bar.h"
@@ -52,6 +53,7 @@ struct Rig {
     emulated::EmulatedUsbTransport usb;
     std::unique_ptr<emulated::EmulatedAudioBackend> audio;
     std::unique_ptr<SimplyCoreAudio> simply;
+    std::unique_ptr<RoutingModel> routing;
     std::unique_ptr<ui::NorvMainContainView> panel;
 
     Rig() {
@@ -60,9 +62,11 @@ struct Rig {
         audio = std::make_unique<emulated::EmulatedAudioBackend>(usb.model());
         SimplyCoreAudio::setBackend(audio.get());
         simply = std::make_unique<SimplyCoreAudio>();
+        routing = std::make_unique<RoutingModel>(UserDefaults::standard(),
+                                                 NotificationCenter::defaultCenter());
         NorvShareHelper::shared().audio =
-            std::make_shared<NorvAudioHelper>(findH8AudioDevice(simply->allDevices()));
-        panel = std::make_unique<ui::NorvMainContainView>();
+            std::make_shared<NorvAudioHelper>(findH8AudioDevice(simply->allDevices()), *routing);
+        panel = std::make_unique<ui::NorvMainContainView>(*routing);
         panel->show();
         QApplication::processEvents();
     }
@@ -223,10 +227,11 @@ int measureCpu(int seconds) {
 void BM_ScrollHundredSteps(benchmark::State& state) {
     UserDefaults& defaults = UserDefaults::standard();
     defaults.setWriteDelay(static_cast<int>(state.range(0)));
-    CrosspointGrid* grid = g_rig->panel->grid();
-    if (!grid->isOn(5, 1)) grid->click(5, 1);
+    RoutingModel& routing = *g_rig->routing;
+    if (!routing.isOn(5, 1)) routing.toggle(5, 1);
     for (auto _ : state) {
-        for (int i = 0; i < 100; ++i) grid->scroll(5, 1, i % 2 ? 1.0 : -1.0);
+        for (int i = 0; i < 100; ++i)
+            routing.setLevel(5, 1, routing.level(5, 1) + crosspointScrollStep(i % 2 ? 1.0 : -1.0));
         defaults.flush();
     }
     defaults.setWriteDelay(0);

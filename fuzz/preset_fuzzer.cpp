@@ -29,8 +29,10 @@
 #include <tuple>
 
 #include "core/preset_file.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "platform/diagnostics.h"
+#include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 
 namespace {
@@ -139,7 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
     const auto storeBefore = storeFields();
     const QByteArray defaultsBefore = readAll(env.defaultsPath);
-    if (presets.importFile(env.presetPath) == NorvExportFileHelper::ImportResult::mismatch) {
+    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
+    if (presets.importFile(env.presetPath, routing) ==
+        NorvExportFileHelper::ImportResult::mismatch) {
         if (storeFields() != storeBefore) fail("a refused import changed the store");
         if (readAll(env.defaultsPath) != defaultsBefore)
             fail("a refused import changed the user defaults");
@@ -148,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto imported = storeFields();
     writePreset(sealOrFail(QJsonDocument(presets.exportObject()).toJson(QJsonDocument::Compact)));
-    if (presets.importFile(env.presetPath) != NorvExportFileHelper::ImportResult::applied)
+    if (presets.importFile(env.presetPath, routing) != NorvExportFileHelper::ImportResult::applied)
         fail("the export of an imported preset was refused");
     if (storeFields() != imported) fail("exporting and importing again changed the store");
     return 0;

@@ -1,6 +1,7 @@
 #include "core/audio_helper.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <cmath>
 
 #include "core/notification_names.h"
@@ -13,10 +14,6 @@
 namespace h8 {
 namespace {
 
-constexpr int kRows = 16;
-constexpr int kMixerSources = 12;
-constexpr uint8_t kCrosspointOn = 0x80;
-constexpr uint8_t kCrosspointOff = 0xFF;
 // Sample-rate changes this soon after an arrival or removal of the interface are the
 // device settling, not the user's choice.
 constexpr double kRateChangeGuardSeconds = 3.0;
@@ -34,96 +31,11 @@ std::string address(const void* p) {
 
 }  // namespace
 
-namespace {
-QString plainLevelKey(int row, int col) {
-    return QStringLiteral("volume") + QString::number(row) + QString::number(col);
-}
-}  // namespace
-
-QString crosspointLevelKey(int row, int col) {
-    if (row == 11 && (col == 1 || col == 2))
-        return QStringLiteral("volume11_") + QString::number(col);
-    return plainLevelKey(row, col);
-}
-
-float storedCrosspointLevel(int row, int col) {
-    QString key = crosspointLevelKey(row, col);
-    UserDefaults& defaults = UserDefaults::standard();
-    // Until its own key is written, a level stored under the shared key (by an earlier
-    // version) still counts: nothing that was stored is lost.
-    if (!defaults.objectForKey(key).isValid()) key = plainLevelKey(row, col);
-    if (!defaults.objectForKey(key).isValid()) return 100.0f;
-    const float level = defaults.floatForKey(key);
-    // Not a number (a hand-edited preference): silent, as any level out of range.
-    return std::isfinite(level) ? level : 0.0f;
-}
-
-uint8_t crosspointLevelByte(float percent) {
-    if (!std::isfinite(percent) || percent < 0.0f || percent >= 101.0f) return kCrosspointOff;
-    return HexPercentageConverter::percentToLevel(static_cast<int>(percent));
-}
-
-uint16_t sourceCodeForRow(int row) {
-    return mixerSourceForPosition(row);
-}
-
-std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
-    std::vector<Output> columns;
-    columns.reserve(map.size());
-    for (const QVariant& entry : map) {
-        Output column;
-        if (entry.typeId() == QMetaType::QVariantList) {
-            const QVariantList rows = entry.toList();
-            bool allBooleans = true;
-            for (const QVariant& v : rows)
-                allBooleans = allBooleans && v.typeId() == QMetaType::Bool;
-            if (allBooleans) {
-                for (qsizetype r = 0; r < rows.size() && r < kRows; ++r) {
-                    column.enableArray[r] = rows[r].toBool();
-                    column.isStart = column.isStart || rows[r].toBool();
-                }
-            }
-        }
-        columns.push_back(column);
-    }
-    return columns;
-}
-
-QVariantList storedMapFromColumns(const std::vector<std::shared_ptr<Output>>& columns) {
-    QVariantList map;
-    for (const auto& column : columns) {
-        QVariantList rows;
-        for (bool b : column->enableArray) rows.append(b);
-        map.append(QVariant(rows));
-    }
-    return map;
-}
-
-QVariantList mergedStoredMap(const std::vector<std::shared_ptr<Output>>& columns,
-                             const QVariantList& stored) {
-    QVariantList map = storedMapFromColumns(columns);
-    for (qsizetype i = map.size(); i < stored.size(); ++i) map.append(stored[i]);
-    return map;
-}
-
-bool commitCrosspoint(std::vector<std::shared_ptr<Output>>& columns, int row, int col, bool on) {
-    const bool sent = NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
-                                              on ? kCrosspointOn : kCrosspointOff);
-    if (col < 0 || static_cast<size_t>(col) >= columns.size() || row < 0 || row >= kRows)
-        return sent;
-    Output& column = *columns[col];
-    if (column.isStart) {
-        column.enableArray[row] = on;
-    } else if (on) {
-        column.isStart = true;
-        column.enableArray[row] = true;
-    }
-    return sent;
-}
-
-NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice)
-    : hardwareDevice_(std::move(hardwareDevice)) {
+NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice, RoutingModel& routing)
+    : hardwareDevice_(std::move(hardwareDevice)), routing_(&routing) {
     NorvShareHelper& store = NorvShareHelper::shared();
+    routing.setCommitsRoutes(true);
+    connect(&routing, &RoutingModel::storedMapChanged, this, &NorvAudioHelper::followRouting);
     store.scalar = roundedScalar(hardwareDevice_);
     addListeners();
     NotificationCenter::defaultCenter().addObserver(
@@ -136,6 +48,7 @@ NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice)
 
 NorvAudioHelper::~NorvAudioHelper() {
     for (const auto& engine : inputUnits_) engine->stop();
+    if (routing_) routing_->setCommitsRoutes(false);
 }
 
 void NorvAudioHelper::addListeners() {
@@ -207,71 +120,32 @@ void NorvAudioHelper::publishUnits() {
 
 void NorvAudioHelper::buildUnit(bool restoreSaved) {
     NorvShareHelper& store = NorvShareHelper::shared();
-    const std::vector<Output> saved = columnsFromStoredMap(store.channelMapArray());
-
     const std::vector<std::shared_ptr<Output>> previous = std::move(outputUnits_);
     outputUnits_.clear();
     // The columns are the mixer's destinations: their number never follows the audio device,
     // whose input count changes with its profile (and is 0 without a sound server).
-    for (int i = 0; i < kColumns; ++i) outputUnits_.push_back(std::make_shared<Output>());
+    for (size_t i = 0; i < static_cast<size_t>(kColumns); ++i) {
+        outputUnits_.push_back(std::make_shared<Output>());
+        if (i < previous.size()) outputUnits_[i]->isStart = previous[i]->isStart;
+    }
+    followRouting();
     rebuildEngines();
     store.logInfo(QStringLiteral("初始化unit正常"));
-
-    for (uint32_t i = 0; i < static_cast<uint32_t>(kColumns); ++i) {
-        Output& column = *outputUnits_[i];
-        // Routes of the previous build are kept and re-sent with their stored levels.
-        if (i < previous.size() && previous[i]->isStart) {
-            column.isStart = true;
-            column.enableArray = previous[i]->enableArray;
-            // Only the mixer's 12 sources: rows beyond them (a hand-edited or imported map)
-            // would alias the hardware inputs' source codes.
-            for (int j = 0; j < kMixerSources && j < static_cast<int>(column.enableArray.size());
-                 ++j) {
-                if (!column.enableArray[j]) continue;
-                const float level = storedCrosspointLevel(j + 1, static_cast<int>(i) + 1);
-                NorvaltUSBAudioSetMixer(sourceCodeForRow(j), static_cast<uint16_t>(i),
-                                        crosspointLevelByte(level));
-            }
-        }
-        if (restoreSaved && i < saved.size() && saved[i].isStart) {
-            column.isStart = true;
-            column.enableArray = saved[i].enableArray;
-        }
-    }
-
+    if (!restoreSaved && routing_) routing_->sendRoutes();
     publishUnits();
     store.isInit = true;
     diagTrace("444444");
     store.logInfo(QStringLiteral("初始化完毕"));
 }
 
-void NorvAudioHelper::setStartAndStop(int row, int col, bool on) {
-    diagTracef("setStartAndStop  row ==%d col ===%d state ===%d", row, col, on ? 1 : 0);
-    commitCrosspoint(outputUnits_, row, col, on);
-    NorvShareHelper& store = NorvShareHelper::shared();
-    store.setChannelMapArray(mergedStoredMap(outputUnits_, store.channelMapArray()));
-}
-
-void NorvAudioHelper::restoreColumnsFromStoredMap() {
-    const std::vector<Output> stored =
-        columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
-    for (size_t i = 0; i < outputUnits_.size(); ++i) {
-        Output& column = *outputUnits_[i];
-        const Output fresh;
-        const Output& from = i < stored.size() ? stored[i] : fresh;
-        column.enableArray = from.enableArray;
-        column.isStart = column.isStart || from.isStart;
-    }
-}
-
-void NorvAudioHelper::switchOffCrosspointsThatAreOff() {
-    for (int col = 0; col < kColumns; ++col) {
-        const Output& column = *outputUnits_[col];
-        for (int row = 0; row < kMixerSources; ++row) {
-            if (!column.enableArray[row])
-                NorvaltUSBAudioSetMixer(sourceCodeForRow(row), static_cast<uint16_t>(col),
-                                        kCrosspointOff);
-        }
+void NorvAudioHelper::followRouting() {
+    if (!routing_) return;
+    for (int col = 1; col <= static_cast<int>(outputUnits_.size()); ++col) {
+        Output& column = *outputUnits_[col - 1];
+        column.enableArray = routing_->column(col);
+        column.isStart = column.isStart ||
+                         std::find(column.enableArray.begin(), column.enableArray.end(), true) !=
+                             column.enableArray.end();
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "core/audio_helper.h"
 #include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "core/vendor_requests.h"
@@ -143,19 +142,6 @@ void applyStoredSampleRate() {
     if (!ok || rate <= 0) return;  // not a rate: leave the device alone
     const std::optional<double> current = store.hardwareDevice->nominalSampleRate();
     if (!current || *current != rate) store.hardwareDevice->setNominalSampleRate(rate);
-}
-
-void resendRouteCrosspoints() {
-    const QVariantList map = NorvShareHelper::shared().channelMapArray();
-    for (qsizetype d = 0; d < map.size() && d < 12; ++d) {
-        const std::vector<Output> column = columnsFromStoredMap({map[d]});
-        for (int s = 0; s < 12; ++s) {
-            if (!column.front().enableArray[s]) continue;
-            const float level = storedCrosspointLevel(s + 1, static_cast<int>(d) + 1);
-            NorvaltUSBAudioSetMixer(sourceCodeForRow(s), static_cast<uint16_t>(d),
-                                    crosspointLevelByte(level));
-        }
-    }
 }
 
 }  // namespace h8

@@ -76,8 +76,4 @@ MuteStates pushMuteStates();
 // hardware device.
 void applyStoredSampleRate();
 
-// Re-sends the stored level of every route that is on in the stored route map (the 12
-// destinations and 12 sources of the mixer; anything else in the map is ignored).
-void resendRouteCrosspoints();
-
 }  // namespace h8

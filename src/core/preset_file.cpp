@@ -9,7 +9,9 @@
 #include <QStringDecoder>
 #include <memory>
 
+#include "core/device_controls.h"
 #include "core/notification_names.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "platform/atomic_file.h"
 #include "platform/diagnostics.h"
@@ -239,8 +241,8 @@ bool NorvExportFileHelper::isUsableRouteMap(const QVariant& map) {
     return true;
 }
 
-NorvExportFileHelper::ImportResult NorvExportFileHelper::applyImport(
-    const QVariantMap& preset) const {
+NorvExportFileHelper::ImportResult NorvExportFileHelper::applyImport(const QVariantMap& preset,
+                                                                     RoutingModel& routing) const {
     NorvShareHelper& s = NorvShareHelper::shared();
     const QVariant name = preset.value("name");
     // A preset of another model, or one whose route map the panel could not show, is refused
@@ -251,7 +253,6 @@ NorvExportFileHelper::ImportResult NorvExportFileHelper::applyImport(
         return ImportResult::mismatch;
     }
     UserDefaults& defaults = UserDefaults::standard();
-    if (preset.contains("array")) s.setChannelMapArray(preset.value("array").toList());
     const QVariant rate = preset.value("sampleRate");
     if (rate.typeId() == QMetaType::QString) s.sampleRate = rate.toString();
 
@@ -286,6 +287,14 @@ NorvExportFileHelper::ImportResult NorvExportFileHelper::applyImport(
             defaults.setInteger(it.key(), it.value().toLongLong());
         }
     }
+
+    // The interface brought in line with the preset, the hardware poll paused meanwhile.
+    s.canReadStatue = false;
+    pushMuteStates();
+    applyStoredSampleRate();
+    routing.replaceMap(preset.contains("array") ? std::optional(preset.value("array").toList())
+                                                : std::nullopt);
+    s.canReadStatue = true;
     NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
     return ImportResult::applied;
 }

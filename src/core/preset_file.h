@@ -12,6 +12,8 @@
 
 namespace h8 {
 
+class RoutingModel;
+
 class NorvExportFileHelper {
 public:
     static NorvExportFileHelper& shared();
@@ -47,10 +49,15 @@ public:
 
     enum class ImportResult { applied, mismatch };
     // Checks that the preset belongs to this device model and holds a usable route map, then
-    // applies it to the shared state and the user defaults and posts "entranceFileSuccesName".
-    // On mismatch nothing is changed.
-    ImportResult applyImport(const QVariantMap& preset) const;
-    ImportResult importFile(const QString& path) const { return applyImport(openFile(path)); }
+    // applies it: the shared state and the user defaults take its values; the interface gets
+    // its mute states and (through the audio device, when there is one) its sample rate;
+    // `routing` takes its route map, switching off on the interface the routes the preset has
+    // not and re-sending the routes it has; finally "entranceFileSuccesName" is posted, for the
+    // strips to reload their names. On mismatch nothing is changed.
+    ImportResult applyImport(const QVariantMap& preset, RoutingModel& routing) const;
+    ImportResult importFile(const QString& path, RoutingModel& routing) const {
+        return applyImport(openFile(path), routing);
+    }
 
     // The alert texts of a rejected import.
     // (Marked for the translation tables, context "Preset"; the texts themselves are the keys.)

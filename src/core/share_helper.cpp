@@ -57,6 +57,10 @@ const std::array<std::array<bool, 16>, 16>& NorvShareHelper::boolArray() {
 
 QVariantList NorvShareHelper::channelMapArray() const {
     if (auto stored = UserDefaults::standard().arrayForKey(kChannelMapKey)) return *stored;
+    return defaultChannelMap();
+}
+
+QVariantList NorvShareHelper::defaultChannelMap() {
     QVariantList rows;
     for (const auto& row : boolArray()) {
         QVariantList r;

@@ -64,8 +64,11 @@ public:
     // The default route map: playback 1 and 2 to the headphones.
     static const std::array<std::array<bool, 16>, 16>& boolArray();
 
+    // The rows of boolArray() as a stored route map.
+    static QVariantList defaultChannelMap();
     // The route map stored under "H8TTChannelMapArray": the stored value when it is a list,
-    // otherwise the rows of boolArray(). Writing stores the list at once.
+    // otherwise defaultChannelMap(). Writing stores the list at once (the routing model is the
+    // one writer).
     QVariantList channelMapArray() const;
     void setChannelMapArray(const QVariantList& map);
 

@@ -65,7 +65,7 @@ TEST_F(ControllerTest, UnplugAndReplugReuseEngineAndPanelAndResendRoutes) {
     QTest::qWait(2200);
     const auto engine = controller()->audio;
     ui::NorvMainContainView* panel = controller()->norvMainContaiView;
-    engine->setStartAndStop(0, 4, true);  // mic 1 → L1
+    controller()->routing().setRoute(1, 5, true);  // mic 1 → L1
 
     unplug();
     QTest::qWait(100);

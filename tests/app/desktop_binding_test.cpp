@@ -146,7 +146,7 @@ TEST_F(DesktopBindingTest, WithoutASoundServerTheInterfaceIsBoundOnUsbAlone) {
     EXPECT_TRUE(NorvShareHelper::shared().inputUnits->empty());
     EXPECT_EQ(statusBar()->samplel->text(), "无声音服务器：无电平");
     // The mixer works: a route commit reaches the interface.
-    controller()->norvMainContaiView->chips()->drop(1, 5);  // mic 1 → destination 5
+    controller()->norvMainContaiView->routing().drop(1, 5);  // mic 1 → destination 5
     EXPECT_EQ(usb_.model().state().mixer[8 + 12 * 4], 0x80);
     // After the menu sync the menus work, but there is no rate to choose.
     QTRY_VERIFY_WITH_TIMEOUT(window_->menuBar()->actions().first()->menu()->isEnabled(), 3000);
@@ -188,7 +188,7 @@ TEST_F(DesktopBindingTest, TwoInputProfileLosesNoRouteAndShowsEveryOne) {
     launch();
     ui::NorvMainContainView* panel = controller()->norvMainContaiView;
     ASSERT_TRUE(panel);
-    panel->chips()->drop(1, 1);  // one edit: mic 1 → destination 1
+    panel->routing().drop(1, 1);  // one edit: mic 1 → destination 1
 
     const std::vector<Output> stored =
         columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
@@ -197,7 +197,7 @@ TEST_F(DesktopBindingTest, TwoInputProfileLosesNoRouteAndShowsEveryOne) {
         const int row = (col - 1 + 4) % 12 + 1;
         EXPECT_TRUE(stored[col - 1].enableArray[row - 1]) << "stored, destination " << col;
         EXPECT_TRUE(panel->chips()->hasChip(row, col)) << "chip, destination " << col;
-        EXPECT_TRUE(panel->grid()->isOn(row, col)) << "grid, destination " << col;
+        EXPECT_TRUE(panel->routing().isOn(row, col)) << "grid, destination " << col;
     }
     EXPECT_TRUE(stored[0].enableArray[0]);
 }

@@ -108,8 +108,8 @@ std::string panelDisagreement(const ui::NorvMainContainView* panel, const NorvAu
             const bool on = stored[col - 1].enableArray[row - 1];
             const std::string at = " at " + std::to_string(row) + "," + std::to_string(col) + "\n";
             if (panel->chips()->hasChip(row, col) != on) why << "chip" << at;
-            if (panel->grid()->isOn(row, col) != on) why << "grid" << at;
-            if (on && panel->grid()->volume(row, col) != storedCrosspointLevel(row, col))
+            if (panel->routing().isOn(row, col) != on) why << "grid" << at;
+            if (on && panel->routing().level(row, col) != storedCrosspointLevel(row, col))
                 why << "grid level" << at;
         }
         // The engine's columns store themselves with the next edit: all their rows, also those
@@ -134,7 +134,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([this] { return editMenu()->isEnabled(); }, 5000));
     }
     ui::NorvMainContainView* panel() { return controller()->norvMainContaiView; }
-    CrosspointGrid* grid() { return panel()->grid(); }
+    RoutingModel& routing() { return controller()->routing(); }
     RouteChips* chips() { return panel()->chips(); }
     QMenu* editMenu() {
         for (QAction* a : window_->menuBar()->actions()) {
@@ -181,17 +181,17 @@ protected:
             return std::uniform_int_distribution<int>(lo, hi)(rng);
         };
         const int row = pick(1, 12), col = pick(1, 12);
-        if (import) return ui::importPresetFile(randomPreset(rng), window_.get()) == nullptr;
+        if (import) return window_->controller->importPreset(randomPreset(rng)) == nullptr;
         switch (pick(0, 4)) {
             case 0:
-                grid()->click(row, col);
+                routing().toggle(row, col);
                 return true;
             case 1: {
                 // A turn of the wheel over a route that is on, one event per notch.
                 std::vector<std::pair<int, int>> on;
                 for (int c = 1; c <= 12; ++c) {
                     for (int r = 1; r <= 12; ++r) {
-                        if (grid()->isOn(r, c)) on.emplace_back(r, c);
+                        if (routing().isOn(r, c)) on.emplace_back(r, c);
                     }
                 }
                 if (on.empty()) return false;
@@ -204,12 +204,12 @@ protected:
                 return true;
             }
             case 2:
-                return chips()->drop(row, col);
+                return routing().drop(row, col);
             case 3: {
                 // A linked pair onto a destination pair: one gesture.
                 const int top = (row - 1) / 2 * 2 + 1, k = (col - 1) / 2;
-                const bool a = chips()->drop(top, 2 * k + 1);
-                const bool b = chips()->drop(top + 1, 2 * k + 2);
+                const bool a = routing().drop(top, 2 * k + 1);
+                const bool b = routing().drop(top + 1, 2 * k + 2);
                 return a || b;
             }
             default: {
@@ -217,9 +217,9 @@ protected:
                 if (row_.isEmpty()) return false;
                 const int source = row_[pick(0, static_cast<int>(row_.size()) - 1)];
                 if (pick(0, 1)) {
-                    chips()->removeByDoubleClick(source, col);
+                    routing().removeChip(source, col, ChipRemoval::doubleClick);
                 } else {
-                    chips()->removeByDragOut(source, col);
+                    routing().removeChip(source, col, ChipRemoval::dragOut);
                 }
                 return true;
             }
@@ -293,9 +293,9 @@ TEST_F(EditHistoryAppTest, UndoingEveryEditRestoresTheStartAndRedoingRestoresThe
 TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
     ASSERT_NO_FATAL_FAILURE(launch());
     // Playback 1 → destination 1 (on by default) at 40 %, then its chip double-clicked away.
-    grid()->setVolume(5, 1, 40);
+    routing().setLevel(5, 1, 40);
     settle();
-    chips()->removeByDoubleClick(5, 1);
+    routing().removeChip(5, 1, ChipRemoval::doubleClick);
     settle();
 
     usb_.model().clearTransfers();
@@ -307,11 +307,11 @@ TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
     EXPECT_EQ(mixer(5, 1), crosspointLevelByte(40));
 
     controller()->redo();
-    EXPECT_FALSE(grid()->isOn(5, 1));
+    EXPECT_FALSE(routing().isOn(5, 1));
     // By hand: a click on the grid, then the wheel down to 40 %.
     usb_.model().clearTransfers();
-    grid()->click(5, 1);
-    grid()->setVolume(5, 1, 40);
+    routing().toggle(5, 1);
+    routing().setLevel(5, 1, 40);
     EXPECT_EQ(mixerWrites(usb_.model()), undone);
     // The same routes and levels (the undo stores the map as it was: here, never stored).
     EXPECT_EQ(NorvShareHelper::shared().channelMapArray(), routesAfterUndo);
@@ -326,19 +326,19 @@ TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
     const auto offByUndo = mixerWrites(usb_.model());
     controller()->redo();
     usb_.model().clearTransfers();
-    grid()->click(5, 1);
+    routing().toggle(5, 1);
     EXPECT_EQ(mixerWrites(usb_.model()), offByUndo);
 }
 
 TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBoundThen) {
     ASSERT_NO_FATAL_FAILURE(launch());
-    grid()->click(1, 5);  // mic 1 → L1
+    routing().toggle(1, 5);  // mic 1 → L1
     settle();
     for (int i = 0; i < 5; ++i) {
         wheel(button(1, 5), -1);
         settle();
     }
-    ASSERT_EQ(grid()->volume(1, 5), 95.0f);
+    ASSERT_EQ(routing().level(1, 5), 95.0f);
     // Neither a rate change nor a removal clears it.
     window_->clickOutline(window_->sanpleMenu->actions()[3]);
     unplug();
@@ -346,7 +346,7 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
     EXPECT_FALSE(window_->undoAction->isEnabled());
     EXPECT_FALSE(controller()->canUndo());
     controller()->undo();  // nothing to send to: nothing happens
-    EXPECT_EQ(grid()->volume(1, 5), 95.0f);
+    EXPECT_EQ(routing().level(1, 5), 95.0f);
 
     // Back with a mixer that forgot everything: the rebuild sends the routes, the undo the rest.
     emulated::H8State s = usb_.model().state();
@@ -357,7 +357,7 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
     EXPECT_EQ(mixer(1, 5), crosspointLevelByte(95));
     usb_.model().clearTransfers();
     window_->undoAction->trigger();  // the scroll
-    EXPECT_EQ(grid()->volume(1, 5), 100.0f);
+    EXPECT_EQ(routing().level(1, 5), 100.0f);
     EXPECT_EQ(mixer(1, 5), crosspointLevelByte(100));
     window_->undoAction->trigger();  // the click
     EXPECT_EQ(mixer(1, 5), 0xFF);
@@ -381,15 +381,15 @@ TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToU
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
 
-    grid()->click(6, 3);
+    routing().toggle(6, 3);
     ASSERT_TRUE(QTest::qWaitFor([this] { return window_->undoAction->isEnabled(); }));
     EXPECT_FALSE(window_->redoAction->isEnabled());
     QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_FALSE(grid()->isOn(6, 3));
+    EXPECT_FALSE(routing().isOn(6, 3));
     EXPECT_FALSE(window_->undoAction->isEnabled());
     EXPECT_TRUE(window_->redoAction->isEnabled());
     QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_TRUE(grid()->isOn(6, 3));
+    EXPECT_TRUE(routing().isOn(6, 3));
     EXPECT_EQ(mixer(6, 3), 0x80);
 
     items[0]->trigger();
@@ -398,7 +398,7 @@ TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToU
     EXPECT_TRUE(chips()->hasChip(6, 3));
     // An edit after an undo drops what there was to redo.
     items[0]->trigger();
-    grid()->click(7, 3);
+    routing().toggle(7, 3);
     ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->redoAction->isEnabled(); }));
     EXPECT_FALSE(controller()->canRedo());
 
@@ -408,7 +408,7 @@ TEST_F(EditHistoryAppTest, KeysAndTheEditMenuUndoAndRedoWhileThereIsSomethingToU
     EXPECT_FALSE(window_->undoAction->isEnabled());
     QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier);
     items[0]->trigger();
-    EXPECT_TRUE(grid()->isOn(7, 3));
+    EXPECT_TRUE(routing().isOn(7, 3));
 }
 
 // Grid and chips alone, on the emulated H8, with a clock the test moves.
@@ -417,19 +417,16 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(PluggedInterfaceTest::SetUp());
         backend_.setDevices({test::fakeInterface(7, 16)});
-        NorvShareHelper::shared().audio =
-            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
-        chips_ = std::make_unique<RouteChips>();
-        grid_ = std::make_unique<CrosspointGrid>(chips_.get());
+        createEngine();
+        chips_ = std::make_unique<RouteChips>(*routing_, store().indexQuoteArray,
+                                              NotificationCenter::defaultCenter());
         view_ = std::make_unique<ui::NorvGridView>(
-            QStringList{"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, grid_.get());
-        history_ = std::make_unique<EditHistory>(*chips_, *grid_, NorvShareHelper::shared().audio,
-                                                 [this] { return now_; });
+            QStringList{"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, routing_.get());
+        history_ = std::make_unique<EditHistory>(*routing_, [this] { return now_; });
     }
     void TearDown() override {
         history_.reset();
         view_.reset();
-        grid_.reset();
         chips_.reset();
         PluggedInterfaceTest::TearDown();
     }
@@ -457,7 +454,6 @@ protected:
 
     std::chrono::steady_clock::time_point now_{};
     std::unique_ptr<RouteChips> chips_;
-    std::unique_ptr<CrosspointGrid> grid_;
     std::unique_ptr<ui::NorvGridView> view_;
     std::unique_ptr<EditHistory> history_;
 };
@@ -465,12 +461,12 @@ protected:
 // Playback 1 → destination 1 and playback 2 → destination 2 are on by default, at 100 %.
 TEST_F(GridHistoryTest, OneTurnOfTheWheelIsOneStep) {
     scroll(5, 1, -12, kQuick);
-    ASSERT_EQ(grid_->volume(5, 1), 88.0f);
+    ASSERT_EQ(routing_->level(5, 1), 88.0f);
     EXPECT_EQ(undoAll(), 1);
-    EXPECT_EQ(grid_->volume(5, 1), 100.0f);
+    EXPECT_EQ(routing_->level(5, 1), 100.0f);
     EXPECT_EQ(mixer(5, 1), crosspointLevelByte(100));
     history_->redo();
-    EXPECT_EQ(grid_->volume(5, 1), 88.0f);
+    EXPECT_EQ(routing_->level(5, 1), 88.0f);
     EXPECT_EQ(mixer(5, 1), crosspointLevelByte(88));
     EXPECT_EQ(UserDefaults::standard().floatForKey(crosspointLevelKey(5, 1)), 88.0f);
 }
@@ -481,11 +477,11 @@ TEST_F(GridHistoryTest, APauseAnotherCrosspointAnotherEditOrAnUndoEndsTheGesture
     scroll(5, 1, -1, pause);   // 96, a new turn
     scroll(5, 1, -2, kQuick);  // 94
     EXPECT_EQ(undoAll(), 2);
-    EXPECT_EQ(grid_->volume(5, 1), 100.0f);
+    EXPECT_EQ(routing_->level(5, 1), 100.0f);
     history_->redo();
-    EXPECT_EQ(grid_->volume(5, 1), 97.0f);
+    EXPECT_EQ(routing_->level(5, 1), 97.0f);
     history_->redo();
-    EXPECT_EQ(grid_->volume(5, 1), 94.0f);
+    EXPECT_EQ(routing_->level(5, 1), 94.0f);
     undoAll();
 
     scroll(5, 1, -2, kQuick);
@@ -494,27 +490,27 @@ TEST_F(GridHistoryTest, APauseAnotherCrosspointAnotherEditOrAnUndoEndsTheGesture
     EXPECT_EQ(undoAll(), 3);
 
     scroll(5, 1, -2, kQuick);
-    grid_->click(7, 2);
+    routing_->toggle(7, 2);
     QCoreApplication::processEvents();
     scroll(5, 1, -2, kQuick);
     EXPECT_EQ(undoAll(), 3);
 
     scroll(5, 1, -2, kQuick);
-    grid_->click(7, 2);
+    routing_->toggle(7, 2);
     QCoreApplication::processEvents();
     history_->undo();
     scroll(5, 1, -2, kQuick);
     EXPECT_EQ(undoAll(), 2);
-    EXPECT_EQ(grid_->volume(5, 1), 100.0f);
-    EXPECT_FALSE(grid_->isOn(7, 2));
+    EXPECT_EQ(routing_->level(5, 1), 100.0f);
+    EXPECT_FALSE(routing_->isOn(7, 2));
 }
 
 TEST_F(GridHistoryTest, ALinkedPairDroppedIsOneStep) {
     // What the drag handle does for a pair: both drops in one event.
-    chips_->drop(5, 3);
-    chips_->drop(6, 4);
+    routing_->drop(5, 3);
+    routing_->drop(6, 4);
     QCoreApplication::processEvents();
-    chips_->drop(7, 5);
+    routing_->drop(7, 5);
     QCoreApplication::processEvents();
     history_->undo();
     history_->undo();

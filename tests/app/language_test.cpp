@@ -146,7 +146,7 @@ protected:
         const QString preset = env_.root() + "/panel.norv";
         NorvExportFileHelper::shared().exportFile(preset);
         NorvShareHelper::shared().deviceName = QStringLiteral("H9");
-        EXPECT_NE(ui::importPresetFile(preset, window_.get()), nullptr);
+        EXPECT_NE(window_->controller->importPreset(preset), nullptr);
         NorvShareHelper::shared().deviceName = QStringLiteral("H8");
         for (QMessageBox* alert : window_->findChildren<QMessageBox*>()) texts << alertTexts(alert);
         EXPECT_EQ(window_->findChildren<QMessageBox*>().size(), 3);

@@ -86,25 +86,25 @@ protected:
 TEST_F(RoutingConsistencyTest, AnImportSilencesWhatItLeavesOutAndLaterEditsKeepItsRoutes) {
     usb_.plug();
     launch();
-    panel()->chips()->drop(1, 5);  // mic 1 → destination 5, not in the preset
-    UserDefaults::standard().setFloat(crosspointLevelKey(7, 9), 50);
+    panel()->routing().drop(1, 5);          // mic 1 → destination 5, not in the preset
+    panel()->routing().setLevel(7, 9, 50);  // stored while the route is off
     usb_.model().clearTransfers();
 
     // File → Open: the preset routes playback 3 → destination 9 only.
-    ASSERT_EQ(ui::importPresetFile(preset(mapWith({{7, 9}})), window_.get()), nullptr);
+    ASSERT_EQ(window_->controller->importPreset(preset(mapWith({{7, 9}}))), nullptr);
     EXPECT_EQ(mixer(1, 5), 0xFF);  // no longer sounding
     EXPECT_EQ(mixer(5, 1), 0xFF);  // nor the default playback 1 → destination 1
     EXPECT_EQ(mixer(7, 9), crosspointLevelByte(50));
     EXPECT_EQ(writesTo(7, 9), 1);  // applied once, not twice
     // The grid shows the stored level of the imported route.
-    EXPECT_TRUE(panel()->grid()->isOn(7, 9));
-    EXPECT_EQ(panel()->grid()->volume(7, 9), 50.0f);
+    EXPECT_TRUE(panel()->routing().isOn(7, 9));
+    EXPECT_EQ(panel()->routing().level(7, 9), 50.0f);
     const auto& columns = controller()->audio->outputUnits();
     EXPECT_FALSE(columns[4]->enableArray[0]);
     EXPECT_TRUE(columns[8]->enableArray[6]);
 
     // A later edit stores the engine's columns: the imported route stays stored.
-    panel()->chips()->drop(2, 3);
+    panel()->routing().drop(2, 3);
     EXPECT_TRUE(stored(7, 9));
     EXPECT_TRUE(stored(2, 3));
     EXPECT_FALSE(stored(1, 5));
@@ -124,8 +124,7 @@ TEST_F(RoutingConsistencyTest, MapEntriesOutsideTheMixerAreNeverSent) {
     launch();
     usb_.model().clearTransfers();
     controller()->audio->buildUnit(false);  // a rebuild re-sends every route it has
-    ASSERT_TRUE(ui::importPresetFile(preset(mapWith({{14, 2}, {5, 13}})), window_.get()) ==
-                nullptr);
+    ASSERT_TRUE(window_->controller->importPreset(preset(mapWith({{14, 2}, {5, 13}}))) == nullptr);
     for (const auto& t : usb_.model().transfers()) {
         if (t.setup.requestType != 0x40 || t.setup.index != reg::kMixer) continue;
         EXPECT_LT(t.setup.value, 144);
@@ -162,14 +161,14 @@ TEST_F(RoutingConsistencyTest, EveryCrosspointHasALevelOfItsOwn) {
     // "volume" + source + destination reads "volume111" for 1 → 11 and for 11 → 1.
     usb_.plug();
     launch();
-    CrosspointGrid* grid = panel()->grid();
-    grid->click(1, 11);
-    grid->setVolume(1, 11, 30);
-    grid->click(11, 1);
-    grid->setVolume(11, 1, 70);
-    grid->click(1, 12);
-    grid->setVolume(1, 12, 10);
-    grid->click(11, 2);
+    RoutingModel& routing = panel()->routing();
+    routing.toggle(1, 11);
+    routing.setLevel(1, 11, 30);
+    routing.toggle(11, 1);
+    routing.setLevel(11, 1, 70);
+    routing.toggle(1, 12);
+    routing.setLevel(1, 12, 10);
+    routing.toggle(11, 2);
     EXPECT_EQ(storedCrosspointLevel(1, 11), 30.0f);
     EXPECT_EQ(storedCrosspointLevel(11, 1), 70.0f);
     EXPECT_EQ(storedCrosspointLevel(1, 12), 10.0f);
@@ -189,7 +188,8 @@ TEST_F(RoutingConsistencyTest, OffsMadeWhileTheInterfaceWasUnreachableReachItWhe
     QCoreApplication::processEvents();
     audio_->setInterfaceAttached(true);
     QTRY_VERIFY(controller()->isBound());
-    panel()->chips()->removeByDoubleClick(5, 1);  // the default playback 1 → destination 1
+    panel()->routing().removeChip(
+        5, 1, ChipRemoval::doubleClick);  // the default playback 1 → destination 1
     EXPECT_FALSE(stored(5, 1));
     EXPECT_EQ(mixer(5, 1), 0x80);  // the interface never heard of it
     usb_.plug();
@@ -214,7 +214,7 @@ TEST_F(RoutingConsistencyTest, ARemovalWritesThePendingPreferencesAtOnce) {
     usb_.plug();
     launch();
     UserDefaults::standard().setWriteDelay(250);
-    panel()->chips()->drop(1, 5);
+    panel()->routing().drop(1, 5);
     usb_.unplug();
     QTRY_VERIFY(controller()->uncontectView->isVisible());
     // Read straight from the file, well within the write delay.

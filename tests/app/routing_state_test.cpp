@@ -144,17 +144,17 @@ public:
         ui::NorvMainContainView* panel = controller()->norvMainContaiView;
         const bool editable = controller()->isBound() && panel && !panel->isHidden();
         RouteChips* chips = panel ? panel->chips() : nullptr;
-        CrosspointGrid* grid = panel ? panel->grid() : nullptr;
+        RoutingModel& routing = controller()->routing();
         std::mt19937_64 rng(s.seed);
         switch (s.kind) {
             case Kind::drop:
-                if (editable) chips->drop(s.row, s.col);
+                if (editable) routing.drop(s.row, s.col);
                 break;
             case Kind::dropPair: {
                 if (!editable) break;
                 const int top = (s.row - 1) / 2 * 2 + 1, k = (s.col - 1) / 2;
-                if (!chips->hasChip(top, 2 * k + 1)) chips->drop(top, 2 * k + 1);
-                if (!chips->hasChip(top + 1, 2 * k + 2)) chips->drop(top + 1, 2 * k + 2);
+                if (!chips->hasChip(top, 2 * k + 1)) routing.drop(top, 2 * k + 1);
+                if (!chips->hasChip(top + 1, 2 * k + 2)) routing.drop(top + 1, 2 * k + 2);
                 break;
             }
             case Kind::chipDoubleClick:
@@ -165,20 +165,22 @@ public:
                 if (row.isEmpty()) break;
                 const int source = row[(s.row - 1) % row.size()];
                 if (s.kind == Kind::chipDoubleClick) {
-                    chips->removeByDoubleClick(source, s.col);
+                    routing.removeChip(source, s.col, ChipRemoval::doubleClick);
                 } else {
-                    chips->removeByDragOut(source, s.col);
+                    routing.removeChip(source, s.col, ChipRemoval::dragOut);
                 }
                 break;
             }
             case Kind::gridClick:
-                if (editable) grid->click(s.row, s.col);
+                if (editable) routing.toggle(s.row, s.col);
                 break;
             case Kind::gridScroll: {
                 if (!editable) break;
                 // Up or down, by small or large notches, often far enough to hit 0 or 100.
                 const double delta = (s.a % 2 ? 1.0 : -1.0) * (s.a >= 2 ? 15.0 : 3.0);
-                for (int i = 0; i < s.b; ++i) grid->scroll(s.row, s.col, delta);
+                for (int i = 0; i < s.b && routing.isOn(s.row, s.col); ++i)
+                    routing.setLevel(s.row, s.col,
+                                     routing.level(s.row, s.col) + crosspointScrollStep(delta));
                 break;
             }
             case Kind::importPreset:
@@ -250,10 +252,10 @@ public:
                 if (panel) {
                     if (panel->chips()->hasChip(row, col) != on)
                         why << "chip " << !on << " vs stored " << on << at << "\n";
-                    if (panel->grid()->isOn(row, col) != on)
+                    if (panel->routing().isOn(row, col) != on)
                         why << "grid button " << !on << " vs stored " << on << at << "\n";
-                    if (on && panel->grid()->volume(row, col) != level)
-                        why << "grid level " << panel->grid()->volume(row, col) << " vs stored "
+                    if (on && panel->routing().level(row, col) != level)
+                        why << "grid level " << panel->routing().level(row, col) << " vs stored "
                             << level << at << "\n";
                 }
                 if (audio && static_cast<size_t>(col) <= audio->outputUnits().size() &&
@@ -335,7 +337,7 @@ private:
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return;
         f.close();
-        ui::importPresetFile(path, window_.get());
+        window_->controller->importPreset(path);
     }
 
     test::TempEnv env_;

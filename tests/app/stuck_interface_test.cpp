@@ -102,7 +102,7 @@ TEST_F(StuckInterfaceTest, AnActionOnAHungInterfaceWaitsForItOnceNotOncePerReque
     QTRY_VERIFY_WITH_TIMEOUT(window_->controller->norvMainContaiView->pollIsBackedOff(), 3000);
     // An import sends every crosspoint: one time-out of 1 s, not 144 of them (before: 144 s).
     usb_.model().clearTransfers();
-    qint64 freeze = longestFreeze(2000, [&] { ui::importPresetFile(preset, window_.get()); });
+    qint64 freeze = longestFreeze(2000, [&] { window_->controller->importPreset(preset); });
     EXPECT_LT(freeze, 1500);
     EXPECT_LE(usb_.model().transfers().size(), 3u);
     // A re-plug of the hung interface: its identity reads and the rebuild of every route.
@@ -116,7 +116,7 @@ TEST_F(StuckInterfaceTest, AnActionOnAHungInterfaceWaitsForItOnceNotOncePerReque
     usb_.model().setFault(emulated::EmulatedH8::Fault::None);
     usb_.model().clearTransfers();
     QTest::qWait(kRequestBurstGapMs + 50);
-    ui::importPresetFile(preset, window_.get());
+    window_->controller->importPreset(preset);
     const auto sent = usb_.model().transfers();
     EXPECT_FALSE(sent.empty());
     for (const auto& t : sent) EXPECT_GE(t.status, 0);

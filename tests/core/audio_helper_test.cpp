@@ -44,7 +44,15 @@ protected:
 
     static UserDefaults& defaults() { return UserDefaults::standard(); }
     AudioDevicePtr h8() { return findH8AudioDevice(SimplyCoreAudio().allDevices()); }
-    void create() { helper_ = std::make_shared<NorvAudioHelper>(h8()); }
+    // The engine on `device` (the interface's by default), following a routing model on what
+    // the user defaults hold now.
+    void create() { create(h8()); }
+    void create(AudioDevicePtr device) {
+        newRouting();
+        helper_ = std::make_shared<NorvAudioHelper>(std::move(device), *routing_);
+    }
+    // What a commit of the engine was: the route switched by a command.
+    void commit(int row, int col, bool on) { routing_->setRoute(row + 1, col + 1, on); }
     uint8_t mixer(uint16_t source, uint16_t destination) {
         return usb_.model().state().mixer[source + 12 * destination];
     }
@@ -102,19 +110,19 @@ TEST_F(AudioHelperTest, DeviceWithoutInputsBuildsNoEnginesButEveryColumn) {
 TEST_F(AudioHelperTest, CommitSendsTheCrosspointAndStoresTheMap) {
     create();
     test::CapturedDiagnostics diag;
-    helper_->setStartAndStop(0, 4, true);  // mic 1 to L1: source code 8, destination 4
+    commit(0, 4, true);  // mic 1 to L1: source code 8, destination 4
     EXPECT_EQ(mixer(8, 4), 0x80);
     EXPECT_TRUE(diag.contains("setStartAndStop  row ==0 col ===4 state ===1"));
-    helper_->setStartAndStop(11, 2, true);  // playback 8: source code 7
+    commit(11, 2, true);  // playback 8: source code 7
     EXPECT_EQ(mixer(7, 2), 0x80);
-    helper_->setStartAndStop(0, 4, false);
+    commit(0, 4, false);
     EXPECT_EQ(mixer(8, 4), kSilent);
     const Output& col4 = *helper_->outputUnits()[4];
     EXPECT_TRUE(col4.isStart);  // an off never un-starts a column
     EXPECT_FALSE(col4.enableArray[0]);
 
     // Off in a column that never started: the write goes out, the column is unchanged.
-    helper_->setStartAndStop(3, 9, false);
+    commit(3, 9, false);
     EXPECT_EQ(mixer(11, 9), kSilent);
     EXPECT_FALSE(helper_->outputUnits()[9]->isStart);
 
@@ -128,15 +136,15 @@ TEST_F(AudioHelperTest, CommitSendsTheCrosspointAndStoresTheMap) {
 TEST_F(AudioHelperTest, RebuildResendsEnabledRoutesWithTheirStoredLevels) {
     store().setChannelMapArray(map({}));
     create();
-    helper_->setStartAndStop(4, 0, true);  // playback 1 → H1, level 100
-    helper_->setStartAndStop(5, 1, true);  // playback 2 → H2, level 1
-    helper_->setStartAndStop(0, 5, true);  // mic 1 → L2, level 50
-    helper_->setStartAndStop(1, 6, true);  // mic 2 → L3, never stored: counts as 100
-    helper_->setStartAndStop(2, 7, true);  // OTG 3 → L4, explicitly 0: silent
-    defaults().setFloat(crosspointLevelKey(5, 1), 100);
-    defaults().setFloat(crosspointLevelKey(6, 2), 1);
-    defaults().setFloat(crosspointLevelKey(1, 6), 50.7f);  // truncated to 50
-    defaults().setFloat(crosspointLevelKey(3, 8), 0);
+    commit(4, 0, true);  // playback 1 → H1, level 100
+    commit(5, 1, true);  // playback 2 → H2, level 1
+    commit(0, 5, true);  // mic 1 → L2, level 50
+    commit(1, 6, true);  // mic 2 → L3, 100
+    commit(2, 7, true);  // OTG 3 → L4, explicitly 0: silent
+    routing_->setLevel(5, 1, 100);
+    routing_->setLevel(6, 2, 1);
+    routing_->setLevel(1, 6, 50.7f);  // truncated to 50
+    routing_->setLevel(3, 8, 0);
     usb_.model().clearTransfers();
 
     // A rate change from the user (well after the last arrival) rebuilds.
@@ -206,19 +214,19 @@ TEST_F(AudioHelperTest, CorruptStoredMapsNeverBreakABuild) {
     };
     for (const QVariant& value : corrupt) {
         defaults().setObject(kChannelMapKey, value);
-        helper_ = std::make_shared<NorvAudioHelper>(h8());
+        create();
         EXPECT_EQ(helper_->outputUnits().size(), 12u);
         helper_->buildUnit(true);
         helper_->buildUnit(false);
     }
     // The short column was taken as far as it goes.
     defaults().setObject(kChannelMapKey, QVariantList{QVariant(QVariantList{false, true})});
-    helper_ = std::make_shared<NorvAudioHelper>(h8());
+    create();
     EXPECT_TRUE(helper_->outputUnits()[0]->enableArray[1]);
     EXPECT_FALSE(helper_->outputUnits()[0]->enableArray[15]);
     // Entries that are not lists of booleans give fresh columns.
     defaults().setObject(kChannelMapKey, QVariantList{QVariant(QVariantList{1, 1})});
-    helper_ = std::make_shared<NorvAudioHelper>(h8());
+    create();
     EXPECT_FALSE(helper_->outputUnits()[0]->isStart);
 }
 
@@ -241,7 +249,7 @@ TEST_F(AudioHelperTest, FewerInputsThanDestinationsLoseNoStoredRoute) {
         defaults().setFloat(crosspointLevelKey(11 + 1, 7 + 1), 50.0f);
         backend_.setDevices({test::fakeInterface(7, inputs)});
         create();
-        helper_->setStartAndStop(0, 0, true);  // one edit: mic 1 into destination 1
+        commit(0, 0, true);  // one edit: mic 1 into destination 1
         const std::vector<Output> stored = columnsFromStoredMap(store().channelMapArray());
         ASSERT_EQ(stored.size(), 16u) << inputs << " inputs";
         EXPECT_TRUE(stored[0].enableArray[0]);
@@ -261,7 +269,7 @@ TEST_F(AudioHelperTest, FewerInputsThanDestinationsLoseNoStoredRoute) {
 TEST_F(AudioHelperTest, ProfileSwitchRestartsTheCaptureAndKeepsTheRoutes) {
     backend_.setDevices({test::fakeInterface(7, 2)});
     create();
-    helper_->setStartAndStop(4, 1, true);
+    commit(4, 1, true);
     ASSERT_EQ(helper_->inputUnits().size(), 2u);
     const size_t writes = mixerWrites();
     const int captures = backend_.capturesStarted;
@@ -306,13 +314,13 @@ TEST_F(AudioHelperTest, EveryReattachFollowsRateChangesOfTheNewDevice) {
 TEST_F(AudioHelperTest, BoundOnUsbAloneTheAudioSideAttachesWithoutResendingRoutes) {
     store().setChannelMapArray(map({{4, 0}, {5, 1}}));
     store().sampleRate.clear();
-    helper_ = std::make_shared<NorvAudioHelper>(nullptr);
+    create(nullptr);
     EXPECT_TRUE(helper_->inputUnits().empty());
     EXPECT_EQ(helper_->outputUnits().size(), 12u);
     EXPECT_TRUE(helper_->outputUnits()[1]->enableArray[5]);
     EXPECT_TRUE(store().isInit);
     EXPECT_TRUE(store().sampleRate.isEmpty());
-    helper_->setStartAndStop(6, 2, true);  // routing works without the audio side
+    commit(6, 2, true);  // routing works without the audio side
     EXPECT_EQ(mixer(2, 2), 0x80);
 
     const size_t writes = mixerWrites();

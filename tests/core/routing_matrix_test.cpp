@@ -1,5 +1,5 @@
-// The routing matrix models with the routing engine and the emulated H8: what each edit posts,
-// sends and stores, in order.
+// The routing model and its route chips with the routing engine and the emulated H8: what each
+// edit posts, sends and stores, in order.
 
 #include "core/routing_matrix.h"
 
@@ -50,17 +50,20 @@ protected:
         backend_.setDevices({test::fakeInterface(7, 16)});
     }
     void TearDown() override {
-        grid_.reset();
         chips_.reset();
         PluggedInterfaceTest::TearDown();
     }
     void build(bool withEngine = true) {
-        if (withEngine)
-            store().audio = std::make_shared<NorvAudioHelper>(
-                findH8AudioDevice(SimplyCoreAudio().allDevices()));
-        chips_ = std::make_unique<RouteChips>();
-        grid_ = std::make_unique<CrosspointGrid>(chips_.get());
+        newRouting();
+        if (withEngine) createEngine();
+        chips_ = std::make_unique<RouteChips>(*routing_, store().indexQuoteArray,
+                                              NotificationCenter::defaultCenter());
         usb_.model().clearTransfers();
+    }
+    // The scroll wheel over a grid button with vertical delta `d`: a level step while it is on.
+    void scroll(int row, int col, double d) {
+        if (routing_->isOn(row, col))
+            routing_->setLevel(row, col, routing_->level(row, col) + crosspointScrollStep(d));
     }
     // The mixer writes since the last call, as "wValue=byte".
     QStringList mixerWrites() {
@@ -79,40 +82,39 @@ protected:
     }
 
     std::unique_ptr<RouteChips> chips_;
-    std::unique_ptr<CrosspointGrid> grid_;
 };
 
 TEST_F(RoutingMatrixTest, DropSendsTheLevelThenTheCommit) {
     build();
     PanelEvents events;
     // Handle 1 of the microphone strip onto L1: source code 8, destination 4.
-    ASSERT_TRUE(chips_->drop(1, 5));
+    ASSERT_TRUE(routing_->drop(1, 5));
     EXPECT_EQ(mixerWrites(), (QStringList{"56=81", "56=80"}));
     EXPECT_EQ(events.log, (QStringList{"indexQuoteAdditionName 1", "dropZoneAddDragName 1/5"}));
-    EXPECT_TRUE(grid_->isOn(1, 5));
+    EXPECT_TRUE(routing_->isOn(1, 5));
     EXPECT_EQ(chips_->chips(5), QList<int>{1});
     EXPECT_TRUE(storedRoute(1, 5));
     EXPECT_EQ(UserDefaults::standard().floatForKey("volume15"), 100.0f);
 
     // A second drop of the same source on the same row adds nothing.
-    EXPECT_FALSE(chips_->drop(1, 5));
+    EXPECT_FALSE(routing_->drop(1, 5));
     EXPECT_TRUE(mixerWrites().isEmpty());
     EXPECT_EQ(store().indexQuoteArray[0], 1);
 }
 
 TEST_F(RoutingMatrixTest, RemovingChipsUncountsAndCommitsOff) {
     build();
-    chips_->drop(6, 3);  // playback 2 → O3: code 1, destination 2 → wValue 25
-    chips_->drop(6, 4);
+    routing_->drop(6, 3);  // playback 2 → O3: code 1, destination 2 → wValue 25
+    routing_->drop(6, 4);
     mixerWrites();
     PanelEvents events;
-    chips_->removeByDoubleClick(6, 3);
+    routing_->removeChip(6, 3, ChipRemoval::doubleClick);
     EXPECT_EQ(events.log,
               (QStringList{"mouseExitedChannelLabel 6/3", "dropZoneRemoveDragName 6/3"}));
     EXPECT_EQ(mixerWrites(), QStringList{"25=ff"});
-    EXPECT_FALSE(grid_->isOn(6, 3));
+    EXPECT_FALSE(routing_->isOn(6, 3));
     events.log.clear();
-    chips_->removeByDragOut(6, 4);
+    routing_->removeChip(6, 4, ChipRemoval::dragOut);
     // The handle goes dark only with its last chip.
     EXPECT_EQ(events.log,
               (QStringList{"indexQuoteSubtractionName 6", "dropZoneRemoveDragName 6/4"}));
@@ -123,12 +125,12 @@ TEST_F(RoutingMatrixTest, RemovingChipsUncountsAndCommitsOff) {
 TEST_F(RoutingMatrixTest, GridClickOnAddsAChipAndClickOffRemovesIt) {
     build();
     PanelEvents events;
-    grid_->click(3, 12);  // OTG in 3 → L8: code 10, destination 11 → wValue 142
+    routing_->toggle(3, 12);  // OTG in 3 → L8: code 10, destination 11 → wValue 142
     EXPECT_EQ(mixerWrites(), (QStringList{"142=81", "142=80"}));
     EXPECT_EQ(chips_->chips(12), QList<int>{3});
     // The chip is added (and counted) while "gridViewBtnIsOnName" is being delivered.
     EXPECT_EQ(events.log, (QStringList{"indexQuoteAdditionName 3", "gridViewBtnIsOnName 3/12"}));
-    grid_->click(3, 12);
+    routing_->toggle(3, 12);
     EXPECT_TRUE(chips_->chips(12).isEmpty());
     EXPECT_EQ(mixerWrites(), (QStringList{"142=ff", "142=ff"}));
     EXPECT_FALSE(storedRoute(3, 12));
@@ -136,19 +138,19 @@ TEST_F(RoutingMatrixTest, GridClickOnAddsAChipAndClickOffRemovesIt) {
 
 TEST_F(RoutingMatrixTest, ScrollStepsClampAndOnlyWhileOn) {
     build();
-    grid_->scroll(1, 1, 20);  // off: nothing
+    scroll(1, 1, 20);  // off: nothing
     EXPECT_TRUE(mixerWrites().isEmpty());
-    grid_->click(1, 1);
+    routing_->toggle(1, 1);
     mixerWrites();
-    grid_->scroll(1, 1, 20);  // stays at 100
-    grid_->scroll(1, 1, -20);
-    grid_->scroll(1, 1, -5);
-    grid_->scroll(1, 1, 0);  // a zero delta lowers by 1
-    EXPECT_FLOAT_EQ(grid_->volume(1, 1), 96);
+    scroll(1, 1, 20);  // stays at 100
+    scroll(1, 1, -20);
+    scroll(1, 1, -5);
+    scroll(1, 1, 0);  // a zero delta lowers by 1
+    EXPECT_FLOAT_EQ(routing_->level(1, 1), 96);
     EXPECT_EQ(mixerWrites(), (QStringList{"8=81", "8=84", "8=85", "8=86"}));
     EXPECT_FLOAT_EQ(UserDefaults::standard().floatForKey("volume11"), 96);
-    for (int i = 0; i < 60; ++i) grid_->scroll(1, 1, -11);
-    EXPECT_FLOAT_EQ(grid_->volume(1, 1), 0);
+    for (int i = 0; i < 60; ++i) scroll(1, 1, -11);
+    EXPECT_FLOAT_EQ(routing_->level(1, 1), 0);
     EXPECT_EQ(mixerWrites().last(), "8=ff");  // 0 % is silent
 }
 
@@ -156,25 +158,27 @@ TEST_F(RoutingMatrixTest, RebuildFromTheStoredMapSendsStoredLevels) {
     // No map stored: playback 1 and 2 to the headphones, whose levels were never stored.
     build(false);
     chips_->recoverLastBuildUI();
+    routing_->sendRoutes();
     EXPECT_EQ(chips_->chips(1), QList<int>{5});
     EXPECT_EQ(chips_->chips(2), QList<int>{6});
     EXPECT_EQ(mixerWrites(), (QStringList{"0=81", "13=81"}));  // shown and sent at 100 %
-    EXPECT_TRUE(grid_->isOn(5, 1));
+    EXPECT_TRUE(routing_->isOn(5, 1));
 
-    UserDefaults::standard().setFloat("volume51", 50);
-    UserDefaults::standard().setFloat("volume62", 0);
-    chips_->rebuildAfterImport();
+    routing_->setLevel(5, 1, 50);
+    routing_->setLevel(6, 2, 0);
+    mixerWrites();
+    routing_->replaceMap(std::nullopt);        // an import without a map: the chips anew
     EXPECT_EQ(store().indexQuoteArray[4], 1);  // zeroed, then counted again
     EXPECT_EQ(mixerWrites(), (QStringList{"0=c0", "13=ff"}));
 }
 
 TEST_F(RoutingMatrixTest, WithoutAnEngineNothingIsCommitted) {
     build(false);
-    chips_->drop(2, 7);
+    routing_->drop(2, 7);
     // Only the grid's level request goes out.
     EXPECT_EQ(mixerWrites(), QStringList{QStringLiteral("%1=81").arg(9 + 12 * 6)});
     EXPECT_FALSE(storedRoute(2, 7));
-    EXPECT_TRUE(grid_->isOn(2, 7));
+    EXPECT_TRUE(routing_->isOn(2, 7));
 }
 
 TEST_F(RoutingMatrixTest, ShortOrMalformedStoredMapsAreReadAsFarAsTheyGo) {
@@ -182,9 +186,9 @@ TEST_F(RoutingMatrixTest, ShortOrMalformedStoredMapsAreReadAsFarAsTheyGo) {
     UserDefaults::standard().setObject(kChannelMapKey,
                                        QVariantList{QVariant("x"), QVariant(QVariantList{true})});
     build(false);
-    EXPECT_FALSE(grid_->isOn(5, 1));
-    EXPECT_TRUE(grid_->isOn(1, 2));
-    EXPECT_FALSE(grid_->isOn(1, 12));
+    EXPECT_FALSE(routing_->isOn(5, 1));
+    EXPECT_TRUE(routing_->isOn(1, 2));
+    EXPECT_FALSE(routing_->isOn(1, 12));
     chips_->recoverLastBuildUI();
     for (int col = 1; col <= 12; ++col) {
         EXPECT_EQ(chips_->chips(col), col == 2 ? QList<int>{1} : QList<int>{}) << col;

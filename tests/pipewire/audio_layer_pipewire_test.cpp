@@ -15,6 +15,7 @@
 #include "core/audio_helper.h"
 #include "core/level_engine.h"
 #include "core/notification_names.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "pipewire_stack.h"
 #include "platform/audio/pipewire_backend.h"
@@ -96,7 +97,8 @@ TEST_F(AudioLayerPipeWireTest, EachEngineReadsItsOwnChannelAndNoOther) {
 TEST_F(AudioLayerPipeWireTest, RoutingEngineBuildsOneEnginePerInputOfTheInterface) {
     UserDefaults::setStandard(nullptr);
     NorvShareHelper::shared().resetForTesting();
-    auto helper = std::make_shared<NorvAudioHelper>(device_);
+    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
+    auto helper = std::make_shared<NorvAudioHelper>(device_, routing);
     EXPECT_EQ(helper->inputUnits().size(), 16u);
     EXPECT_EQ(helper->outputUnits().size(), 12u);  // one per mixer destination
     EXPECT_EQ(NorvShareHelper::shared().sampleRate, "48000Hz");

@@ -212,7 +212,7 @@ TEST_F(PanelPipeWireTest, AServerRestartUnderTheRunningPanelBringsMetersAndRateB
     launch();
     QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
     QTRY_VERIFY_WITH_TIMEOUT(window_->sanpleMenu->isEnabled(), 3000);
-    controller()->norvMainContaiView->chips()->drop(5, 1);  // playback 1 → destination 1
+    controller()->norvMainContaiView->routing().drop(5, 1);  // playback 1 → destination 1
     const size_t writes = mixerWrites();
     ui::LumLabel* rate = controller()->norvMainContaiView->bottomVew->samplel;
 

@@ -16,6 +16,7 @@
 
 #include "captured_diagnostics.h"
 #include "core/notification_names.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
@@ -82,6 +83,11 @@ protected:
 
     static NorvShareHelper& store() { return NorvShareHelper::shared(); }
     static UserDefaults& defaults() { return UserDefaults::standard(); }
+    // The routing an import goes to, on what the user defaults hold at the time of the call.
+    RoutingModel& routing() {
+        routing_ = std::make_unique<RoutingModel>(defaults(), NotificationCenter::defaultCenter());
+        return *routing_;
+    }
     qsizetype successPosts() const { return ratesSeenByObservers_.size(); }
 
     QString path(const QString& name) const { return env_.root() + "/" + name; }
@@ -143,6 +149,7 @@ protected:
     }
 
     test::TempEnv env_;
+    std::unique_ptr<RoutingModel> routing_;
     QObject observer_;
     QStringList ratesSeenByObservers_;
 };
@@ -184,7 +191,8 @@ TEST_F(PresetFileTest, EveryChangedByteOfTheVectorFailsAuthentication) {
 
 TEST_F(PresetFileTest, ImportingTheVectorGivesTheStateOfItsJson) {
     test::CapturedDiagnostics diagnostics;
-    ASSERT_EQ(Presets::shared().importFile(H8_PRESET_VECTORS "/preset-h8.norv"), Result::applied);
+    ASSERT_EQ(Presets::shared().importFile(H8_PRESET_VECTORS "/preset-h8.norv", routing()),
+              Result::applied);
     EXPECT_EQ(diagnostics.lines(), QStringList{"File decrypted successfully."});
     // Observers are told once, after the state is in place.
     EXPECT_EQ(ratesSeenByObservers_, QStringList{"96000Hz"});
@@ -285,7 +293,7 @@ TEST_F(PresetFileTest, ExportThenImportRestoresTheState) {
     defaults().setInteger("outputVolume15", 2);
     ASSERT_NE(storeState(), before);
 
-    ASSERT_EQ(Presets::shared().importFile(path("state.norv")), Result::applied);
+    ASSERT_EQ(Presets::shared().importFile(path("state.norv"), routing()), Result::applied);
     EXPECT_EQ(storeState(), before);
     EXPECT_EQ(store().channelMapArray(), mapBefore);
     EXPECT_EQ(defaults().stringForKey("channelRowName4"), "Guitar");
@@ -347,8 +355,8 @@ TEST_F(PresetFileTest, TwoExportsDifferAndBothImport) {
     EXPECT_NE(a.left(12), b.left(12));
     EXPECT_NE(a, b);
     EXPECT_EQ(Presets::open(a, nullptr), Presets::open(b, nullptr));
-    EXPECT_EQ(Presets::shared().importFile(path("a.norv")), Result::applied);
-    EXPECT_EQ(Presets::shared().importFile(path("b.norv")), Result::applied);
+    EXPECT_EQ(Presets::shared().importFile(path("a.norv"), routing()), Result::applied);
+    EXPECT_EQ(Presets::shared().importFile(path("b.norv"), routing()), Result::applied);
     EXPECT_EQ(storeState(), state);
     EXPECT_EQ(successPosts(), 2);
 }
@@ -377,7 +385,7 @@ protected:
     // Imports `file` and checks that it is refused with nothing changed; returns what was printed.
     QStringList expectRefused(const QString& file, const std::string& what) {
         test::CapturedDiagnostics diagnostics;
-        EXPECT_EQ(Presets::shared().importFile(file), Result::mismatch) << what;
+        EXPECT_EQ(Presets::shared().importFile(file, routing()), Result::mismatch) << what;
         EXPECT_EQ(storeState(), storeBefore_) << what;
         EXPECT_EQ(defaultsFile(), defaultsBefore_) << what;
         // Not even in memory: a reload would hide a change that was never written.
@@ -515,7 +523,7 @@ TEST(RouteMapTest, AtLeastTwelveRowsOfAtLeastTwelveBooleans) {
 TEST_F(PresetFileTest, TheSmallestUsableMapIsAcceptedAndStored) {
     QJsonObject o{{"name", "H8"}, {"array", routeMap(12, 12)}};
     test::CapturedDiagnostics quiet;
-    ASSERT_EQ(Presets::shared().importFile(sealedFile(compact(o))), Result::applied);
+    ASSERT_EQ(Presets::shared().importFile(sealedFile(compact(o)), routing()), Result::applied);
     EXPECT_EQ(store().channelMapArray(), routeMap(12, 12).toVariantList());
 }
 
@@ -550,7 +558,8 @@ TEST_F(PresetFileTest, ValuesOfTheWrongTypeAreSkippedWhileTheRestApplies) {
         {"somethingElse", 1},
     };
     test::CapturedDiagnostics diagnostics;
-    ASSERT_EQ(Presets::shared().importFile(sealedFile(compact(preset))), Result::applied);
+    ASSERT_EQ(Presets::shared().importFile(sealedFile(compact(preset)), routing()),
+              Result::applied);
     EXPECT_EQ(diagnostics.lines(), QStringList{"File decrypted successfully."});
     EXPECT_EQ(successPosts(), 1);
 
@@ -585,10 +594,10 @@ TEST_F(PresetFileTest, ValuesOfTheWrongTypeAreSkippedWhileTheRestApplies) {
 TEST_F(PresetFileTest, ANameAloneIsAValidPresetThatChangesNothingElse) {
     setDistinctState();
     const std::string before = storeState();
-    ASSERT_EQ(Presets::shared().applyImport({{"name", "H8"}}), Result::applied);
+    ASSERT_EQ(Presets::shared().applyImport({{"name", "H8"}}, routing()), Result::applied);
     EXPECT_EQ(storeState(), before);
     EXPECT_EQ(successPosts(), 1);
-    EXPECT_EQ(Presets::shared().applyImport({}), Result::mismatch);
+    EXPECT_EQ(Presets::shared().applyImport({}, routing()), Result::mismatch);
     EXPECT_EQ(successPosts(), 1);
 }
 

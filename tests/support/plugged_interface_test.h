@@ -7,11 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "core/audio_devices.h"
+#include "core/audio_helper.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
+#include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 
@@ -28,14 +33,29 @@ protected:
     }
     void TearDown() override {
         store().audio.reset();
+        routing_.reset();
         stopUSBMonitoring();
         SimplyCoreAudio::setBackend(nullptr);
     }
     static NorvShareHelper& store() { return NorvShareHelper::shared(); }
+    // A routing model on what the user defaults hold now (the previous one goes).
+    RoutingModel& newRouting() {
+        routing_ = std::make_unique<RoutingModel>(UserDefaults::standard(),
+                                                  NotificationCenter::defaultCenter());
+        return *routing_;
+    }
+    // The routing engine on the interface's audio device (the backend must list it), following
+    // the routing model (a new one when there is none).
+    void createEngine() {
+        if (!routing_) newRouting();
+        store().audio = std::make_shared<NorvAudioHelper>(
+            findH8AudioDevice(SimplyCoreAudio().allDevices()), *routing_);
+    }
 
     TempEnv env_;  // first: the folders are in place before anything reads them
     emulated::EmulatedUsbTransport usb_;
     FakeAudioBackend backend_;
+    std::unique_ptr<RoutingModel> routing_;
 };
 
 }  // namespace h8::test

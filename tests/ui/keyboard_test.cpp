@@ -384,7 +384,7 @@ TEST_F(KeyboardTest, RowsViewRoutesAndRemovesAsDragAndDoubleClickDo) {
     chooseInMenu("L1");
     EXPECT_EQ(panel_->chips()->chips(5), QList<int>{1});
     EXPECT_EQ(wire(), droppedByMouse);
-    EXPECT_TRUE(panel_->grid()->isOn(1, 5));
+    EXPECT_TRUE(panel_->routing().isOn(1, 5));
     // A destination that shows the source already cannot be chosen again.
     key(Qt::Key_Space);
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -395,7 +395,7 @@ TEST_F(KeyboardTest, RowsViewRoutesAndRemovesAsDragAndDoubleClickDo) {
     ASSERT_EQ(l1->focusChip(), l1->chipLabels()[0]);
     key(Qt::Key_Delete);
     EXPECT_TRUE(panel_->chips()->chips(5).isEmpty());
-    EXPECT_FALSE(panel_->grid()->isOn(1, 5));
+    EXPECT_FALSE(panel_->routing().isOn(1, 5));
     EXPECT_EQ(wire(), removedByMouse);
 
     // Linked, playback 1-2 onto the pair L5/L6 and both chips off again, the mouse then keys.
@@ -432,7 +432,7 @@ TEST_F(KeyboardTest, RowsViewRoutesAndRemovesAsDragAndDoubleClickDo) {
 }
 
 TEST_F(KeyboardTest, RowKeysChooseTheChipThatDeleteRemoves) {
-    for (int source : {1, 2, 5}) panel_->chips()->drop(source, 7);
+    for (int source : {1, 2, 5}) panel_->routing().drop(source, 7);
     ChannelRowView* l3 = panel_->bMidView->channle34->channelTop;
     ASSERT_EQ(l3->col(), 7);
     focus(l3);
@@ -456,7 +456,7 @@ TEST_F(KeyboardTest, RowKeysChooseTheChipThatDeleteRemoves) {
 }
 
 TEST_F(KeyboardTest, TheControlWithTheKeyboardIsDrawnDifferently) {
-    panel_->chips()->drop(1, 5);
+    panel_->routing().drop(1, 5);
     NorvInputProgressView* mic = panel_->micInView->micIn;
     const QList<QWidget*> controls = {panel_->outputView->output34VolumeView,
                                       panel_->botR->channel12->volumeView,

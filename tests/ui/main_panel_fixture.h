@@ -28,13 +28,13 @@ protected:
         panel_.reset();
         PluggedInterfaceTest::TearDown();
     }
-    // The panel bound to an audio device with `inputs` inputs, its clocks stopped and the wire
-    // record cleared.
+    // The panel bound to an audio device with `inputs` inputs, the routes sent as the first bind
+    // sends them, its clocks stopped and the wire record cleared.
     void build(uint32_t inputs = 16) {
         backend_.setDevices({fakeInterface(7, inputs)});
-        store().audio =
-            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
-        panel_ = std::make_unique<ui::NorvMainContainView>();
+        createEngine();
+        panel_ = std::make_unique<ui::NorvMainContainView>(*routing_);
+        routing_->sendRoutes();
         panel_->timer->stop();
         panel_->stateTimer->stop();
         usb_.model().clearTransfers();

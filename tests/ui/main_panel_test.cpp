@@ -334,7 +334,7 @@ TEST_F(MainPanelTest, ModeButtonsSwitchBothMatrixPanels) {
     EXPECT_FALSE(panel_->bMidView->gridView->isHidden());
     EXPECT_TRUE(panel_->bMidView->channle12->isHidden());
     // A route added in matrix mode shows as a chip back in stack mode.
-    panel_->grid()->click(1, 5);
+    panel_->routing().toggle(1, 5);
     panel_->tMidView->leftBtnClick();
     EXPECT_FALSE(panel_->bMidView->channle12->isHidden());
     EXPECT_EQ(panel_->chips()->chips(5), QList<int>{1});

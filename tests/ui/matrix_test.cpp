@@ -63,22 +63,20 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(PluggedInterfaceTest::SetUp());
         backend_.setDevices({test::fakeInterface(7, 16)});
-        NorvShareHelper::shared().audio =
-            std::make_shared<NorvAudioHelper>(findH8AudioDevice(SimplyCoreAudio().allDevices()));
-
-        chips_ = std::make_unique<RouteChips>();
-        grid_ = std::make_unique<CrosspointGrid>(chips_.get());
+        createEngine();
+        chips_ = std::make_unique<RouteChips>(*routing_, store().indexQuoteArray,
+                                              NotificationCenter::defaultCenter());
         MatrixRegistry& registry = MatrixRegistry::shared();
         registry.clear();
-        registry.chips = chips_.get();
-        registry.grid = grid_.get();
+        registry.routing = routing_.get();
 
         window_ = std::make_unique<QWidget>();
         window_->resize(945, 750);
-        upperGrid_ = new NorvGridView({"M1", "M2", "O3", "O4"}, grid_.get(), window_.get());
+        upperGrid_ = new NorvGridView({"M1", "M2", "O3", "O4"}, routing_.get(), window_.get());
         upperGrid_->move(400, 20);
         for (int k = 0; k < 6; ++k) {
-            auto* pair = new NorvDestinationView(2 * k + 1, chips_.get(), window_.get());
+            auto* pair =
+                new NorvDestinationView(2 * k + 1, chips_.get(), routing_.get(), window_.get());
             pair->setGeometry(150, 40 + k * 60, 200, 42);
             registry.detiNationViewArray.append(pair);
             registry.channelViewArray.append(pair->channelTop);
@@ -101,7 +99,6 @@ protected:
     void TearDown() override {
         window_.reset();
         MatrixRegistry::shared().clear();
-        grid_.reset();
         chips_.reset();
         PluggedInterfaceTest::TearDown();
     }
@@ -122,7 +119,6 @@ protected:
     }
 
     std::unique_ptr<RouteChips> chips_;
-    std::unique_ptr<CrosspointGrid> grid_;
     std::unique_ptr<QWidget> window_;
     NorvGridView* upperGrid_ = nullptr;
     NorvDragView* mic1_ = nullptr;
@@ -159,7 +155,7 @@ TEST_F(MatrixWidgetsTest, SingleDropCreatesAChipSwitchesTheGridOnAndSendsLevelTh
 
 TEST_F(MatrixWidgetsTest, PairDropAddsOnlyTheMissingChannels) {
     link_->setChecked(true);
-    chips_->drop(6, 10);  // playback 2 already on L6
+    routing_->drop(6, 10);  // playback 2 already on L6
     mixerWrites();
     // Playback 1-2 onto the pair L5/L6 (destinations 9 and 10).
     NorvDestinationView* pair = MatrixRegistry::shared().detiNationViewArray[4];
@@ -173,7 +169,7 @@ TEST_F(MatrixWidgetsTest, PairDropAddsOnlyTheMissingChannels) {
 }
 
 TEST_F(MatrixWidgetsTest, ChipStaysInItsRowAndIsRemovedAnywhereElse) {
-    chips_->drop(1, 5);
+    routing_->drop(1, 5);
     QCoreApplication::processEvents();
     mixerWrites();
     LumLabel* chip = row(5)->chipLabels()[0];
@@ -195,7 +191,7 @@ TEST_F(MatrixWidgetsTest, ChipStaysInItsRowAndIsRemovedAnywhereElse) {
 }
 
 TEST_F(MatrixWidgetsTest, DoubleClickRemovesAChip) {
-    chips_->drop(2, 3);
+    routing_->drop(2, 3);
     QCoreApplication::processEvents();
     mixerWrites();
     QTest::mouseDClick(row(3)->chipLabels()[0], Qt::LeftButton);
@@ -227,7 +223,7 @@ TEST_F(MatrixWidgetsTest, RemovingTheInterfaceEndsADragInProgress) {
     EXPECT_FALSE(mic1_->isDraging);
 
     // The same for a route chip dragged out of its row: the route stays.
-    chips_->drop(1, 5);
+    routing_->drop(1, 5);
     QCoreApplication::processEvents();
     mixerWrites();
     LumLabel* chip = row(5)->chipLabels()[0];
@@ -264,15 +260,45 @@ TEST_F(MatrixWidgetsTest, GridClickAndScrollSetLevels) {
     QWheelEvent down(QPointF(5, 5), QPointF(b->mapToGlobal(QPoint(5, 5))), QPoint(),
                      QPoint(0, -120 * 4), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(b, &down);
-    EXPECT_LT(grid_->volume(4, 12), 100.0f);
+    EXPECT_LT(routing_->level(4, 12), 100.0f);
     EXPECT_EQ(mixerWrites().size(), 1);
-    EXPECT_EQ(UserDefaults::standard().floatForKey("volume412"), grid_->volume(4, 12));
+    EXPECT_EQ(UserDefaults::standard().floatForKey("volume412"), routing_->level(4, 12));
 
     QTest::mouseClick(b, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_FALSE(b->isChecked());
     EXPECT_FALSE(b->isLabelShown());
     EXPECT_TRUE(chips_->chips(12).isEmpty());
+}
+
+// An edit that comes from no widget (a command, an undo) shows in every view of the routing.
+TEST_F(MatrixWidgetsTest, ARouteSwitchedByACommandShowsInGridChipsHandlesAndColumns) {
+    QStringList lit, dark;
+    QObject observer;
+    NotificationCenter::defaultCenter().addObserver(
+        &observer, notify::kIndexQuoteAddition,
+        [&](const Notification& n) { lit.append(n.object.toString()); });
+    NotificationCenter::defaultCenter().addObserver(
+        &observer, notify::kIndexQuoteSubtraction,
+        [&](const Notification& n) { dark.append(n.object.toString()); });
+    ASSERT_TRUE(routing_->setRoute(3, 6, true));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(upperGrid_->button(3, 6)->isChecked());
+    ASSERT_EQ(row(6)->chipLabels().size(), 1);
+    EXPECT_EQ(row(6)->chipLabels()[0]->text(), "3");
+    EXPECT_EQ(lit, QStringList{"3"});
+    EXPECT_TRUE(store().audio->outputUnits()[5]->enableArray[2]);
+    EXPECT_EQ(mixerWrites(), (QStringList{"70=81", "70=80"}));
+
+    routing_->setLevel(3, 6, 25);
+    EXPECT_EQ(upperGrid_->button(3, 6)->label->text(), "25");
+    ASSERT_TRUE(routing_->setRoute(3, 6, false));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(upperGrid_->button(3, 6)->isChecked());
+    EXPECT_TRUE(row(6)->chipLabels().isEmpty());
+    EXPECT_EQ(dark, QStringList{"3"});
+    EXPECT_FALSE(store().audio->outputUnits()[5]->enableArray[2]);
+    EXPECT_EQ(mixerWrites(), (QStringList{"70=e0", "70=ff"}));
 }
 
 TEST_F(MatrixWidgetsTest, ImportRedrawsGridAndChips) {
@@ -285,9 +311,7 @@ TEST_F(MatrixWidgetsTest, ImportRedrawsGridAndChips) {
         for (int s = 0; s < 16; ++s) r.append(d == 2 && s == 0);  // only M1 → O3
         map.append(QVariant(r));
     }
-    NorvShareHelper::shared().setChannelMapArray(map);
-    NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
-    chips_->rebuildAfterImport();
+    routing_->replaceMap(map);
     QCoreApplication::processEvents();
     EXPECT_TRUE(row(1)->chipLabels().isEmpty());
     ASSERT_EQ(row(3)->chipLabels().size(), 1);
@@ -305,22 +329,18 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
         for (int s = 0; s < 16; ++s) r.append(d == 11 && s == 1);
         map.append(QVariant(r));
     }
-    NorvShareHelper::shared().setChannelMapArray(map);
+    routing_->replaceMap(map);
     const QString path = env_.root() + "/p.norv";
     ASSERT_TRUE(NorvExportFileHelper::shared().exportFile(path));
-    NorvShareHelper::shared().setChannelMapArray({});  // something else meanwhile
-    NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
+    routing_->replaceMap(QVariantList{});  // something else meanwhile
     mixerWrites();
 
-    // The main panel's part: the import is applied when its notification comes.
+    // The strips reload their names when the import's notification comes.
     int applied = 0;
     QObject panel;
     NotificationCenter::defaultCenter().addObserver(&panel, notify::kEntranceFileSuccess,
-                                                    [&](const Notification&) {
-                                                        ++applied;
-                                                        entranceFileSucces(chips_.get());
-                                                    });
-    EXPECT_EQ(importPresetFile(path, window_.get()), nullptr);
+                                                    [&](const Notification&) { ++applied; });
+    EXPECT_EQ(importPresetFile(path, *routing_, window_.get()), nullptr);
     EXPECT_EQ(applied, 1);
     QCoreApplication::processEvents();
     EXPECT_TRUE(upperGrid_->button(2, 12)->isChecked());
@@ -334,8 +354,8 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
 
     // The same file on an interface of another name: the alert, and nothing changes.
     NorvShareHelper::shared().deviceName = "H9";
-    NorvShareHelper::shared().setChannelMapArray({});
-    QMessageBox* alert = importPresetFile(path, window_.get());
+    routing_->replaceMap(QVariantList{});
+    QMessageBox* alert = importPresetFile(path, *routing_, window_.get());
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->text(), "警告");
     EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
@@ -352,7 +372,7 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     ASSERT_TRUE(file.resize(2'200'000'000));
     file.close();
-    alert = importPresetFile(huge, window_.get());
+    alert = importPresetFile(huge, *routing_, window_.get());
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
     EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());

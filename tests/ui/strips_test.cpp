@@ -64,13 +64,15 @@ TEST_F(StripsTest, HoveringARouteLightsTheBarsOfItsSourceAndDestination) {
 }
 
 TEST_F(StripsTest, HandleStaysLitUntilItsLastChipIsGone) {
-    RouteChips chips;
-    chips.drop(5, 1);
-    chips.drop(5, 3);
+    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
+    RouteChips chips(routing, NorvShareHelper::shared().indexQuoteArray,
+                     NotificationCenter::defaultCenter());
+    routing.drop(5, 1);
+    routing.drop(5, 3);
     EXPECT_EQ(playback_->topBtn->label->borderColor(), QColor(Qt::white));
-    chips.removeByDoubleClick(5, 1);
+    routing.removeChip(5, 1, ChipRemoval::doubleClick);
     EXPECT_EQ(playback_->topBtn->label->borderColor(), QColor(Qt::white));
-    chips.removeByDoubleClick(5, 3);
+    routing.removeChip(5, 3, ChipRemoval::doubleClick);
     EXPECT_FALSE(playback_->topBtn->label->borderColor());
     EXPECT_EQ(playback_->botBtn->label->borderColor(), QColor(31, 101, 47));  // untouched
 }

@@ -9,6 +9,7 @@
 
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
+#include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "ui/matrix/destination_view.h"
 #include "ui/matrix/drag_view.h"
@@ -40,16 +41,17 @@ int main(int argc, char** argv) {
     NorvShareHelper::shared().setChannelMapArray(map);
     UserDefaults::standard().setFloat("volume212", 40);
 
-    RouteChips chips;
-    CrosspointGrid grid(&chips);
+    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
+    RouteChips chips(routing, NorvShareHelper::shared().indexQuoteArray,
+                     NotificationCenter::defaultCenter());
     QWidget window;
     window.setStyleSheet("background: rgb(30, 29, 36);");
     window.resize(560, 560);
 
-    auto* upper = new NorvGridView({"M1", "M2", "O3", "O4"}, &grid, &window);
+    auto* upper = new NorvGridView({"M1", "M2", "O3", "O4"}, &routing, &window);
     upper->move(20, 20);
     auto* lower =
-        new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, &grid, &window);
+        new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, &routing, &window);
     lower->move(180, 20);
     const char* names[] = {"Headphones 1-2", "OTG Out 3-4",  "Loopback 1-2",
                            "Loopback 3-4",   "Loopback 5-6", "Loopback 7-8"};
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
         title->setStyleSheet("color: white; background: transparent;");
         title->setFont(systemFont(10));
         title->setGeometry(20, 310 + k * 40, 110, 20);
-        auto* pair = new NorvDestinationView(2 * k + 1, &chips, &window);
+        auto* pair = new NorvDestinationView(2 * k + 1, &chips, &routing, &window);
         pair->setGeometry(130, 300 + k * 40, 200, 42);
     }
     for (int row = 1; row <= 12; ++row) {

@@ -13,6 +13,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "ui/sections/main_contain_view.h"
 #include "ui/sections/matrix_panels.h"
@@ -58,9 +59,10 @@ int main(int argc, char** argv) {
     UserDefaults::standard().setString("channelName6", "Stream mix");
     UserDefaults::standard().setInteger("OTGOutVolume", 64);
 
+    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
     NorvShareHelper::shared().audio =
-        std::make_shared<NorvAudioHelper>(findH8AudioDevice(simply.allDevices()));
-    ui::NorvMainContainView panel;
+        std::make_shared<NorvAudioHelper>(findH8AudioDevice(simply.allDevices()), routing);
+    ui::NorvMainContainView panel(routing);
     panel.setWindowTitle("H8 Controller");
     panel.show();
     if (matrix) panel.tMidView->rightBtnClick();

@@ -41,8 +41,10 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
     // empty in some of them.
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    file->addAction(tr("&Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), this,
-                    [] { ui::importPreset(QApplication::activeWindow()); });
+    file->addAction(tr("&Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), this, [this] {
+        ui::importPreset(QApplication::activeWindow(),
+                         [this](const QString& f) { controller->importPreset(f); });
+    });
     file->addAction(tr("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
                     [] { ui::exportPreset(QApplication::activeWindow()); });
     file->addSeparator();

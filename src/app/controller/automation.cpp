@@ -273,7 +273,7 @@ void Automation::next() {
                 return fail("no file " + path);
         } else if (command == "import") {
             // Straight to the import, as the file dialog hands it over; an alert stays open.
-            ui::importPresetFile(words.value(1), window_.controller->norvMainContaiView);
+            c->importPreset(words.value(1));
         } else if (command == "measure-gaps") {
             return measureGaps(arg1);
         } else if (command == "quit") {

@@ -4,20 +4,8 @@
 #include <algorithm>
 #include <array>
 
-#include "core/audio_helper.h"
-#include "core/notification_names.h"
-#include "core/share_helper.h"
-#include "platform/notification_center.h"
-#include "platform/user_defaults.h"
-
 namespace h8 {
 namespace {
-
-constexpr int kCrosspoints = kMatrixSources * kMatrixDestinations;
-
-int indexOf(int row, int col) {
-    return (col - 1) * kMatrixSources + (row - 1);
-}
 
 bool contains(const std::vector<Crosspoint>& list, Crosspoint x) {
     return std::find(list.begin(), list.end(), x) != list.end();
@@ -31,45 +19,6 @@ void forEachCrosspoint(F f) {
 }
 
 }  // namespace
-
-// The routing state as stored: the values exactly as they are in the user defaults (to put
-// them back byte for byte), and what the panel reads from them (to compare with the panel).
-struct EditHistory::State {
-    QVariant map;                                    // invalid when no map is stored
-    std::array<QVariant, kCrosspoints> levelValues;  // invalid where no level is stored
-    std::vector<Output> columns;
-    std::array<float, kCrosspoints> levels{};
-
-    static State stored() {
-        State s;
-        UserDefaults& defaults = UserDefaults::standard();
-        s.map = defaults.objectForKey(kChannelMapKey);
-        s.columns = columnsFromStoredMap(NorvShareHelper::shared().channelMapArray());
-        forEachCrosspoint([&](int row, int col) {
-            s.levelValues[indexOf(row, col)] = defaults.objectForKey(crosspointLevelKey(row, col));
-            s.levels[indexOf(row, col)] = storedCrosspointLevel(row, col);
-        });
-        return s;
-    }
-
-    bool isOn(int row, int col) const {
-        return static_cast<size_t>(col) <= columns.size() && columns[col - 1].enableArray[row - 1];
-    }
-    float level(int row, int col) const { return levels[indexOf(row, col)]; }
-
-    // Writes the values that differ from the stored ones (each write may be a file write).
-    void store() const {
-        UserDefaults& defaults = UserDefaults::standard();
-        const auto put = [&](const QString& key, const QVariant& value) {
-            // An invalid value removes the key.
-            if (defaults.objectForKey(key) != value) defaults.setObject(key, value);
-        };
-        put(kChannelMapKey, map);
-        forEachCrosspoint([&](int row, int col) {
-            put(crosspointLevelKey(row, col), levelValues[indexOf(row, col)]);
-        });
-    }
-};
 
 class EditHistory::Step : public QUndoCommand {
 public:
@@ -117,25 +66,19 @@ private:
     bool made_ = false;
 };
 
-EditHistory::EditHistory(RouteChips& chips, CrosspointGrid& grid,
-                         std::weak_ptr<NorvAudioHelper> engine, Clock clock, QObject* parent)
+EditHistory::EditHistory(RoutingModel& routing, Clock clock, QObject* parent)
     : QObject(parent),
-      chips_(chips),
-      grid_(grid),
-      engine_(std::move(engine)),
+      routing_(routing),
       clock_(std::move(clock)),
-      current_(std::make_unique<State>(State::stored())) {
-    connect(&chips_, &RouteChips::routeEdited, this, [this] { noteRoute(); });
-    connect(&grid_, &CrosspointGrid::routeEdited, this, [this] { noteRoute(); });
-    connect(&grid_, &CrosspointGrid::levelEdited, this,
+      current_(std::make_unique<State>(routing.snapshot())) {
+    connect(&routing_, &RoutingModel::routeChanged, this, [this] { noteRoute(); });
+    connect(&routing_, &RoutingModel::levelChanged, this,
             [this](int row, int col) { noteLevel(row, col); });
-    // The import has stored its map when this is posted; the state before it is current_.
-    NotificationCenter::defaultCenter().addObserver(this, notify::kEntranceFileSuccess,
-                                                    [this](const Notification&) { noteImport(); });
+    // The state before the import is current_.
+    connect(&routing_, &RoutingModel::mapReplaced, this, [this] { noteImport(); });
 }
 
 EditHistory::~EditHistory() {
-    NotificationCenter::defaultCenter().removeObserver(this);
     // The steps refer to this object.
     stack_.clear();
 }
@@ -197,7 +140,7 @@ void EditHistory::flush() {
     if (!pending_) return;
     const Pending edits = std::move(*pending_);
     pending_.reset();
-    auto after = std::make_unique<State>(State::stored());
+    auto after = std::make_unique<State>(routing_.snapshot());
     const auto at = clock_();
     if (gesture_ && gesture_->continues(edits, at)) {
         gesture_->extend(*after, at);
@@ -216,24 +159,24 @@ void EditHistory::apply(const State& target, const std::vector<Crosspoint>& rese
     std::vector<Crosspoint> switchedOn;
     forEachCrosspoint([&](int row, int col) {
         const bool on = target.isOn(row, col);
-        if (grid_.isOn(row, col) == on) return;
-        grid_.click(row, col);
+        if (routing_.isOn(row, col) == on) return;
+        routing_.toggle(row, col);
         if (on) switchedOn.push_back({row, col});
     });
     forEachCrosspoint([&](int row, int col) {
         if (!target.isOn(row, col)) return;
         const float level = target.level(row, col);
-        if (grid_.volume(row, col) != level || contains(resend, {row, col}) ||
+        if (routing_.level(row, col) != level || contains(resend, {row, col}) ||
             (levelOnSwitchOn && contains(switchedOn, {row, col}))) {
-            grid_.setVolume(row, col, level);
+            routing_.setLevel(row, col, level);
         }
     });
-    // The clicks stored the map as the engine's columns have it and a level for every route
-    // they switched on; the step's state is put back as it was, and the columns follow it.
-    target.store();
-    if (const auto engine = engine_.lock()) engine->restoreColumnsFromStoredMap();
+    // The toggles stored the map as the model has it and a level for every route they switched
+    // on; the step's stored values are put back as they were (with what the map holds beyond
+    // the mixer).
+    routing_.restore(target);
     applying_ = false;
-    current_ = std::make_unique<State>(State::stored());
+    current_ = std::make_unique<State>(routing_.snapshot());
 }
 
 }  // namespace h8

@@ -1,8 +1,8 @@
-// The undo history of the routing matrix. Every edit of the user — a source dropped on a
-// destination row, a chip removed, a grid click, a crosspoint level scrolled, a preset imported —
-// is one step holding the routing state before and after it: the stored route map and the
-// stored crosspoint levels. Undo and redo bring the interface to a step's state through the
-// grid's own click() and setVolume(), the functions the user's clicks and scrolls go through, so
+// The undo history of the routing matrix. Every edit of the routing model — a source dropped on
+// a destination row, a chip removed, a grid click, a crosspoint level scrolled, a preset
+// imported — is one step holding the routing state before and after it: the stored route map
+// and the stored crosspoint levels. Undo and redo bring the interface to a step's state through
+// the model's toggle() and setLevel(), the calls the user's clicks and scrolls go through, so
 // the interface gets the requests it would get from a user making the change by hand; the
 // stored map and levels are then put back exactly as they were.
 //
@@ -26,11 +26,9 @@
 #include <optional>
 #include <vector>
 
-#include "core/routing_matrix.h"
+#include "core/routing_model.h"
 
 namespace h8 {
-
-class NorvAudioHelper;
 
 class EditHistory : public QObject {
     Q_OBJECT
@@ -41,8 +39,7 @@ public:
     // Records the edits `chips` and `grid` report and the imports; undo and redo edit through
     // them. `engine` gets its routing columns back from a restored map (for the map entries
     // beyond the 12 x 12 mixer that an import may have brought).
-    EditHistory(RouteChips& chips, CrosspointGrid& grid, std::weak_ptr<NorvAudioHelper> engine,
-                Clock clock, QObject* parent = nullptr);
+    EditHistory(RoutingModel& routing, Clock clock, QObject* parent = nullptr);
     ~EditHistory() override;
 
     bool canUndo() const;
@@ -56,7 +53,7 @@ signals:
 
 private:
     class Step;
-    struct State;
+    using State = RoutingModel::Snapshot;
     struct Pending {
         std::vector<Crosspoint> levels;  // crosspoints whose level was set
         bool routes = false;             // a route was switched
@@ -70,14 +67,12 @@ private:
     // Turns the edits of this turn of the event loop into a step (or into the scroll gesture
     // they continue).
     void flush();
-    // Brings panel, interface and stored state to `target`: grid clicks for the routes that
-    // differ, then setVolume() for the routes whose level differs, for those in `resend` and,
-    // with `levelOnSwitchOn`, for those just switched on.
+    // Brings model, interface and stored state to `target`: toggles for the routes that differ,
+    // then setLevel() for the routes whose level differs, for those in `resend` and, with
+    // `levelOnSwitchOn`, for those just switched on.
     void apply(const State& target, const std::vector<Crosspoint>& resend, bool levelOnSwitchOn);
 
-    RouteChips& chips_;
-    CrosspointGrid& grid_;
-    std::weak_ptr<NorvAudioHelper> engine_;
+    RoutingModel& routing_;
     Clock clock_;
     QUndoStack stack_;
     std::unique_ptr<State> current_;  // the state after the last step, undo or redo

@@ -10,6 +10,7 @@
 
 #include "core/audio_helper.h"
 #include "core/notification_names.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "edit_history.h"
@@ -19,6 +20,7 @@
 #include "platform/user_defaults.h"
 #include "ui/panels/bottom_view.h"
 #include "ui/panels/unconnected_view.h"
+#include "ui/presets/preset_dialogs.h"
 #include "ui/sections/main_contain_view.h"
 #include "ui/widgets/lum_label.h"
 
@@ -43,6 +45,8 @@ ViewController::ViewController(QWidget* parent)
     : QWidget(parent),
       simply(std::make_unique<SimplyCoreAudio>()),
       uncontectView(new ui::NorvUnconnectedView(this)),
+      routing_(std::make_unique<RoutingModel>(UserDefaults::standard(),
+                                              NotificationCenter::defaultCenter())),
       menuSync_(new QTimer(this)) {
     menuSync_->setSingleShot(true);
     menuSync_->setInterval(kMenuSyncDelayMs);
@@ -241,7 +245,7 @@ void ViewController::addDeviceFunc(const Notification& n) {
         if (boundBeforeUsb_ && audio) {
             boundBeforeUsb_ = false;
             audio->buildUnit(false);
-            audio->switchOffCrosspointsThatAreOff();
+            routing_->sendOffs();
         }
         return;
     }
@@ -263,9 +267,11 @@ void ViewController::deviceDidBecomeReady() {
     bound_ = true;
     boundBeforeUsb_ = !usbDeviceIsAttached();
     if (!audio) {
-        audio = std::make_shared<NorvAudioHelper>(hardwareDevice);
+        audio = std::make_shared<NorvAudioHelper>(hardwareDevice, *routing_);
         store.audio = audio;
         setupMainContainerView();
+        // The first build leaves the interface's mixer as it is: the routes go out now.
+        routing_->sendRoutes();
     } else {
         audio->setHardwareDevice(hardwareDevice);
         if (const auto rate = hardwareDevice ? hardwareDevice->nominalSampleRate() : std::nullopt) {
@@ -277,7 +283,7 @@ void ViewController::deviceDidBecomeReady() {
     // The builds above send the routes that are on; the interface may still have others on
     // (edits made while it could not be reached, a restart in between): the stored map is
     // what it must play.
-    if (usbDeviceIsAttached()) audio->switchOffCrosspointsThatAreOff();
+    if (usbDeviceIsAttached()) routing_->sendOffs();
     uncontectView->hide();
     if (norvMainContaiView) norvMainContaiView->show();
     showAudioStatus();
@@ -291,16 +297,21 @@ void ViewController::deviceDidBecomeReady() {
 
 void ViewController::setupMainContainerView() {
     if (norvMainContaiView) return;
-    norvMainContaiView = new ui::NorvMainContainView(this);
+    norvMainContaiView = new ui::NorvMainContainView(*routing_, this);
     norvMainContaiView->setGeometry(rect());
     norvMainContaiView->show();
     norvMainContaiView->raise();
     // Nothing is being edited at first: the name fields take focus only when clicked.
     norvMainContaiView->setFocusPolicy(Qt::ClickFocus);
     norvMainContaiView->setFocus();
-    editHistory_ = new EditHistory(*norvMainContaiView->chips(), *norvMainContaiView->grid(), audio,
-                                   &std::chrono::steady_clock::now, this);
+    editHistory_ = new EditHistory(*routing_, &std::chrono::steady_clock::now, this);
     connect(editHistory_, &EditHistory::changed, this, &ViewController::undoStateChanged);
+}
+
+QMessageBox* ViewController::importPreset(const QString& path) {
+    QMessageBox* alert = ui::importPresetFile(path, *routing_, this);
+    if (!alert && norvMainContaiView) norvMainContaiView->showMuteStates();
+    return alert;
 }
 
 bool ViewController::canUndo() const {

@@ -12,9 +12,12 @@
 
 #include "core/audio_devices.h"
 
+class QMessageBox;
+
 namespace h8 {
 class EditHistory;
 class NorvAudioHelper;
+class RoutingModel;
 struct Notification;
 namespace ui {
 class NorvMainContainView;
@@ -61,6 +64,15 @@ public:
     // bound. Shown in the status bar.
     QString audioUnavailableReason() const;
 
+    // The routing of the interface's mixer: every edit goes through it.
+    RoutingModel& routing() const { return *routing_; }
+
+    // Imports the preset `path` as File → Open does: applied to the interface, the routing and
+    // the panel; a preset of another model (or a file that is not a preset) shows the mismatch
+    // alert on the window and changes nothing. Returns the alert when one was shown (it closes
+    // itself when dismissed).
+    QMessageBox* importPreset(const QString& path);
+
     // The undo history of the routing matrix (null until the panel is built at the first bind).
     // Undo and redo need an interface to send to: while none is bound there is nothing to undo.
     EditHistory* editHistory() const { return editHistory_; }
@@ -90,6 +102,7 @@ private:
     void audioDeviceGone();
     void showAudioStatus();
 
+    std::unique_ptr<RoutingModel> routing_;
     bool bound_ = false;
     EditHistory* editHistory_ = nullptr;
     QTimer* menuSync_;             // 2 s after a bind; a removal before then cancels it

@@ -21,7 +21,7 @@
 #include "core/device_controls.h"
 #include "core/level_engine.h"
 #include "core/preset_file.h"
-#include "core/routing_matrix.h"
+#include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
@@ -29,6 +29,7 @@
 #include "emulated/emulated_usb_transport.h"
 #include "platform/diagnostics.h"
 #include "platform/libusb_transport.h"
+#include "platform/notification_center.h"
 #include "platform/paths.h"
 #include "platform/user_defaults.h"
 #include "platform_audio.h"
@@ -330,11 +331,6 @@ std::optional<int> parseEndpoint(const QString& text, const QStringList& names) 
     return static_cast<int>(i) + 1;
 }
 
-struct Crosspoint {
-    int row;  // source, 1-12
-    int col;  // destination, 1-12
-};
-
 std::optional<Crosspoint> parseCrosspoint(const QString& source, const QString& destination,
                                           int* exitCode) {
     const auto row = parseEndpoint(source, kSourceNames);
@@ -352,41 +348,26 @@ std::optional<Crosspoint> parseCrosspoint(const QString& source, const QString& 
     return Crosspoint{*row, *col};
 }
 
-// The stored route map as columns, at least the 12 destinations of the interface.
-std::vector<std::shared_ptr<Output>> storedColumns() {
-    std::vector<std::shared_ptr<Output>> columns;
-    for (const Output& c : columnsFromStoredMap(NorvShareHelper::shared().channelMapArray())) {
-        columns.push_back(std::make_shared<Output>(c));
-    }
-    while (columns.size() < 12) columns.push_back(std::make_shared<Output>());
-    return columns;
-}
-
-bool routeIsOn(const std::vector<std::shared_ptr<Output>>& columns, const Crosspoint& x) {
-    return columns[x.col - 1]->enableArray[x.row - 1];
+// The routing as the panel keeps it, committing every switch (h8ctl has no routing engine).
+std::unique_ptr<RoutingModel> routingModel() {
+    auto routing = std::make_unique<RoutingModel>(UserDefaults::standard(),
+                                                  NotificationCenter::defaultCenter());
+    routing->setCommitsRoutes(true);
+    return routing;
 }
 
 // Switches a route on as a click on a grid button does (level 100 % sent, then the commit),
 // or off (the commit).
 int route(const Crosspoint& x, bool on) {
-    std::vector<std::shared_ptr<Output>> columns = storedColumns();
-    bool ok = true;
-    if (on) {
-        UserDefaults::standard().setFloat(crosspointLevelKey(x.row, x.col), 100);
-        ok = NorvaltUSBAudioSetMixer(sourceCodeForRow(x.row - 1), static_cast<uint16_t>(x.col - 1),
-                                     HexPercentageConverter::percentToLevel(100));
-    }
-    ok = commitCrosspoint(columns, x.row - 1, x.col - 1, on) && ok;
-    NorvShareHelper::shared().setChannelMapArray(storedMapFromColumns(columns));
-    return ok ? kExitOk : ioError();
+    return routingModel()->setRoute(x.row, x.col, on) ? kExitOk : ioError();
 }
 
 // Sets a crosspoint's level. It is sent only while the route is on: sending it to a route that
 // is off would make that crosspoint audible behind the route map's back.
 int level(const Crosspoint& x, int percent) {
-    UserDefaults::standard().setFloat(crosspointLevelKey(x.row, x.col),
-                                      static_cast<float>(percent));
-    if (!routeIsOn(storedColumns(), x)) {
+    const std::unique_ptr<RoutingModel> routing = routingModel();
+    const bool ok = routing->setLevel(x.row, x.col, static_cast<float>(percent));
+    if (!routing->isOn(x.row, x.col)) {
         err() << "h8ctl: "
               << Text::tr(
                      "%1 -> %2 is off: the level is stored and used when the route is "
@@ -395,22 +376,20 @@ int level(const Crosspoint& x, int percent) {
               << "\n";
         return kExitOk;
     }
-    const bool ok =
-        NorvaltUSBAudioSetMixer(sourceCodeForRow(x.row - 1), static_cast<uint16_t>(x.col - 1),
-                                HexPercentageConverter::percentToLevel(percent));
     return ok ? kExitOk : ioError();
 }
 
 int routes(const Options& o) {
-    const std::vector<std::shared_ptr<Output>> columns = storedColumns();
-    const auto levelOf = [](int row, int col) {
-        return static_cast<int>(storedCrosspointLevel(row, col));
+    const std::unique_ptr<RoutingModel> routing = routingModel();
+    const auto routeIsOn = [&](int row, int col) { return routing->isOn(row, col); };
+    const auto levelOf = [&](int row, int col) {
+        return static_cast<int>(routing->level(row, col));
     };
     if (o.json) {
         QJsonArray list;
         for (int col = 1; col <= 12; ++col) {
             for (int row = 1; row <= 12; ++row) {
-                if (!routeIsOn(columns, {row, col})) continue;
+                if (!routeIsOn(row, col)) continue;
                 list.append(QJsonObject{{"source", kSourceNames[row - 1]},
                                         {"destination", kDestinationNames[col - 1]},
                                         {"level", levelOf(row, col)}});
@@ -427,8 +406,7 @@ int routes(const Options& o) {
     for (int col = 1; col <= 12; ++col) {
         out() << QStringLiteral("%1").arg(kDestinationNames[col - 1], -6);
         for (int row = 1; row <= 12; ++row) {
-            const QString cell =
-                routeIsOn(columns, {row, col}) ? QString::number(levelOf(row, col)) : "-";
+            const QString cell = routeIsOn(row, col) ? QString::number(levelOf(row, col)) : "-";
             out() << QStringLiteral("%1").arg(cell, 5);
         }
         out() << "\n";
@@ -544,8 +522,8 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
     }
     const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
     // Routes of the stored map that the preset has not are switched off on the device.
-    const QVariantList before = store.channelMapArray();
-    if (presets.importFile(path) == NorvExportFileHelper::ImportResult::mismatch) {
+    const std::unique_ptr<RoutingModel> routing = routingModel();
+    if (presets.importFile(path, *routing) == NorvExportFileHelper::ImportResult::mismatch) {
         err() << "h8ctl: "
               << QCoreApplication::translate(
                      "Preset", NorvExportFileHelper::mismatchMessage().toUtf8().constData())
@@ -555,7 +533,6 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
     if (!audioDevice)
         err() << "h8ctl: "
               << Text::tr("no sound server: the sample rate of the preset is not applied") << "\n";
-    entranceFileSucces(nullptr, before);
     return kExitOk;
 }
 

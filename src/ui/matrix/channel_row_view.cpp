@@ -22,8 +22,8 @@ QString destinationTitle(int col) {
     return QStringLiteral("L%1").arg(col - 4);
 }
 
-ChannelRowView::ChannelRowView(int col, RouteChips* chips, QWidget* parent)
-    : HoverView(parent), col_(col), chips_(chips) {
+ChannelRowView::ChannelRowView(int col, RouteChips* chips, RoutingModel* routing, QWidget* parent)
+    : HoverView(parent), col_(col), chips_(chips), routing_(routing) {
     actColIndex = col;
     setFixedHeight(20);
     setFocusPolicy(Qt::StrongFocus);
@@ -55,14 +55,16 @@ LumLabel* ChannelRowView::makeChip(int row, int position) {
     chip->setBorder(sourceColor(row), 1);
     chip->setGeometry(kChipSize * position, 1, kChipSize, kChipSize);
     chip->labelDoubleClick = [this](LumLabel* label) {
-        if (chips_) chips_->removeByDoubleClick(label->actRowIndex, label->actColIndex);
+        if (routing_)
+            routing_->removeChip(label->actRowIndex, label->actColIndex, ChipRemoval::doubleClick);
     };
     chip->labelMouseUp = [this](NorvSubDragView* floating, LumLabel* label) {
         // Released inside its own row (with the 5-point margin) the chip stays; anywhere else,
         // even over another destination, the route is removed.
         const QPoint origin = mapFrom(floating->parentWidget(), floating->pos());
         if (dropHits(origin, floating->size(), rect())) return;
-        if (chips_) chips_->removeByDragOut(label->actRowIndex, label->actColIndex);
+        if (routing_)
+            routing_->removeChip(label->actRowIndex, label->actColIndex, ChipRemoval::dragOut);
     };
     chip->observer = [](MouseMoveEvent event, LumLabel* label) {
         NotificationCenter::defaultCenter().post(
@@ -137,8 +139,9 @@ void ChannelRowView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
             // The double-click's removal; the row rebuilds its chips from the change.
-            if (LumLabel* chip = focusChip(); chip && chips_)
-                chips_->removeByDoubleClick(chip->actRowIndex, chip->actColIndex);
+            if (LumLabel* chip = focusChip(); chip && routing_)
+                routing_->removeChip(chip->actRowIndex, chip->actColIndex,
+                                     ChipRemoval::doubleClick);
             break;
         default:
             HoverView::keyPressEvent(event);

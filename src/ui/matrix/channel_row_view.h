@@ -12,7 +12,8 @@
 
 namespace h8 {
 class RouteChips;
-}
+class RoutingModel;
+}  // namespace h8
 
 namespace h8::ui {
 
@@ -23,7 +24,8 @@ class ChannelRowView : public HoverView {
 public:
     static constexpr int kChipSize = 18;
 
-    ChannelRowView(int col, RouteChips* chips, QWidget* parent = nullptr);
+    // Shows `chips`' chips of destination `col`; removing one goes to `routing`.
+    ChannelRowView(int col, RouteChips* chips, RoutingModel* routing, QWidget* parent = nullptr);
 
     int col() const { return col_; }
     // The chips currently shown, in order.
@@ -44,6 +46,7 @@ private:
 
     int col_;
     RouteChips* chips_;
+    RoutingModel* routing_;
     QList<LumLabel*> chipLabels_;
     int focusIndex_ = 0;  // into chipLabels_
 };

@@ -6,10 +6,11 @@
 
 namespace h8::ui {
 
-NorvDestinationView::NorvDestinationView(int topCol, RouteChips* chips, QWidget* parent)
+NorvDestinationView::NorvDestinationView(int topCol, RouteChips* chips, RoutingModel* routing,
+                                         QWidget* parent)
     : QWidget(parent),
-      channelTop(new ChannelRowView(topCol, chips, this)),
-      channelBot(new ChannelRowView(topCol + 1, chips, this)) {
+      channelTop(new ChannelRowView(topCol, chips, routing, this)),
+      channelBot(new ChannelRowView(topCol + 1, chips, routing, this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);

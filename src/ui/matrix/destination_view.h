@@ -5,7 +5,8 @@
 
 namespace h8 {
 class RouteChips;
-}
+class RoutingModel;
+}  // namespace h8
 
 namespace h8::ui {
 
@@ -15,7 +16,8 @@ class NorvDestinationView : public QWidget {
     Q_OBJECT
 public:
     // The pair of destinations `topCol` and `topCol` + 1.
-    NorvDestinationView(int topCol, RouteChips* chips, QWidget* parent = nullptr);
+    NorvDestinationView(int topCol, RouteChips* chips, RoutingModel* routing,
+                        QWidget* parent = nullptr);
 
     ChannelRowView* channelTop;
     ChannelRowView* channelBot;

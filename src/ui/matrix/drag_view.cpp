@@ -6,6 +6,7 @@
 
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
+#include "core/routing_model.h"
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
 #include "ui/matrix/channel_row_view.h"
@@ -147,29 +148,29 @@ void NorvDragView::dropPair() {
 }
 
 void NorvDragView::routeTo(int col) {
-    RouteChips* chips = MatrixRegistry::shared().chips;
-    if (!chips || chips->hasChip(actRowIndex, col)) return;
+    RoutingModel* routing = MatrixRegistry::shared().routing;
+    if (!routing || routing->isOn(actRowIndex, col)) return;
     diagf("actRowIndex = %d  actColIndex = %d", actRowIndex, col);
-    chips->drop(actRowIndex, col);
+    routing->drop(actRowIndex, col);
 }
 
 void NorvDragView::routePairTo(int k) {
-    RouteChips* chips = MatrixRegistry::shared().chips;
-    if (!chips) return;
+    RoutingModel* routing = MatrixRegistry::shared().routing;
+    if (!routing) return;
     const auto [top, bottom] = pairSources();
-    if (!chips->hasChip(top, 2 * k + 1)) {
+    if (!routing->isOn(top, 2 * k + 1)) {
         diagf("actTopRowIndex = %d  actTopColIndex = %d", top, 2 * k + 1);
-        chips->drop(top, 2 * k + 1);
+        routing->drop(top, 2 * k + 1);
     }
-    if (!chips->hasChip(bottom, 2 * k + 2)) {
+    if (!routing->isOn(bottom, 2 * k + 2)) {
         diagf("actBotRowIndex = %d  actBotColIndex = %d", bottom, 2 * k + 2);
-        chips->drop(bottom, 2 * k + 2);
+        routing->drop(bottom, 2 * k + 2);
     }
 }
 
 QMenu* NorvDragView::openRouteMenu() {
     const MatrixRegistry& registry = MatrixRegistry::shared();
-    if (!registry.chips) return nullptr;
+    if (!registry.routing) return nullptr;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     // Only where a drag could land: the rows shown (none in matrix mode). A destination that
@@ -179,7 +180,7 @@ QMenu* NorvDragView::openRouteMenu() {
             if (!row || !row->isVisible()) continue;
             const int col = row->col();
             QAction* item = menu->addAction(destinationTitle(col));
-            item->setEnabled(!registry.chips->hasChip(actRowIndex, col));
+            item->setEnabled(!registry.routing->isOn(actRowIndex, col));
             connect(item, &QAction::triggered, this, [this, col] { routeTo(col); });
         }
     } else {
@@ -189,8 +190,8 @@ QMenu* NorvDragView::openRouteMenu() {
             if (!pair || !pair->isVisible()) continue;
             QAction* item = menu->addAction(QStringLiteral("%1/%2").arg(
                 destinationTitle(2 * k + 1), destinationTitle(2 * k + 2)));
-            item->setEnabled(!registry.chips->hasChip(top, 2 * k + 1) ||
-                             !registry.chips->hasChip(bottom, 2 * k + 2));
+            item->setEnabled(!registry.routing->isOn(top, 2 * k + 1) ||
+                             !registry.routing->isOn(bottom, 2 * k + 2));
             connect(item, &QAction::triggered, this, [this, k] { routePairTo(k); });
         }
     }

@@ -6,6 +6,7 @@
 
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
+#include "core/routing_model.h"
 #include "platform/notification_center.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/panels/io_view.h"
@@ -51,10 +52,10 @@ QLabel* headerLabel(const QString& text, QWidget* parent) {
 }
 }  // namespace
 
-NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWidget* parent)
+NorvGridView::NorvGridView(const QStringList& titles, RoutingModel* routing, QWidget* parent)
     : QWidget(parent),
       verticalArray(destinationTitles()),
-      grid_(grid),
+      routing_(routing),
       firstRow_(titles.size() < 5 ? 1 : 5),
       sources_(static_cast<int>(titles.size())),
       corner_(new NorvIOView(this)) {
@@ -86,17 +87,26 @@ NorvGridView::NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWid
                 highlight(b, event == MouseMoveEvent::entered);
             };
             b->applyVolume = [this](HoverButton* button) {
-                if (grid_) grid_->setVolume(button->row, button->col, button->volume);
+                if (routing_) routing_->setLevel(button->row, button->col, button->volume);
             };
             connect(b, &QAbstractButton::clicked, this, [this, b] {
                 moveFocusCell(static_cast<int>(buttons_.indexOf(b)));
-                if (grid_) grid_->click(b->row, b->col);
+                if (routing_) routing_->toggle(b->row, b->col);
             });
             buttons_.append(b);
             syncButton(b->row, b->col);
         }
     }
-    if (grid_) connect(grid_, &CrosspointGrid::buttonChanged, this, &NorvGridView::syncButton);
+    if (routing_) {
+        // A button shows its route and level, whoever changed them.
+        connect(routing_, &RoutingModel::routeChanged, this,
+                [this](int row, int col) { syncButton(row, col); });
+        connect(routing_, &RoutingModel::levelChanged, this,
+                [this](int row, int col) { syncButton(row, col); });
+        connect(routing_, &RoutingModel::mapReplaced, this, [this] {
+            for (HoverButton* b : buttons_) syncButton(b->row, b->col);
+        });
+    }
 }
 
 HoverButton* NorvGridView::button(int row, int col) const {
@@ -107,9 +117,9 @@ HoverButton* NorvGridView::button(int row, int col) const {
 
 void NorvGridView::syncButton(int row, int col) {
     HoverButton* b = button(row, col);
-    if (!b || !grid_) return;
-    b->setChecked(grid_->isOn(row, col));
-    b->volume = grid_->volume(row, col);
+    if (!b || !routing_) return;
+    b->setChecked(routing_->isOn(row, col));
+    b->volume = routing_->level(row, col);
     b->label->setText(QString::number(static_cast<int>(b->volume)));
     // The keyboard's cell shows its level while it is on, as a hovered one does.
     if (b == focusCell() && hasFocus()) b->setLabelShown(b->isChecked());

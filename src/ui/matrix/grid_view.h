@@ -14,7 +14,7 @@
 #include <QWidget>
 
 namespace h8 {
-class CrosspointGrid;
+class RoutingModel;
 }
 
 namespace h8::ui {
@@ -28,7 +28,8 @@ public:
     static constexpr int kCellHeight = 20;
 
     // `titles`: "M1" "M2" "O3" "O4" (upper grid, sources 1-4) or "O1" … "O8" (lower, 5-12).
-    NorvGridView(const QStringList& titles, CrosspointGrid* grid, QWidget* parent = nullptr);
+    // The buttons show `routing`'s routes and levels; clicks and level steps go to it.
+    NorvGridView(const QStringList& titles, RoutingModel* routing, QWidget* parent = nullptr);
 
     const QStringList verticalArray;  // the destination labels
     const QList<HoverButton*>& buttonArray() const { return buttons_; }
@@ -50,7 +51,7 @@ private:
     void moveFocusCell(int index);
     void markFocusCell(bool shown);
 
-    CrosspointGrid* grid_;
+    RoutingModel* routing_;
     int firstRow_;
     int sources_;
     QList<HoverButton*> buttons_;

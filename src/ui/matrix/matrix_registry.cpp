@@ -10,8 +10,7 @@ MatrixRegistry& MatrixRegistry::shared() {
 void MatrixRegistry::clear() {
     channelViewArray.clear();
     detiNationViewArray.clear();
-    chips = nullptr;
-    grid = nullptr;
+    routing = nullptr;
 }
 
 }  // namespace h8::ui

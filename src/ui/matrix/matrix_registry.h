@@ -6,8 +6,7 @@
 #include <QPointer>
 
 namespace h8 {
-class RouteChips;
-class CrosspointGrid;
+class RoutingModel;
 }  // namespace h8
 
 namespace h8::ui {
@@ -22,8 +21,7 @@ struct MatrixRegistry {
     // cols 2k + 1 and 2k + 2. The upper panel registers the first 4 rows and 2 pairs.
     QList<QPointer<ChannelRowView>> channelViewArray;
     QList<QPointer<NorvDestinationView>> detiNationViewArray;
-    RouteChips* chips = nullptr;
-    CrosspointGrid* grid = nullptr;
+    RoutingModel* routing = nullptr;
 
     void clear();
 };

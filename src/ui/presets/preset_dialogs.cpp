@@ -7,7 +7,6 @@
 #include <QPushButton>
 
 #include "core/preset_file.h"
-#include "core/routing_matrix.h"
 
 namespace h8::ui {
 namespace {
@@ -40,22 +39,21 @@ void exportPreset(QWidget* parent) {
     dialog->open();
 }
 
-void importPreset(QWidget* parent) {
+void importPreset(QWidget* parent, std::function<void(const QString&)> import) {
     auto* dialog = new QFileDialog(parent, QString(), QString(), filter());
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QFileDialog::fileSelected, [parent](const QString& file) {
-        if (!file.isEmpty()) importPresetFile(file, parent);
+    QObject::connect(dialog, &QFileDialog::fileSelected, [import](const QString& file) {
+        if (!file.isEmpty()) import(file);
     });
     dialog->open();
 }
 
-QMessageBox* importPresetFile(const QString& path, QWidget* parent) {
-    const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
-    // An applied import posts "entranceFileSuccesName"; the main panel's observer brings the
-    // interface and the chips in line with it, once.
-    if (presets.importFile(path) == NorvExportFileHelper::ImportResult::applied) return nullptr;
+QMessageBox* importPresetFile(const QString& path, RoutingModel& routing, QWidget* parent) {
+    if (NorvExportFileHelper::shared().importFile(path, routing) ==
+        NorvExportFileHelper::ImportResult::applied)
+        return nullptr;
     // "警告" is the alert's message and the reason its informative text; the title repeats the
     // message for window managers that show one.
     const QString title = localized(NorvExportFileHelper::mismatchTitle());

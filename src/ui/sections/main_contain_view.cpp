@@ -26,27 +26,27 @@ constexpr int kColumnWidth = 345;
 constexpr int kInset = 3;
 }  // namespace
 
-NorvMainContainView::NorvMainContainView(QWidget* parent)
+NorvMainContainView::NorvMainContainView(RoutingModel& routing, QWidget* parent)
     : QWidget(parent),
       timer(new QTimer(this)),
       stateTimer(new QTimer(this)),
-      chips_(std::make_unique<RouteChips>()),
-      grid_(std::make_unique<CrosspointGrid>(chips_.get())) {
+      routing_(routing),
+      chips_(std::make_unique<RouteChips>(routing, NorvShareHelper::shared().indexQuoteArray,
+                                          NotificationCenter::defaultCenter())) {
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(30, 29, 36));
     setPalette(p);
 
     MatrixRegistry& registry = MatrixRegistry::shared();
-    registry.chips = chips_.get();
-    registry.grid = grid_.get();
+    registry.routing = &routing_;
     micInView = new NorvMicINView(this);
     outputView = new NorvHardwareOutView(this);
     // The upper matrix panel registers the first destination rows, the lower one appends.
-    tMidView = new NorvTMidView(chips_.get(), grid_.get(), this);
+    tMidView = new NorvTMidView(chips_.get(), &routing_, this);
     botL = new NorvBLView(this);
     botR = new NorvBRView(this);
-    bMidView = new NorvBMidView(chips_.get(), grid_.get(), this);
+    bMidView = new NorvBMidView(chips_.get(), &routing_, this);
     bottomVew = new NorvBottomView(this);
 
     // Qt's timers keep firing while a menu is open or the window is moved.
@@ -57,8 +57,6 @@ NorvMainContainView::NorvMainContainView(QWidget* parent)
     clock_.start();
     wakeMeters();
 
-    NotificationCenter::defaultCenter().addObserver(
-        this, notify::kEntranceFileSuccess, [this](const Notification&) { entranceFileSucces(); });
     resize(945, 750);
     recoverLastBuildUI();
     // Widgets join the Tab chain in the order they are created: put them in reading order.
@@ -226,11 +224,11 @@ void NorvMainContainView::pushMuteStates() {
     outputView->out12butn->setState(m.headphones == 1, true);
 }
 
-void NorvMainContainView::entranceFileSucces() {
-    const MuteStates m = h8::entranceFileSucces(chips_.get());
-    micInView->btnMute->setState(m.input1 == 1, true);
-    micInView->btn2Mute->setState(m.input2 == 1, true);
-    outputView->out12butn->setState(m.headphones == 1, true);
+void NorvMainContainView::showMuteStates() {
+    const NorvShareHelper& store = NorvShareHelper::shared();
+    micInView->btnMute->setState(store.micMuteState == 1, true);
+    micInView->btn2Mute->setState(store.mic2MuteState == 1, true);
+    outputView->out12butn->setState(store.hpMuteState == 1, true);
 }
 
 void NorvMainContainView::recoverLastBuildUI() {

@@ -1,6 +1,6 @@
 // The main panel: all sections of the window and the two clocks that keep them in step with
 // the interface — the level meters twenty times a second and the hardware-state poll six times
-// a second. It owns the routing matrix models and applies an imported preset to the device.
+// a second. It shows the routing model as chips and grids (its route chips follow the model).
 //
 // Meters that show nothing and stay empty for a second (silence, no sound server) stop their
 // clock; the poll tick then looks at the levels and starts it again when a meter would move.
@@ -18,7 +18,7 @@
 
 namespace h8 {
 class RouteChips;
-class CrosspointGrid;
+class RoutingModel;
 }  // namespace h8
 
 namespace h8::ui {
@@ -40,9 +40,9 @@ public:
     static constexpr int kBackOffTicks = 12;  // one read every 2 s
     static constexpr int kQuietTicksBeforeRest = 20;
 
-    // Builds every section, starts both clocks and rebuilds the route chips (re-sending the
-    // stored crosspoint levels).
-    explicit NorvMainContainView(QWidget* parent = nullptr);
+    // Builds every section, starts both clocks and shows `routing`'s routes as chips (it sends
+    // nothing for them: bringing the interface in line is the bind's job).
+    explicit NorvMainContainView(RoutingModel& routing, QWidget* parent = nullptr);
     ~NorvMainContainView() override;
 
     void timerFired();       // moves the meters
@@ -53,7 +53,8 @@ public:
     // answering).
     bool pollIsBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
     void pushMuteStates();
-    void entranceFileSucces();
+    // Shows the mute states that the store holds (after a preset import sent them).
+    void showMuteStates();
     void recoverLastBuildUI();
 
     // Every control that takes the keyboard, in the order Tab visits them: section by section
@@ -70,7 +71,7 @@ public:
     bool metersPaintDirectly() const { return metersPaintDirectly_; }
 
     RouteChips* chips() const { return chips_.get(); }
-    CrosspointGrid* grid() const { return grid_.get(); }
+    RoutingModel& routing() const { return routing_; }
 
     QTimer* timer;
     QTimer* stateTimer;
@@ -96,6 +97,7 @@ private:
     void restMeters();
     void wakeMeters();
 
+    RoutingModel& routing_;
     std::unique_ptr<RouteChips> chips_;
     QElapsedTimer clock_;
     qint64 nextPollNs_ = 0;
@@ -104,7 +106,6 @@ private:
     bool metersPaintDirectly_ = true;
     int silentTicks_ = 0;
     int skipped_ = 0;
-    std::unique_ptr<CrosspointGrid> grid_;
 };
 
 }  // namespace h8::ui

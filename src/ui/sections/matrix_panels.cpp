@@ -46,15 +46,15 @@ void registerPair(NorvDestinationView* pair) {
 
 // ---- upper matrix panel ----
 
-NorvTMidView::NorvTMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* parent)
+NorvTMidView::NorvTMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent)
     : NorvHomeBaseView(parent),
       HPImageView(imageView(QStringLiteral("headphones"), this)),
       phoneImageView(imageView(QStringLiteral("phone"), this)),
-      micInView(new NorvDestinationView(1, chips, this)),
-      otgInView(new NorvDestinationView(3, chips, this)),
+      micInView(new NorvDestinationView(1, chips, routing, this)),
+      otgInView(new NorvDestinationView(3, chips, routing, this)),
       leftBtn(modeButton(QStringLiteral("stack_a"), this)),
       rightBtn(modeButton(QStringLiteral("matrix_b"), this)),
-      gridView(new NorvGridView({"M1", "M2", "O3", "O4"}, grid, this)) {
+      gridView(new NorvGridView({"M1", "M2", "O3", "O4"}, routing, this)) {
     darkBackground(this);
     titleLb->hide();
     leftBtn->setToolTip(tr("Routes as rows"));
@@ -125,13 +125,13 @@ void NorvTMidView::resizeEvent(QResizeEvent*) {
 
 // ---- lower matrix panel ----
 
-NorvBMidView::NorvBMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* parent)
+NorvBMidView::NorvBMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent)
     : NorvHomeBaseView(parent),
-      gridView(new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, grid, this)),
-      channle12(new NorvDestinationView(5, chips, this)),
-      channle34(new NorvDestinationView(7, chips, this)),
-      channle56(new NorvDestinationView(9, chips, this)),
-      channle78(new NorvDestinationView(11, chips, this)) {
+      gridView(new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, routing, this)),
+      channle12(new NorvDestinationView(5, chips, routing, this)),
+      channle34(new NorvDestinationView(7, chips, routing, this)),
+      channle56(new NorvDestinationView(9, chips, routing, this)),
+      channle78(new NorvDestinationView(11, chips, routing, this)) {
     darkBackground(this);
     titleLb->hide();
     for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78})

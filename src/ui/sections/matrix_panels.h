@@ -11,7 +11,7 @@
 
 namespace h8 {
 class RouteChips;
-class CrosspointGrid;
+class RoutingModel;
 }  // namespace h8
 
 namespace h8::ui {
@@ -25,7 +25,7 @@ class NorvTMidView : public NorvHomeBaseView {
     Q_OBJECT
 public:
     // Replaces the registries of destination rows and pairs with its own two pairs.
-    NorvTMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* parent = nullptr);
+    NorvTMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent = nullptr);
     ~NorvTMidView() override;
 
     QLabel* HPImageView;
@@ -51,7 +51,7 @@ class NorvBMidView : public NorvHomeBaseView {
     Q_OBJECT
 public:
     // Appends its four pairs to the registries (the upper panel must exist).
-    NorvBMidView(RouteChips* chips, CrosspointGrid* grid, QWidget* parent = nullptr);
+    NorvBMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent = nullptr);
     ~NorvBMidView() override;
 
     NorvGridView* gridView;
