@@ -21,7 +21,9 @@ void BM_HardwarePollTick(benchmark::State& state) {
     usb.model().setGainCode(1, 120);
     usb.model().setPhantomPower(1, true);
     usb.plug();
-    if (!h8::startUSBMonitoring(usb)) {
+    h8::UsbInterface usbInterface;
+    const h8::UsbInterface::Installation installed(usbInterface);
+    if (!h8::startUSBMonitoring(usb, usbInterface)) {
         state.SkipWithError("the emulated H8 was not bound");
         return;
     }

@@ -50,6 +50,8 @@ namespace {
 using namespace h8;
 
 struct Rig {
+    UsbInterface usbInterface;
+    const UsbInterface::Installation installed{usbInterface};
     emulated::EmulatedUsbTransport usb;
     std::unique_ptr<emulated::EmulatedAudioBackend> audio;
     std::unique_ptr<SimplyCoreAudio> simply;
@@ -58,7 +60,7 @@ struct Rig {
 
     Rig() {
         usb.plug();
-        startUSBMonitoring(usb);
+        startUSBMonitoring(usb, usbInterface);
         audio = std::make_unique<emulated::EmulatedAudioBackend>(usb.model());
         SimplyCoreAudio::setBackend(audio.get());
         simply = std::make_unique<SimplyCoreAudio>();

@@ -94,7 +94,9 @@ std::optional<HardwarePoll> pollHardwareState() {
         return std::nullopt;
     }
     progress(2, "可以读取硬件数据");
-    const ShortRequestTimeout shortWait(kPollTimeoutMs);
+    UsbInterface* usb = UsbInterface::installed();
+    if (!usb) return HardwarePoll{false, {}, {}};
+    const UsbInterface::ShortTimeout shortWait(*usb, kPollTimeoutMs);
     HardwarePoll poll;
     if (!store.getHardWareState()) {
         poll.answered = false;

@@ -14,6 +14,7 @@ namespace {
 
 struct Session {
     QPointer<UsbTransport> transport;
+    UsbInterface* usb = nullptr;
     QList<QMetaObject::Connection> connections;
     // Arrivals are handled only while armed: after a device is accepted, further matching
     // devices wait (in `waiting`) until the accepted one is removed.
@@ -85,7 +86,8 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
         if (status == kUsbErrorNotFound) continue;  // a configuration without interfaces
 
         // Accepted: every vendor request now goes through this handle.
-        setUsbInterfaceHandle(std::shared_ptr<UsbDeviceHandle>(std::move(handle)));
+        s.usb->open(std::shared_ptr<UsbDeviceHandle>(std::move(handle)));
+        s.usb->setAttached(true);
         s.current = id;
         s.armed = false;
         s.waiting.removeAll(id);
@@ -118,6 +120,7 @@ void onLeft(UsbDeviceId id) {
     // accepted again.
     s.current.reset();
     s.armed = true;
+    s.usb->setAttached(false);
     NotificationCenter::defaultCenter().post(kRawDeviceRemoved);
     // Another H8 that was waiting while this one was in use takes its place.
     if (!s.waiting.isEmpty()) usbDeviceAdded(QList<UsbDeviceId>(s.waiting));
@@ -125,15 +128,17 @@ void onLeft(UsbDeviceId id) {
 
 }  // namespace
 
-bool startUSBMonitoring(UsbTransport& transport) {
+bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb) {
     Session& s = session();
     stopUSBMonitoring();
     s.transport = &transport;
+    s.usb = &usb;
     QList<UsbDeviceId> present;
     const int status = transport.startMonitoring(kH8VendorId, kH8ProductId, &present);
     if (status != kUsbSuccess) {
         diagf("ERR: Couldn’t create a master I/O Kit port(%08x)", static_cast<unsigned>(status));
         s.transport.clear();
+        s.usb = nullptr;
         return false;
     }
     s.connections.append(QObject::connect(&transport, &UsbTransport::deviceArrived, &transport,
@@ -156,11 +161,8 @@ void stopUSBMonitoring() {
     s.armed = true;
     s.current.reset();
     s.waiting.clear();
-    setUsbInterfaceHandle(nullptr);
-}
-
-bool usbDeviceIsAttached() {
-    return session().current.has_value();
+    if (s.usb) s.usb->close();
+    s.usb = nullptr;
 }
 
 QString usbPermissionHint() {

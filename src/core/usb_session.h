@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "core/notification_names.h"
+#include "core/usb_interface.h"
 #include "platform/audio/audio_backend.h"
 #include "platform/usb_transport.h"
 
@@ -20,17 +21,16 @@ inline constexpr uint16_t kH8ProductId = 0x0018;
 using notify::kRawDeviceAdded;
 using notify::kRawDeviceRemoved;
 
-// Starts watching through `transport` (which must live as long as the process watches). A
-// device that is already attached is opened, and "rawDeviceAdded" posted, before this returns.
-// Returns false when the platform's USB access could not start (the reason is printed).
-bool startUSBMonitoring(UsbTransport& transport);
+// Starts watching through `transport`, opening an accepted device in `usb` (the interface the
+// request functions use, so the identity of the device can be read: the installed one). Both
+// must live as long as the process watches. A device that is already attached is opened, and
+// "rawDeviceAdded" posted, before this returns. Returns false when the platform's USB access
+// could not start (the reason is printed).
+bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb);
 
-// Stops watching and forgets the transport (tests and clean shutdown); the interface handle
+// Stops watching and forgets the transport (tests and clean shutdown); the interface's handle
 // is released.
 void stopUSBMonitoring();
-
-// True while the device that the session opened is attached.
-bool usbDeviceIsAttached();
 
 // The one line printed when the H8 cannot be opened for lack of permission.
 QString usbPermissionHint();

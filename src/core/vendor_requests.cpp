@@ -1,6 +1,5 @@
 #include "core/vendor_requests.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -8,18 +7,6 @@
 
 namespace h8 {
 namespace {
-
-std::shared_ptr<UsbDeviceHandle> g_handle;
-ControlTraceSink g_trace;
-unsigned g_timeoutMs = kControlTimeoutMs;  // main thread; see ShortRequestTimeout
-
-// After a request ran into its time-out, the requests that follow it back to back (the rest
-// of the same action: a rebuild's 144 crosspoint writes, an import, a status read) are not
-// sent: each would wait its own time-out and hold the window for minutes. The burst ends at
-// the first gap of kBurstGap between requests; the next action tries the interface again.
-using Clock = std::chrono::steady_clock;
-constexpr auto kBurstGap = std::chrono::milliseconds(kRequestBurstGapMs);
-Clock::time_point g_silentUntil{};  // main thread
 
 UsbSetup vendorWrite(uint16_t value, uint16_t index) {
     return {kVendorWriteType, kVendorWriteRequest, value, index, 1};
@@ -32,8 +19,9 @@ UsbSetup vendorRead(uint16_t value, uint16_t index, uint16_t length) {
 // Sends one request and prints the failure line. Returns false when nothing was sent (no
 // handle) or the transfer failed.
 bool perform(const char* errorPrefix, const UsbSetup& setup, uint8_t* data) {
-    if (!g_handle) return false;
-    if (sendControlRequest(setup, data) < 0) {
+    UsbInterface* usb = UsbInterface::installed();
+    if (!usb || !usb->isOpen()) return false;
+    if (usb->controlTransfer(setup, data) < 0) {
         diag(std::string(errorPrefix) + "do request error");
         return false;
     }
@@ -63,65 +51,9 @@ uint16_t mixerAddress(uint16_t source, uint16_t destination) {
 
 }  // namespace
 
-UsbDeviceHandle* usbInterfaceHandle() {
-    return g_handle.get();
-}
-void setUsbInterfaceHandle(std::shared_ptr<UsbDeviceHandle> handle) {
-    g_handle = std::move(handle);
-    g_silentUntil = {};
-}
-void setControlTraceSink(ControlTraceSink sink) {
-    g_trace = std::move(sink);
-}
-
-std::string formatControlTrace(const UsbSetup& s, const uint8_t* data, int status) {
-    const bool toDevice = (s.requestType & 0x80) == 0;
-    std::string line = status < 0 ? "usb!" : toDevice ? "usb>" : "usb<";
-    const uint8_t setup[8] = {s.requestType,
-                              s.request,
-                              static_cast<uint8_t>(s.value & 0xFF),
-                              static_cast<uint8_t>(s.value >> 8),
-                              static_cast<uint8_t>(s.index & 0xFF),
-                              static_cast<uint8_t>(s.index >> 8),
-                              static_cast<uint8_t>(s.length & 0xFF),
-                              static_cast<uint8_t>(s.length >> 8)};
-    char hex[4];
-    for (uint8_t b : setup) {
-        std::snprintf(hex, sizeof hex, " %02x", b);
-        line += hex;
-    }
-    line += " |";
-    if (status < 0) {
-        line += ' ';
-        line += usbStatusName(status);
-        return line;
-    }
-    const int n = toDevice ? s.length : status;
-    for (int i = 0; data && i < n; ++i) {
-        std::snprintf(hex, sizeof hex, " %02x", data[i]);
-        line += hex;
-    }
-    return line;
-}
-
-ShortRequestTimeout::ShortRequestTimeout(unsigned ms) : previous_(g_timeoutMs) {
-    g_timeoutMs = ms;
-}
-
-ShortRequestTimeout::~ShortRequestTimeout() {
-    g_timeoutMs = previous_;
-}
-
 int sendControlRequest(const UsbSetup& setup, uint8_t* data) {
-    if (!g_handle) return kUsbErrorNoDevice;
-    if (const auto now = Clock::now(); now < g_silentUntil) {
-        g_silentUntil = now + kBurstGap;
-        return kUsbErrorTimeout;
-    }
-    const int status = g_handle->controlTransfer(setup, data, g_timeoutMs);
-    if (status == kUsbErrorTimeout) g_silentUntil = Clock::now() + kBurstGap;
-    if (g_trace) g_trace(formatControlTrace(setup, data, status));
-    return status;
+    UsbInterface* usb = UsbInterface::installed();
+    return usb ? usb->controlTransfer(setup, data) : kUsbErrorNoDevice;
 }
 
 bool NorvaltUSBAudioSetVolume(uint8_t group, uint8_t channel, uint8_t value) {
@@ -213,7 +145,8 @@ bool NorvaltUSBAudioGetBackupState(uint8_t& out) {
 }
 
 std::string NorvaltUSBAudioGetFirmwareVersion() {
-    if (!g_handle) return "4";
+    const UsbInterface* usb = UsbInterface::installed();
+    if (!usb || !usb->isOpen()) return "4";
     // GET_DESCRIPTOR of the device descriptor; bcdDevice is bytes 12 and 13, little-endian.
     uint8_t descriptor[18] = {};
     const UsbSetup setup{0x80, 0x06, 0x0100, 0x0000, sizeof descriptor};

@@ -1,11 +1,12 @@
 // The vendor control requests of the H8. The interface is configured entirely through vendor
 // control transfers on endpoint 0; each function builds one setup packet, sends it
-// synchronously through the USB interface handle of the device session and either stores the
-// answer in the caller's variable or prints "<name> do request error".
+// synchronously through the interface that main() installed (UsbInterface::installed()) and
+// either stores the answer in the caller's variable or prints "<name> do request error".
 //
-// With no handle open a function does nothing at all: nothing is sent, nothing printed, the
-// result variable is untouched. A failed read leaves the result variable unchanged, so callers
-// initialise it first. Every function returns true when its transfer succeeded.
+// With no interface installed, or none open, a function does nothing at all: nothing is sent,
+// nothing printed, the result variable is untouched. A failed read leaves the result variable
+// unchanged, so callers initialise it first. Every function returns true when its transfer
+// succeeded.
 #pragma once
 
 #include <array>
@@ -14,46 +15,14 @@
 #include <memory>
 #include <string>
 
+#include "core/usb_interface.h"
 #include "platform/usb_transport.h"
 
 namespace h8 {
 
-// The handle through which every request travels. The device session replaces it on each
-// accepted arrival and leaves it in place on removal, so that requests fail (and say so)
-// until the device is back.
-UsbDeviceHandle* usbInterfaceHandle();
-void setUsbInterfaceHandle(std::shared_ptr<UsbDeviceHandle> handle);
-
-// Receives one line per control transfer (see formatControlTrace); empty to turn tracing off.
-using ControlTraceSink = std::function<void(const std::string& line)>;
-void setControlTraceSink(ControlTraceSink sink);
-
-// "usb> " + setup bytes + " | " + data sent, for a write; "usb< " + setup + " | " + data
-// received, for a read; "usb! " + setup + " | " + error name, for a failed transfer. Bytes in
-// lower-case hexadecimal separated by single spaces.
-std::string formatControlTrace(const UsbSetup& setup, const uint8_t* data, int status);
-
-// Sends one control transfer through the interface handle with the standard time-out and
-// traces it. Returns the libusb-style status; kUsbErrorNoDevice without sending anything
-// when no handle is open (callers check usbInterfaceHandle() first to stay silent). After a
-// time-out, requests that follow within kRequestBurstGapMs of the previous one fail with
-// kUsbErrorTimeout at once, unsent and untraced: an action waits for a silent interface once.
+// Sends one control transfer through the installed interface (see UsbInterface); returns the
+// libusb-style status, kUsbErrorNoDevice when no interface is installed or open.
 int sendControlRequest(const UsbSetup& setup, uint8_t* data);
-
-inline constexpr int kRequestBurstGapMs = 100;
-
-// While it lives, requests wait at most `ms` for the interface (instead of kControlTimeoutMs):
-// for the periodic reads, which must not hold the window when the interface stops answering.
-class ShortRequestTimeout {
-public:
-    explicit ShortRequestTimeout(unsigned ms);
-    ~ShortRequestTimeout();
-    ShortRequestTimeout(const ShortRequestTimeout&) = delete;
-    ShortRequestTimeout& operator=(const ShortRequestTimeout&) = delete;
-
-private:
-    unsigned previous_;
-};
 
 // Register numbers (wIndex) of the vendor protocol.
 namespace reg {

@@ -93,7 +93,7 @@ TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) 
     bool registered = true;
     QList<bool> choices;
     usb_.plug();
-    window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+    window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
     window_->setLoginItem({[&] { return registered; },
                            [&](bool on) {
                                choices.append(on);
@@ -113,7 +113,7 @@ TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) 
     emit menu("设置")->aboutToShow();
     EXPECT_TRUE(item->isChecked());
     // Without a login item (a demo) there is no such entry.
-    window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+    window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
     window_->applicationDidFinishLaunching();
     EXPECT_EQ(window_->loginItemAction, nullptr);
 }

@@ -69,7 +69,7 @@ protected:
         SimplyCoreAudio::setBackend(nullptr);
     }
     void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, nullptr, nullptr);
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, nullptr, nullptr);
         window_->show();
         window_->applicationDidFinishLaunching();
     }
@@ -92,6 +92,8 @@ protected:
     }
 
     test::TempEnv env_;
+    UsbInterface usbInterface_;
+    const UsbInterface::Installation installed_{usbInterface_};
     emulated::EmulatedUsbTransport usb_;
     test::FakeAudioBackend audio_;
     std::unique_ptr<AppDelegate> window_;

@@ -127,7 +127,7 @@ protected:
     // gtest does not see as a failure.)
     void launch() {
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
         ASSERT_TRUE(controller()->isBound());

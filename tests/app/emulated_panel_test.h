@@ -38,7 +38,7 @@ protected:
     // The window with its "Simulation" menu, shown and launched (bound at once when the
     // emulated H8 is plugged in).
     void launchWindow() {
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
     }
@@ -53,6 +53,8 @@ protected:
     ViewController* controller() { return window_->controller; }
 
     TempEnv env_;
+    UsbInterface usbInterface_;
+    const UsbInterface::Installation installed_{usbInterface_};
     emulated::EmulatedUsbTransport usb_;
     std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
     std::unique_ptr<AppDelegate> window_;

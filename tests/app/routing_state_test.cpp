@@ -288,7 +288,7 @@ private:
     ViewController* controller() { return window_->controller; }
 
     void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, &usb_, audio_.get());
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
         pump();
@@ -341,6 +341,8 @@ private:
     }
 
     test::TempEnv env_;
+    UsbInterface usbInterface_;
+    const UsbInterface::Installation installed_{usbInterface_};
     emulated::EmulatedUsbTransport usb_;
     std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
     std::unique_ptr<AppDelegate> window_;

@@ -25,7 +25,7 @@ protected:
         UserDefaults::setStandard(nullptr);
         NorvShareHelper::shared().resetForTesting();
         usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
+        ASSERT_TRUE(startUSBMonitoring(usb_, usbInterface_));
         model().clearTransfers();
     }
     void TearDown() override { stopUSBMonitoring(); }
@@ -42,6 +42,8 @@ protected:
     static UserDefaults& defaults() { return UserDefaults::standard(); }
 
     test::TempEnv env_;
+    UsbInterface usbInterface_;
+    const UsbInterface::Installation installed_{usbInterface_};
     emulated::EmulatedUsbTransport usb_;
 };
 

@@ -90,7 +90,7 @@ protected:
 
     void launch() {
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, nullptr, nullptr);
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, nullptr, nullptr);
         window_->show();
         window_->applicationDidFinishLaunching();
     }
@@ -124,6 +124,8 @@ protected:
     test::TempEnv env_;
     test::PipeWireStack stack_;
     std::unique_ptr<PipeWireBackend> backend_;
+    UsbInterface usbInterface_;
+    const UsbInterface::Installation installed_{usbInterface_};
     emulated::EmulatedUsbTransport usb_;
     std::unique_ptr<AppDelegate> window_;
     QObject observer_;

@@ -28,7 +28,7 @@ protected:
         UserDefaults::setStandard(nullptr);
         store().resetForTesting();
         usb_.plug();
-        ASSERT_TRUE(startUSBMonitoring(usb_));
+        ASSERT_TRUE(startUSBMonitoring(usb_, usbInterface_));
         SimplyCoreAudio::setBackend(&backend_);
     }
     void TearDown() override {
@@ -53,6 +53,8 @@ protected:
     }
 
     TempEnv env_;  // first: the folders are in place before anything reads them
+    UsbInterface usbInterface_;
+    const UsbInterface::Installation installed_{usbInterface_};
     emulated::EmulatedUsbTransport usb_;
     FakeAudioBackend backend_;
     std::unique_ptr<RoutingModel> routing_;

@@ -61,9 +61,11 @@ protected:
         IOUSBHelper::setAudioDeviceSource(nullptr);
     }
 
-    bool start() { return startUSBMonitoring(backend_->transport()); }
+    bool start() { return startUSBMonitoring(backend_->transport(), usb_); }
 
     TempEnv env_;
+    UsbInterface usb_;
+    const UsbInterface::Installation installed_{usb_};
     std::unique_ptr<Backend> backend_;
 };
 
@@ -86,7 +88,7 @@ TYPED_TEST_P(SessionTest, DevicePresentAtStartIsOpenedBeforeStartReturns) {
     EXPECT_EQ(store.deviceVersion, "1.02");  // bcdDevice 0x0102
     EXPECT_EQ(store.firmware, 102);
     EXPECT_EQ(store.deviceSn, "1234ABCD");  // serial bytes 12 34 ab cd in wire order
-    EXPECT_TRUE(usbDeviceIsAttached());
+    EXPECT_TRUE(this->usb_.isAttached());
     EXPECT_TRUE(diag.contains("while .....1"));
     EXPECT_TRUE(diag.contains("create interface iterator"));
 
@@ -104,7 +106,7 @@ TYPED_TEST_P(SessionTest, UnplugThenReplugPostsOneRemovalThenOneArrival) {
     this->backend_->unplug(1);
     ASSERT_TRUE(events.waitFor(2));
     EXPECT_EQ(events.events, (QStringList{"added", "removed"}));
-    EXPECT_FALSE(usbDeviceIsAttached());
+    EXPECT_FALSE(this->usb_.isAttached());
 
     {
         // The old handle stays in place: every request fails and says so, and a failed read
@@ -123,7 +125,7 @@ TYPED_TEST_P(SessionTest, UnplugThenReplugPostsOneRemovalThenOneArrival) {
     this->backend_->plug(1);
     ASSERT_TRUE(events.waitFor(3));
     EXPECT_EQ(events.events, (QStringList{"added", "removed", "added"}));
-    EXPECT_TRUE(usbDeviceIsAttached());
+    EXPECT_TRUE(this->usb_.isAttached());
     uint8_t mute = 0xEE;
     EXPECT_TRUE(NorvaltUSBAudioGetMute(0, 1, mute));
     EXPECT_EQ(mute, 0);
@@ -133,7 +135,7 @@ TYPED_TEST_P(SessionTest, ArrivalAfterStartIsBound) {
     DeviceEvents events;
     ASSERT_TRUE(this->start());
     EXPECT_TRUE(events.events.isEmpty());
-    EXPECT_FALSE(usbDeviceIsAttached());
+    EXPECT_FALSE(this->usb_.isAttached());
     // Nothing open yet: requests are silent no-ops.
     {
         CapturedDiagnostics diag;

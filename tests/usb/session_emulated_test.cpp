@@ -31,7 +31,7 @@ TEST_F(PermissionTest, DeniedOpenSaysHowToInstallTheUdevRule) {
     backend_->plug(1);
     ASSERT_TRUE(start());
     EXPECT_TRUE(events.events.isEmpty());
-    EXPECT_FALSE(usbDeviceIsAttached());
+    EXPECT_FALSE(usb_.isAttached());
     const QStringList lines = diag.lines();
     ASSERT_EQ(lines.size(), 3);
     EXPECT_EQ(lines[0], "while .....1");

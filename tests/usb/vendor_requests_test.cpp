@@ -32,13 +32,13 @@ protected:
         UserDefaults::setStandard(nullptr);
         NorvShareHelper::shared().resetForTesting();
         umockdevBed().plug(1, &model_);
-        ASSERT_TRUE(startUSBMonitoring(transport_));
-        ASSERT_TRUE(usbDeviceIsAttached());
+        ASSERT_TRUE(startUSBMonitoring(transport_, usb_));
+        ASSERT_TRUE(usb_.isAttached());
         model_.clearTransfers();
-        setControlTraceSink([this](const std::string& line) { trace_.push_back(line); });
+        usb_.setTraceSink([this](const std::string& line) { trace_.push_back(line); });
     }
     void TearDown() override {
-        setControlTraceSink(nullptr);
+        usb_.setTraceSink(nullptr);
         stopUSBMonitoring();
         umockdevBed().unplug(1);
     }
@@ -67,6 +67,8 @@ protected:
     TempEnv env_;
     EmulatedH8 model_;
     LibusbTransport transport_;
+    UsbInterface usb_;
+    const UsbInterface::Installation installed_{usb_};
     std::vector<std::string> trace_;
 };
 
@@ -260,7 +262,7 @@ TEST_F(VendorRequestsTest, TimedOutRequestSilencesTheRestOfItsBurstThenTheDevice
 }
 
 TEST_F(VendorRequestsTest, WithoutAHandleNothingIsSentOrPrinted) {
-    setUsbInterfaceHandle(nullptr);
+    usb_.close();
     CapturedDiagnostics diag;
     for (const Read& read : allReads())
         EXPECT_TRUE(read.callLeavesResultUnchanged()) << read.errorLine;

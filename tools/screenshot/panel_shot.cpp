@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
     usb.model().setInputType(1, true);
     usb.model().setOtgPlugged(true);
     usb.plug();
-    startUSBMonitoring(usb);
+    UsbInterface usbInterface;
+    const UsbInterface::Installation installed(usbInterface);
+    startUSBMonitoring(usb, usbInterface);
     emulated::EmulatedAudioBackend audio(usb.model());
     SimplyCoreAudio::setBackend(&audio);
     SimplyCoreAudio simply;

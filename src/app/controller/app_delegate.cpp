@@ -22,9 +22,14 @@ double rateOf(const QString& title) {
 }
 }  // namespace
 
-AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
+AppDelegate::AppDelegate(UsbTransport& usb, UsbInterface& usbInterface,
+                         emulated::EmulatedUsbTransport* sim,
                          emulated::EmulatedAudioBackend* simAudio)
-    : controller(new ViewController(this)), usb_(usb), sim_(sim), simAudio_(simAudio) {
+    : controller(new ViewController(usbInterface, this)),
+      usb_(usb),
+      usbInterface_(usbInterface),
+      sim_(sim),
+      simAudio_(simAudio) {
     setWindowTitle(QStringLiteral("H8 Controller"));
     setCentralWidget(controller);
     controller->syncSampleRateMenu = [this] { syncSampleRateMenu(); };
@@ -70,7 +75,7 @@ AppDelegate::AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    startUSBMonitoring(usb_);
+    startUSBMonitoring(usb_, usbInterface_);
     QMenu* settings = new QMenu(tr("设置"), this);
     const QList<QAction*> bar = menuBar()->actions();
     menuBar()->insertMenu(bar.value(bar.indexOf(editMenu_->menuAction()) + 1), settings);

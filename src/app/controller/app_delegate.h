@@ -12,6 +12,7 @@
 
 namespace h8 {
 
+class UsbInterface;
 class UsbTransport;
 class ViewController;
 namespace emulated {
@@ -24,8 +25,9 @@ class AppDelegate : public QMainWindow {
 public:
     static constexpr const char* kSampleRates[] = {"44100Hz", "48000Hz", "88200Hz", "96000Hz"};
 
-    // `sim` and `simAudio` are the emulated H8 when running with --simulate (else null).
-    AppDelegate(UsbTransport& usb, emulated::EmulatedUsbTransport* sim,
+    // `usb` finds the interface, `usbInterface` is its control path (the installed one); `sim`
+    // and `simAudio` are the emulated H8 when running with --simulate (else null).
+    AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, emulated::EmulatedUsbTransport* sim,
                 emulated::EmulatedAudioBackend* simAudio);
 
     // Whether the panel starts at login, and the user's choice of it. Without one (a demo on
@@ -59,6 +61,7 @@ private:
     void updateEditActions();
 
     UsbTransport& usb_;
+    UsbInterface& usbInterface_;
     emulated::EmulatedUsbTransport* sim_;
     emulated::EmulatedAudioBackend* simAudio_;
     QList<QMenu*> mainMenus_;  // the menus the interface's presence switches

@@ -41,10 +41,11 @@ std::function<void()>& autoStartHandler() {
 
 }  // namespace
 
-ViewController::ViewController(QWidget* parent)
+ViewController::ViewController(UsbInterface& usb, QWidget* parent)
     : QWidget(parent),
       simply(std::make_unique<SimplyCoreAudio>()),
       uncontectView(new ui::NorvUnconnectedView(this)),
+      usb_(usb),
       routing_(std::make_unique<RoutingModel>(UserDefaults::standard(),
                                               NotificationCenter::defaultCenter())),
       menuSync_(new QTimer(this)) {
@@ -201,7 +202,7 @@ void ViewController::attachAudioDevice(const AudioDevicePtr& device) {
 void ViewController::audioDeviceGone() {
     hardwareDevice.reset();
     // Bound through the audio side alone (no USB access): the interface is gone.
-    if (!usbDeviceIsAttached()) {
+    if (!usb_.isAttached()) {
         removeDeviceFunc();
         return;
     }
@@ -265,7 +266,7 @@ void ViewController::addDeviceFunc(const Notification& n) {
 void ViewController::deviceDidBecomeReady() {
     NorvShareHelper& store = NorvShareHelper::shared();
     bound_ = true;
-    boundBeforeUsb_ = !usbDeviceIsAttached();
+    boundBeforeUsb_ = !usb_.isAttached();
     if (!audio) {
         audio = std::make_shared<NorvAudioHelper>(hardwareDevice, *routing_);
         store.audio = audio;
@@ -283,7 +284,7 @@ void ViewController::deviceDidBecomeReady() {
     // The builds above send the routes that are on; the interface may still have others on
     // (edits made while it could not be reached, a restart in between): the stored map is
     // what it must play.
-    if (usbDeviceIsAttached()) routing_->sendOffs();
+    if (usb_.isAttached()) routing_->sendOffs();
     uncontectView->hide();
     if (norvMainContaiView) norvMainContaiView->show();
     showAudioStatus();

@@ -18,6 +18,7 @@ namespace h8 {
 class EditHistory;
 class NorvAudioHelper;
 class RoutingModel;
+class UsbInterface;
 struct Notification;
 namespace ui {
 class NorvMainContainView;
@@ -30,7 +31,8 @@ public:
     static constexpr int kWidth = 945;
     static constexpr int kHeight = 750;
 
-    explicit ViewController(QWidget* parent = nullptr);
+    // `usb` is the interface's control path (whether it is attached).
+    explicit ViewController(UsbInterface& usb, QWidget* parent = nullptr);
     ~ViewController() override;
 
     // Set by the application: called 2 s after each bind (sample-rate menu, menu enabled) and
@@ -102,6 +104,7 @@ private:
     void audioDeviceGone();
     void showAudioStatus();
 
+    UsbInterface& usb_;
     std::unique_ptr<RoutingModel> routing_;
     bool bound_ = false;
     EditHistory* editHistory_ = nullptr;

@@ -152,6 +152,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("H8 Controller"));
     QApplication::setOrganizationDomain(QStringLiteral("h8controller.org"));
 
+    // The interface's control path, for the whole run.
+    h8::UsbInterface usbInterface;
+    const h8::UsbInterface::Installation installed(usbInterface);
     bool simulate = false;
     bool noSoundServer = false;
     QString stateFile;
@@ -177,7 +180,7 @@ int main(int argc, char** argv) {
         } else if (a == "--screenshot" && i + 1 < args.size()) {
             screenshot = args[++i];
         } else if (a == "--trace") {
-            h8::setControlTraceSink([](const std::string& line) {
+            usbInterface.setTraceSink([](const std::string& line) {
                 std::fprintf(stderr, "%s\n", line.c_str());
                 std::fflush(stderr);
             });
@@ -270,7 +273,7 @@ int main(int argc, char** argv) {
         if (!sim)
             h8::ViewController::setAutoStartHandler(
                 [] { h8::AppAutoStartUtils::registerAtLaunch(); });
-        h8::AppDelegate window(*usb, sim, simAudio);
+        h8::AppDelegate window(*usb, usbInterface, sim, simAudio);
         if (!sim) {
             window.setLoginItem({[] { return h8::AppAutoStartUtils::isRegistered(); },
                                  [](bool on) { h8::AppAutoStartUtils::setUserChoice(on); }});

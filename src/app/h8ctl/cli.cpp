@@ -639,8 +639,11 @@ int run(const QStringList& arguments) {
         return usageError(Text::tr("unknown command '%1'").arg(command));
     }
 
+    // The interface's control path, for this one command.
+    UsbInterface usbInterface;
+    const UsbInterface::Installation installed(usbInterface);
     if (o.trace) {
-        setControlTraceSink([](const std::string& line) {
+        usbInterface.setTraceSink([](const std::string& line) {
             std::fprintf(stderr, "%s\n", line.c_str());
             std::fflush(stderr);
         });
@@ -708,11 +711,11 @@ int run(const QStringList& arguments) {
 
     if (needsUsb) {
         if (!sim) transport = std::make_unique<LibusbTransport>();
-        if (!startUSBMonitoring(*transport)) {
+        if (!startUSBMonitoring(*transport, usbInterface)) {
             err() << "h8ctl: " << Text::tr("USB access could not start") << "\n";
             return kExitNoDevice;
         }
-        if (!usbDeviceIsAttached()) {
+        if (!usbInterface.isAttached()) {
             err() << "h8ctl: " << Text::tr("no H8 found (USB 309c:0018)") << "\n";
             stopUSBMonitoring();
             return kExitNoDevice;
