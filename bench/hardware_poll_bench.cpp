@@ -28,7 +28,7 @@ void BM_HardwarePollTick(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        auto poll = h8::pollHardwareState();
+        auto poll = h8::pollHardwareState(usbInterface);
         benchmark::DoNotOptimize(poll);
     }
     h8::stopUSBMonitoring();

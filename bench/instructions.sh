@@ -80,7 +80,7 @@ totals() {
         echo "$name|$total"
     done
 }
-# The meter ticks a run made: the calls of NorvMainContainView::timerFired().
+# The meter ticks a run made: the calls of MeterClock::tick().
 ticks() {
     # callgrind names a function in full once, then by its number: "cfn=(12) name", "cfn=(12)".
     # A "calls=N ..." line follows each call site.
@@ -94,7 +94,7 @@ ticks() {
         }
         /^calls=/ {
             split(substr($0, 7), c, " ")
-            if (index(names[callee], "NorvMainContainView::timerFired()")) n += c[1]
+            if (index(names[callee], "MeterClock::tick()")) n += c[1]
         }
         END { print n + 0 }' "$scratch/$1/out-01"
 }

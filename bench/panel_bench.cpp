@@ -35,6 +35,9 @@
 
 #include "core/audio_devices.h"
 #include "core/audio_helper.h"
+#include "core/clock.h"
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
@@ -56,6 +59,9 @@ struct Rig {
     std::unique_ptr<emulated::EmulatedAudioBackend> audio;
     std::unique_ptr<SimplyCoreAudio> simply;
     std::unique_ptr<RoutingModel> routing;
+    SystemClock clock;
+    std::unique_ptr<HardwareMonitor> monitor;
+    std::unique_ptr<HardwarePoller> poller;
     std::unique_ptr<ui::NorvMainContainView> panel;
 
     Rig() {
@@ -68,12 +74,18 @@ struct Rig {
                                                  NotificationCenter::defaultCenter());
         NorvShareHelper::shared().audio =
             std::make_shared<NorvAudioHelper>(findH8AudioDevice(simply->allDevices()), *routing);
-        panel = std::make_unique<ui::NorvMainContainView>(*routing);
+        monitor = std::make_unique<HardwareMonitor>(usbInterface, NorvShareHelper::shared(),
+                                                    UserDefaults::standard());
+        poller = std::make_unique<HardwarePoller>(*monitor, NorvShareHelper::shared(), clock);
+        panel =
+            std::make_unique<ui::NorvMainContainView>(ui::PanelContext{*routing, *poller, clock});
         panel->show();
         QApplication::processEvents();
     }
     ~Rig() {
         panel.reset();
+        poller.reset();
+        monitor.reset();
         NorvShareHelper::shared().audio.reset();
         simply.reset();
         SimplyCoreAudio::setBackend(nullptr);
@@ -108,8 +120,8 @@ protected:
 class FixedLevels {
 public:
     FixedLevels() : engines_(*NorvShareHelper::shared().inputUnits) {
-        g_rig->panel->timer->stop();
-        g_rig->panel->stateTimer->stop();
+        g_rig->panel->meters().stop();
+        g_rig->poller->stop();
         for (const auto& e : engines_) e->stop();
     }
     ~FixedLevels() {
@@ -168,8 +180,8 @@ void BM_MeterTickAllBarsChange(benchmark::State& state) {
 BENCHMARK(BM_MeterTickAllBarsChange)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 void BM_PollTick(benchmark::State& state) {
-    g_rig->panel->timer->stop();
-    g_rig->panel->stateTimer->stop();
+    g_rig->panel->meters().stop();
+    g_rig->poller->stop();
     int code = 0;
     for (auto _ : state) {
         // A knob moved on the device each time, so the display really changes.
@@ -177,23 +189,23 @@ void BM_PollTick(benchmark::State& state) {
         g_rig->usb.model().setGainCode(1, static_cast<uint8_t>(code++ % 250));
         g_rig->usb.model().clearTransfers();
         state.ResumeTiming();
-        g_rig->panel->timerStateFired();
+        g_rig->poller->tick();
         QApplication::processEvents();
     }
 }
 BENCHMARK(BM_PollTick)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 void BM_PollTickUnchanged(benchmark::State& state) {
-    g_rig->panel->timer->stop();
-    g_rig->panel->stateTimer->stop();
-    g_rig->panel->timerStateFired();
+    g_rig->panel->meters().stop();
+    g_rig->poller->stop();
+    g_rig->poller->tick();
     QApplication::processEvents();
     PaintCounter paints;
     for (auto _ : state) {
         state.PauseTiming();
         g_rig->usb.model().clearTransfers();
         state.ResumeTiming();
-        g_rig->panel->timerStateFired();
+        g_rig->poller->tick();
         QApplication::processEvents();
     }
     state.counters["paints"] = double(paints.barPaints + paints.otherPaints) / state.iterations();

@@ -79,7 +79,7 @@ OutputSettings restoreOutputSettings() {
     return s;
 }
 
-std::optional<HardwarePoll> pollHardwareState() {
+std::optional<HardwarePoll> pollHardwareState(UsbInterface& usb) {
     NorvShareHelper& store = NorvShareHelper::shared();
     // Six ticks a second: each progress line is written when it differs from the previous
     // tick's (the poll pausing and resuming shows; the same four lines forever do not).
@@ -94,9 +94,7 @@ std::optional<HardwarePoll> pollHardwareState() {
         return std::nullopt;
     }
     progress(2, "可以读取硬件数据");
-    UsbInterface* usb = UsbInterface::installed();
-    if (!usb) return HardwarePoll{false, {}, {}};
-    const UsbInterface::ShortTimeout shortWait(*usb, kPollTimeoutMs);
+    const UsbInterface::ShortTimeout shortWait(usb, kPollTimeoutMs);
     HardwarePoll poll;
     if (!store.getHardWareState()) {
         poll.answered = false;

@@ -8,6 +8,8 @@
 
 namespace h8 {
 
+class UsbInterface;
+
 inline constexpr const char* kMicMute1Key = "MicM1Key";
 inline constexpr const char* kMicMute2Key = "MicM2Key";
 inline constexpr const char* kHeadphoneMuteKey = "HPMKey";
@@ -55,7 +57,7 @@ struct HardwarePoll {
 // Each read waits at most kPollTimeoutMs: an interface that stopped answering must not hold the
 // window. After a first read that fails, the tick's other reads are skipped.
 inline constexpr unsigned kPollTimeoutMs = 50;
-std::optional<HardwarePoll> pollHardwareState();
+std::optional<HardwarePoll> pollHardwareState(UsbInterface& usb);
 
 }  // namespace h8
 

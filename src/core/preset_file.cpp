@@ -288,13 +288,11 @@ NorvExportFileHelper::ImportResult NorvExportFileHelper::applyImport(const QVari
         }
     }
 
-    // The interface brought in line with the preset, the hardware poll paused meanwhile.
-    s.canReadStatue = false;
+    // The interface brought in line with the preset.
     pushMuteStates();
     applyStoredSampleRate();
     routing.replaceMap(preset.contains("array") ? std::optional(preset.value("array").toList())
                                                 : std::nullopt);
-    s.canReadStatue = true;
     NotificationCenter::defaultCenter().post(notify::kEntranceFileSuccess);
     return ImportResult::applied;
 }

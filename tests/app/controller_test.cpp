@@ -52,7 +52,9 @@ TEST_F(ControllerTest, InterfacePresentAtStartIsBoundAtOnce) {
     EXPECT_TRUE(UserDefaults::standard().boolForKey("startup"));
     // The menus wait for the sample-rate sync, 2 s after the bind.
     EXPECT_FALSE(menu("File")->isEnabled());
-    QTest::qWait(2200);
+    advance(std::chrono::milliseconds(1990));
+    EXPECT_FALSE(menu("File")->isEnabled());
+    advance(std::chrono::milliseconds(10));
     EXPECT_TRUE(menu("File")->isEnabled());
     ASSERT_TRUE(window_->lastItem);
     EXPECT_EQ(window_->lastItem->text(), "48000Hz");
@@ -62,13 +64,13 @@ TEST_F(ControllerTest, InterfacePresentAtStartIsBoundAtOnce) {
 TEST_F(ControllerTest, UnplugAndReplugReuseEngineAndPanelAndResendRoutes) {
     usb_.plug();
     launch();
-    QTest::qWait(2200);
+    advance(std::chrono::milliseconds(2000));
     const auto engine = controller()->audio;
     ui::NorvMainContainView* panel = controller()->norvMainContaiView;
     controller()->routing().setRoute(1, 5, true);  // mic 1 → L1
 
     unplug();
-    QTest::qWait(100);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !controller()->isBound(); }, 5000));
     EXPECT_FALSE(controller()->uncontectView->isHidden());
     EXPECT_TRUE(panel->isHidden());
     EXPECT_EQ(controller()->uncontectView->label->text(), "当前设备未连接，请连接设备后使用！");
@@ -80,8 +82,8 @@ TEST_F(ControllerTest, UnplugAndReplugReuseEngineAndPanelAndResendRoutes) {
     s.mixer.fill(0xFF);
     usb_.model().setState(s);
     replug();
-    QTest::qWait(200);
-    ASSERT_TRUE(controller()->hardwareDevice);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return controller()->hardwareDevice && usbInterface_.isAttached(); }, 5000));
     EXPECT_EQ(controller()->audio, engine);
     EXPECT_EQ(controller()->norvMainContaiView, panel);
     EXPECT_FALSE(panel->isHidden());
@@ -93,7 +95,7 @@ TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) 
     bool registered = true;
     QList<bool> choices;
     usb_.plug();
-    window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
+    window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock(), &usb_, audio_.get());
     window_->setLoginItem({[&] { return registered; },
                            [&](bool on) {
                                choices.append(on);
@@ -113,7 +115,7 @@ TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) 
     emit menu("设置")->aboutToShow();
     EXPECT_TRUE(item->isChecked());
     // Without a login item (a demo) there is no such entry.
-    window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
+    window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock(), &usb_, audio_.get());
     window_->applicationDidFinishLaunching();
     EXPECT_EQ(window_->loginItemAction, nullptr);
 }
@@ -121,7 +123,7 @@ TEST_F(ControllerTest, TheLoginItemShowsAndChangesWhetherThePanelStartsAtLogin) 
 TEST_F(ControllerTest, SampleRateItemsSetTheDeviceAndMoveTheCheck) {
     usb_.plug();
     launch();
-    QTest::qWait(2200);
+    advance(std::chrono::milliseconds(2000));
     QAction* item96 = window_->sanpleMenu->actions()[3];
     window_->clickOutline(item96);
     EXPECT_EQ(NorvShareHelper::shared().sampleRate, "96000Hz");
@@ -142,8 +144,7 @@ TEST_F(ControllerTest, WithoutTheInterfaceTheDisconnectedViewStays) {
     window_->clickOutline(window_->sanpleMenu->actions()[0]);
     EXPECT_TRUE(NorvShareHelper::shared().sampleRate.isEmpty());
     replug();
-    QTest::qWait(200);
-    EXPECT_TRUE(controller()->hardwareDevice);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return controller()->hardwareDevice != nullptr; }, 5000));
 }
 
 TEST_F(ControllerTest, CtrlOCtrlSAndCtrlQWorkOnceTheFileMenuDoes) {
@@ -166,7 +167,8 @@ TEST_F(ControllerTest, CtrlOCtrlSAndCtrlQWorkOnceTheFileMenuDoes) {
     QCoreApplication::processEvents();
     EXPECT_EQ(openDialog(), nullptr);
 
-    ASSERT_TRUE(QTest::qWaitFor([this] { return menu("File")->isEnabled(); }, 5000));
+    advance(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(menu("File")->isEnabled());
     // Also while a name is being edited.
     ui::LumTextField* name = controller()->norvMainContaiView->botL->channel12->botL;
     name->setFocus(Qt::TabFocusReason);
@@ -200,7 +202,10 @@ TEST_P(PermissionTest, EachOutcomeLeadsWhereItShould) {
     const PermissionCase& c = GetParam();
     qputenv("H8_MIC_AUTH", c.outcome);
     launch();
-    QTest::qWait(600);  // the alerts and the request come 0.3 s after the start
+    // The alerts and the request come 0.3 s after the start; the answer to the request, on the
+    // event loop's next round.
+    advance(std::chrono::milliseconds(300));
+    QCoreApplication::processEvents();
     qunsetenv("H8_MIC_AUTH");
     QMessageBox* alert = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -216,8 +221,7 @@ TEST_P(PermissionTest, EachOutcomeLeadsWhereItShould) {
     EXPECT_EQ(UserDefaults::standard().boolForKey("startup"), c.monitoringStarts);
     // Whatever the permission, a USB arrival still binds the interface.
     usb_.plug();
-    QTest::qWait(100);
-    EXPECT_TRUE(controller()->hardwareDevice);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return controller()->hardwareDevice != nullptr; }, 5000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, PermissionTest,
@@ -230,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, PermissionTest,
 TEST_F(ControllerTest, DeniedAlertTexts) {
     qputenv("H8_MIC_AUTH", "denied");
     launch();
-    QTest::qWait(600);
+    advance(std::chrono::milliseconds(300));
     qunsetenv("H8_MIC_AUTH");
     QMessageBox* alert = controller()->findChild<QMessageBox*>("permissionDeniedAlert");
     ASSERT_NE(alert, nullptr);

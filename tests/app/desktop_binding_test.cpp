@@ -10,6 +10,7 @@
 
 #include "app_delegate.h"
 #include "core/audio_helper.h"
+#include "core/clock.h"
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
@@ -69,7 +70,7 @@ protected:
         SimplyCoreAudio::setBackend(nullptr);
     }
     void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, nullptr, nullptr);
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock_, nullptr, nullptr);
         window_->show();
         window_->applicationDidFinishLaunching();
     }
@@ -94,6 +95,7 @@ protected:
     test::TempEnv env_;
     UsbInterface usbInterface_;
     const UsbInterface::Installation installed_{usbInterface_};
+    SystemClock clock_;
     emulated::EmulatedUsbTransport usb_;
     test::FakeAudioBackend audio_;
     std::unique_ptr<AppDelegate> window_;

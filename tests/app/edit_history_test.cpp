@@ -123,15 +123,16 @@ std::string panelDisagreement(const ui::NorvMainContainView* panel, const NorvAu
 class EditHistoryAppTest : public test::EmulatedPanelTest {
 protected:
     // Plugged in at start; returns once the menus are enabled (2 s after the bind). (The waits
-    // are QTest::qWaitFor under ASSERT_TRUE: a QTRY_ macro that times out only returns, which
-    // gtest does not see as a failure.)
+    // for events are QTest::qWaitFor under ASSERT_TRUE: a QTRY_ macro that times out only
+    // returns, which gtest does not see as a failure.)
     void launch() {
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock(), &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
         ASSERT_TRUE(controller()->isBound());
-        ASSERT_TRUE(QTest::qWaitFor([this] { return editMenu()->isEnabled(); }, 5000));
+        advance(std::chrono::milliseconds(2000));
+        ASSERT_TRUE(editMenu()->isEnabled());
     }
     ui::NorvMainContainView* panel() { return controller()->norvMainContaiView; }
     RoutingModel& routing() { return controller()->routing(); }
@@ -353,7 +354,9 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
     s.mixer.fill(0xFF);
     usb_.model().setState(s);
     replug();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return window_->undoAction->isEnabled(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return controller()->isBound(); }, 5000));
+    advance(std::chrono::milliseconds(2000));  // the menus, 2 s after the bind
+    ASSERT_TRUE(window_->undoAction->isEnabled());
     EXPECT_EQ(mixer(1, 5), crosspointLevelByte(95));
     usb_.model().clearTransfers();
     window_->undoAction->trigger();  // the scroll

@@ -1,6 +1,7 @@
 // The application in-process on the emulated H8 (USB and audio side), for the tests of the
 // application shell: the shared store and the user defaults start afresh in temporary
 // folders, and the window, the USB monitoring and the engines are torn down after each test.
+// The panel's clock is one the test moves (advance()), unless the test asks for real time.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,10 +10,12 @@
 
 #include "app_delegate.h"
 #include "core/audio_helper.h"
+#include "core/clock.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "manual_clock.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "view_controller.h"
@@ -38,7 +41,7 @@ protected:
     // The window with its "Simulation" menu, shown and launched (bound at once when the
     // emulated H8 is plugged in).
     void launchWindow() {
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock(), &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
     }
@@ -51,10 +54,16 @@ protected:
         usb_.plug();
     }
     ViewController* controller() { return window_->controller; }
+    Clock& clock() { return realTime_ ? static_cast<Clock&>(systemClock_) : manualClock_; }
+    // Moves the panel's clock (the menus' enabling 2 s after a bind, the poll, the meters).
+    void advance(std::chrono::milliseconds by) { manualClock_.advance(by); }
 
     TempEnv env_;
     UsbInterface usbInterface_;
     const UsbInterface::Installation installed_{usbInterface_};
+    ManualClock manualClock_;
+    SystemClock systemClock_;
+    bool realTime_ = false;  // set before launching for a panel on the real clock
     emulated::EmulatedUsbTransport usb_;
     std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
     std::unique_ptr<AppDelegate> window_;

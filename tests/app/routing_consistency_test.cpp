@@ -205,8 +205,8 @@ TEST_F(RoutingConsistencyTest, ARemovalWithinTwoSecondsOfABindKeepsTheMenusDisab
     QTRY_VERIFY(controller()->uncontectView->isVisible());
     EXPECT_FALSE(NorvShareHelper::shared().hardwareDevice);
     QMenu* file = window_->menuBar()->actions().first()->menu();
-    // Nothing to wait for but the moment the menu sync would have come.
-    QTest::qWait(2300);
+    // Past the moment the menu sync would have come.
+    advance(std::chrono::milliseconds(2300));
     EXPECT_FALSE(file->isEnabled());
 }
 

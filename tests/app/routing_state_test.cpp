@@ -28,6 +28,7 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "manual_clock.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "ui/presets/preset_dialogs.h"
@@ -288,7 +289,7 @@ private:
     ViewController* controller() { return window_->controller; }
 
     void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, &usb_, audio_.get());
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock_, &usb_, audio_.get());
         window_->show();
         window_->applicationDidFinishLaunching();
         pump();
@@ -343,6 +344,7 @@ private:
     test::TempEnv env_;
     UsbInterface usbInterface_;
     const UsbInterface::Installation installed_{usbInterface_};
+    test::ManualClock clock_;  // the poll and the meters stay still: the walk moves the world
     emulated::EmulatedUsbTransport usb_;
     std::unique_ptr<emulated::EmulatedAudioBackend> audio_;
     std::unique_ptr<AppDelegate> window_;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app_delegate.h"
+#include "core/hardware_poller.h"
 #include "core/preset_file.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
@@ -30,6 +31,7 @@ class StuckInterfaceTest : public test::EmulatedPanelTest {
 protected:
     void SetUp() override {
         EmulatedPanelTest::SetUp();
+        realTime_ = true;  // the freezes it measures are real ones
         usb_.plug();
         launchWindow();
         ASSERT_TRUE(controller()->isBound());
@@ -84,7 +86,7 @@ TEST_F(StuckInterfaceTest, TheWindowKeepsAnsweringWhileTheInterfaceHangs) {
 
 TEST_F(StuckInterfaceTest, ThePollPicksUpAgainWhenTheInterfaceAnswers) {
     usb_.model().setFault(emulated::EmulatedH8::Fault::Hang);
-    QTRY_VERIFY_WITH_TIMEOUT(window_->controller->norvMainContaiView->pollIsBackedOff(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->controller->poller().isBackedOff(), 3000);
     usb_.model().setFault(emulated::EmulatedH8::Fault::None);
     usb_.model().setGainCode(1, 200);  // someone turns the gain knob on the interface
     const double before = NorvShareHelper::shared().micIn1Volume;
@@ -99,7 +101,7 @@ TEST_F(StuckInterfaceTest, AnActionOnAHungInterfaceWaitsForItOnceNotOncePerReque
     const QString preset = env_.root() + "/routes.h8preset";
     ASSERT_TRUE(NorvExportFileHelper::shared().exportFile(preset));
     usb_.model().setFault(emulated::EmulatedH8::Fault::Hang);
-    QTRY_VERIFY_WITH_TIMEOUT(window_->controller->norvMainContaiView->pollIsBackedOff(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->controller->poller().isBackedOff(), 3000);
     // An import sends every crosspoint: one time-out of 1 s, not 144 of them (before: 144 s).
     usb_.model().clearTransfers();
     qint64 freeze = longestFreeze(2000, [&] { window_->controller->importPreset(preset); });

@@ -123,7 +123,7 @@ TEST_F(DeviceControlsTest, PollReadsStateOtgAndHeadphoneMuteInThreeTransfers) {
     s.mute[0x0001] = 1;
     model().setState(s);
 
-    const std::optional<HardwarePoll> poll = pollHardwareState();
+    const std::optional<HardwarePoll> poll = pollHardwareState(usbInterface_);
     ASSERT_TRUE(poll);
     EXPECT_EQ(poll->otgConnected, true);
     EXPECT_EQ(poll->headphoneMute, 1);
@@ -138,12 +138,12 @@ TEST_F(DeviceControlsTest, PollReadsStateOtgAndHeadphoneMuteInThreeTransfers) {
 
 TEST_F(DeviceControlsTest, PollRespectsTheGateAndTheOtgFlag) {
     NorvShareHelper::shared().canReadStatue = false;
-    EXPECT_FALSE(pollHardwareState());
+    EXPECT_FALSE(pollHardwareState(usbInterface_));
     EXPECT_TRUE(wire().empty());
 
     NorvShareHelper::shared().canReadStatue = true;
     NorvShareHelper::shared().isHasOTGMax = false;
-    const auto poll = pollHardwareState();
+    const auto poll = pollHardwareState(usbInterface_);
     ASSERT_TRUE(poll);
     EXPECT_FALSE(poll->otgConnected);
     EXPECT_EQ(wire().size(), 2u);  // no OTG request
@@ -152,7 +152,7 @@ TEST_F(DeviceControlsTest, PollRespectsTheGateAndTheOtgFlag) {
     // questions (each could wait out a time-out).
     NorvShareHelper::shared().isHasOTGMax = true;
     model().setFault(emulated::EmulatedH8::Fault::Stall);
-    const auto failed = pollHardwareState();
+    const auto failed = pollHardwareState(usbInterface_);
     ASSERT_TRUE(failed);
     EXPECT_FALSE(failed->answered);
     EXPECT_FALSE(failed->otgConnected);
@@ -168,7 +168,7 @@ TEST_F(DeviceControlsTest, AnHourOfIdlePollingWritesAFewLinesOfLog) {
     // An hour at six ticks a second, with one pause of the poll (a knob turned) in it.
     for (int tick = 0; tick < 6 * 3600; ++tick) {
         store.canReadStatue = tick != 1000;
-        pollHardwareState();
+        pollHardwareState(usbInterface_);
     }
     const qint64 bytes = QFileInfo(store.logger->filePath()).size();
     EXPECT_LT(bytes, 100 * 1024);

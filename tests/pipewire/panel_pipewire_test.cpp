@@ -17,6 +17,7 @@
 
 #include "app_delegate.h"
 #include "core/audio_helper.h"
+#include "core/clock.h"
 #include "core/level_engine.h"
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
@@ -90,7 +91,7 @@ protected:
 
     void launch() {
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, nullptr, nullptr);
+        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock_, nullptr, nullptr);
         window_->show();
         window_->applicationDidFinishLaunching();
     }
@@ -126,6 +127,7 @@ protected:
     std::unique_ptr<PipeWireBackend> backend_;
     UsbInterface usbInterface_;
     const UsbInterface::Installation installed_{usbInterface_};
+    SystemClock clock_;
     emulated::EmulatedUsbTransport usb_;
     std::unique_ptr<AppDelegate> window_;
     QObject observer_;

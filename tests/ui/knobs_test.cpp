@@ -14,7 +14,12 @@
 #include <numbers>
 #include <vector>
 
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/share_helper.h"
+#include "core/usb_interface.h"
+#include "manual_clock.h"
+#include "platform/user_defaults.h"
 #include "ui/widgets/lum_circular_view.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/lum_volume_vircle_view.h"
@@ -65,26 +70,40 @@ bool near(const QColor& a, const QColor& b) {
            30;
 }
 
+// Milliseconds of the test's clock.
+qint64 ms(std::chrono::nanoseconds t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t).count();
+}
+
 class KnobTest : public ::testing::Test {
 protected:
     KnobTest() {
         NorvShareHelper::shared().canReadStatue = true;
         NorvShareHelper::shared().isInit = true;  // the knobs live on a bound interface's panel
+        pausePollWhileTurning(knob, poller);      // as the panel does
         knob.resize(60, 60);
         knob.callBack = [this](int level) {
             reports.push_back(level);
-            reportTimes.push_back(clock.elapsed());
+            reportTimes.push_back(ms(clock.now()));
         };
         strip.resize(34, 34);
         strip.callBack = [this](int level) { reports.push_back(level); };
-        clock.start();
     }
+    // What the controller does on "rawDeviceRemoved": the poll paused until the next arrival.
+    void removeInterface() {
+        poller.pause(HardwarePoller::Pause::unbound);
+        NorvShareHelper::shared().isInit = false;
+    }
+    void advance(int milliseconds) { clock.advance(std::chrono::milliseconds(milliseconds)); }
 
-    LumCircularView knob;
+    test::ManualClock clock;
+    UsbInterface usb;
+    HardwareMonitor monitor{usb, NorvShareHelper::shared(), UserDefaults::standard()};
+    HardwarePoller poller{monitor, NorvShareHelper::shared(), clock};
+    LumCircularView knob{clock};
     LumVolumeVircleView strip;
     std::vector<int> reports;
     std::vector<qint64> reportTimes;
-    QElapsedTimer clock;
 };
 
 // ---- Steps and clamping ----
@@ -151,14 +170,13 @@ TEST_F(KnobTest, ScrollWithoutVerticalMovementStepsDown) {
 TEST_F(KnobTest, ScrollRunReportsOnceSeventyMillisecondsAfterTheLastEvent) {
     qint64 lastEvent = 0;
     for (int i = 0; i < 10; ++i) {
-        if (i > 0) QTest::qWait(10);
+        if (i > 0) advance(10);
         scrollUp(&knob);
-        lastEvent = clock.elapsed();
+        lastEvent = ms(clock.now());
         EXPECT_FALSE(pollGate());
         EXPECT_TRUE(reports.empty()) << "reported during the run, after event " << i;
     }
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !reports.empty(); }, 1000));
-    QTest::qWait(100);  // nothing more follows
+    advance(300);  // nothing more follows the one report
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], 10);
     EXPECT_GE(reportTimes[0] - lastEvent, 65);
@@ -176,7 +194,8 @@ TEST_F(KnobTest, ScrollingTheStripKnobReportsEveryStep) {
 }
 
 TEST_F(KnobTest, RemovingTheKnobWithAReportPendingResumesThePoll) {
-    auto doomed = std::make_unique<LumCircularView>();
+    auto doomed = std::make_unique<LumCircularView>(clock);
+    pausePollWhileTurning(*doomed, poller);
     scrollUp(doomed.get());
     EXPECT_FALSE(pollGate());
     doomed.reset();
@@ -199,14 +218,15 @@ TEST_F(KnobTest, DragStepsOncePerMoveAndReportsOnReleaseThenResumesAfterOneSecon
     EXPECT_EQ(knob.reportedLevel(), 2);
     EXPECT_TRUE(reports.empty());
 
-    const qint64 releasedAt = clock.elapsed();
+    const qint64 releasedAt = ms(clock.now());
     release(&knob, 35);
     EXPECT_EQ(reports, std::vector<int>{2});
     EXPECT_FALSE(pollGate());
-    QTest::qWait(700);
+    advance(700);
     EXPECT_FALSE(pollGate());
-    ASSERT_TRUE(QTest::qWaitFor(pollGate, 2000));
-    EXPECT_GE(clock.elapsed() - releasedAt, 950);
+    ASSERT_TRUE(
+        clock.advanceUntil(pollGate, std::chrono::milliseconds(1), std::chrono::seconds(2)));
+    EXPECT_GE(ms(clock.now()) - releasedAt, 950);
     EXPECT_EQ(reports.size(), 1u);
 }
 
@@ -234,28 +254,25 @@ TEST_F(KnobTest, StripKnobStepsOnEveryThirdMoveWithVerticalMovement) {
 
 // ---- The interface removed while a knob is turned ----
 
-// What the panel's controller does on "rawDeviceRemoved": poll closed, store unbound.
-void removeInterface() {
-    NorvShareHelper::shared().canReadStatue = false;
-    NorvShareHelper::shared().isInit = false;
-}
-
 TEST_F(KnobTest, PendingResumesLeaveThePollOffOnceTheInterfaceIsGone) {
     // A drag released just before the removal: its 1 s resume comes after it.
     press(&knob, 50);
     dragTo(&knob, 20, 40);
     release(&knob, 40);
     removeInterface();
-    EXPECT_FALSE(QTest::qWaitFor(pollGate, 1500));
+    advance(1500);
+    EXPECT_FALSE(pollGate());
 
     // A scroll run cut by the removal still reports, but does not reopen the poll.
     scrollUp(&knob);
     removeInterface();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return reports.size() == 2; }, 1000));
+    advance(1000);
+    ASSERT_EQ(reports.size(), 2u);
     EXPECT_FALSE(pollGate());
 
     // Nor does a knob destroyed with its report pending.
-    auto doomed = std::make_unique<LumCircularView>();
+    auto doomed = std::make_unique<LumCircularView>(clock);
+    pausePollWhileTurning(*doomed, poller);
     scrollUp(doomed.get());
     removeInterface();
     doomed.reset();
@@ -274,7 +291,7 @@ TEST_F(KnobTest, KnobThatCannotTurnIgnoresScrollDragAndRelease) {
     dragTo(&knob, 20, 60);
     release(&knob, 60);
     EXPECT_TRUE(pollGate());
-    QTest::qWait(120);
+    advance(120);
     EXPECT_EQ(knob.reportedLevel(), 40);
     EXPECT_TRUE(reports.empty());
     EXPECT_TRUE(pollGate());

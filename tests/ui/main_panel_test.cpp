@@ -79,7 +79,7 @@ TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
     usb_.model().setInputType(2, true);
     usb_.model().setOtgPlugged(true);
     usb_.model().setHeadphoneLevelCode(124);
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_EQ(panel_->micInView->inputVolumeView->label->text(), "6");  // 6.2 dB
     EXPECT_EQ(panel_->micInView->btn48V->textColor(), QColor(0xff, 0x83, 0x13));
     EXPECT_EQ(panel_->micInView->btn248V->textColor(), QColor(Qt::gray));
@@ -93,7 +93,7 @@ TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
 
     usb_.model().setOtgPlugged(false);
     usb_.model().setInputType(2, false);
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_EQ(panel_->bottomVew->statuel->text(), "OTG MAX:未连接");
     EXPECT_EQ(picture(panel_->micInView->btn2State), image("sancha", QSize(20, 20)).toImage());
 }
@@ -104,7 +104,7 @@ TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
     emulated::H8State s = usb_.model().state();
     s.mute[0x0001] = 1;
     usb_.model().setState(s);
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_TRUE(panel_->micInView->btnMute->state());
     EXPECT_EQ(store().micMuteState, 1);
     EXPECT_TRUE(panel_->outputView->out12butn->state());
@@ -114,13 +114,13 @@ TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
 
     // Closed gate: nothing is read.
     store().canReadStatue = false;
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_TRUE(wire().isEmpty());
     // Without the OTG port the OTG read is skipped and its text left alone.
     store().canReadStatue = true;
     store().isHasOTGMax = false;
     panel_->bottomVew->statuel->setText("unchanged");
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_EQ(wire().size(), 2u);
     EXPECT_EQ(panel_->bottomVew->statuel->text(), "unchanged");
 }
@@ -134,10 +134,10 @@ TEST_F(MainPanelTest, TurningTheOtgKnobPausesThePollAndSendsTheVolume) {
     QCoreApplication::sendEvent(knob, &up);
     EXPECT_FALSE(store().canReadStatue);
     // The poll does not overwrite the knob while it turns.
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_EQ(knob->reportedLevel(), 41);
     EXPECT_TRUE(wire().isEmpty());
-    QTest::qWait(150);  // the report comes 70 ms after the last step
+    clock_.advance(std::chrono::milliseconds(70));  // the report comes 70 ms after the last step
     EXPECT_TRUE(store().canReadStatue);
     EXPECT_EQ(UserDefaults::standard().integerForKey(kOtgOutVolumeKey), 41);
     const QStringList sent = wire();
@@ -204,13 +204,13 @@ TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
     RepaintLog log(panel_.get());
     deliverWithInput2(0.05f);
-    panel_->timerStateFired();  // the headphone knob, which scales the headphone meters
+    poller_->tick();  // the headphone knob, which scales the headphone meters
     panel_->timerFired();
     log.take();
 
     // Both clocks tick with nothing changed: nothing repaints.
     panel_->timerFired();
-    panel_->timerStateFired();
+    poller_->tick();
     EXPECT_EQ(log.take(), QSet<QObject*>{});
 
     // One input moves: its bar alone repaints, nothing around or under it.
@@ -243,7 +243,7 @@ TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
         return true;
     };
     deliverWithInput2(0.05f);
-    panel_->timerStateFired();
+    poller_->tick();
     panel_->timerFired();
     log.take();
     EXPECT_TRUE(shownAsDrawn());
@@ -265,33 +265,33 @@ TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
 
 TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {
     build();
-    panel_->timer->start();
+    panel_->meters().start();
     // Nothing delivered: every level is 0, and after a quiet second the meter clock stops.
-    for (int i = 1; i < NorvMainContainView::kQuietTicksBeforeRest; ++i) panel_->timerFired();
-    EXPECT_TRUE(panel_->timer->isActive());
+    for (int i = 1; i < MeterClock::kQuietTicksBeforeRest; ++i) panel_->timerFired();
+    EXPECT_TRUE(panel_->meters().isRunning());
     panel_->timerFired();
-    EXPECT_FALSE(panel_->timer->isActive());
-    EXPECT_TRUE(panel_->metersResting());
-    EXPECT_TRUE(panel_->stateTimer->isActive()) << "the poll keeps its own clock";
+    EXPECT_FALSE(panel_->meters().isRunning());
+    EXPECT_TRUE(panel_->meters().isResting());
+    EXPECT_TRUE(poller_->ownTimerActive()) << "the poll keeps its own clock";
 
     // The poll tick looks at the levels: still silent, then a level that shows.
-    panel_->timerStateFired();
-    EXPECT_FALSE(panel_->timer->isActive());
+    poller_->tick();
+    EXPECT_FALSE(panel_->meters().isRunning());
     std::vector<float> samples(100 * 16, 0.05f);
     backend_.deliver(samples.data(), 100, 16);
-    panel_->timerStateFired();
-    EXPECT_TRUE(panel_->timer->isActive());
-    EXPECT_FALSE(panel_->metersResting());
-    EXPECT_FALSE(panel_->stateTimer->isActive()) << "the poll rides on the meters' clock again";
+    poller_->tick();
+    EXPECT_TRUE(panel_->meters().isRunning());
+    EXPECT_FALSE(panel_->meters().isResting());
+    EXPECT_FALSE(poller_->ownTimerActive()) << "the poll rides on the meters' clock again";
     EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
 
     // Meters that move do not rest, however long.
-    for (int i = 0; i < 3 * NorvMainContainView::kQuietTicksBeforeRest; ++i) {
+    for (int i = 0; i < 3 * MeterClock::kQuietTicksBeforeRest; ++i) {
         samples.assign(samples.size(), i % 2 ? 0.05f : 0.03f);
         backend_.deliver(samples.data(), 100, 16);
         panel_->timerFired();
     }
-    EXPECT_TRUE(panel_->timer->isActive());
+    EXPECT_TRUE(panel_->meters().isRunning());
 }
 
 // With the meters moving, the poll runs on their ticks: six polls a second, spread out, and no
@@ -300,7 +300,7 @@ TEST_F(MainPanelTest, WhileTheMetersMoveThePollRidesOnTheirClock) {
     build();
     std::vector<float> samples(100 * 16, 0.05f);
     backend_.deliver(samples.data(), 100, 16);  // meters that show something do not rest
-    panel_->timerStateFired();
+    poller_->tick();
     // The poll's first request, without the answer.
     const auto request = [](const QString& line) {
         return line.section(QStringLiteral(" | "), 0, 0);
@@ -314,15 +314,15 @@ TEST_F(MainPanelTest, WhileTheMetersMoveThePollRidesOnTheirClock) {
                      formatControlTrace(t.setup, t.data.data(), t.status))) == pollRead;
         return n;
     };
-    QElapsedTimer elapsed;
-    elapsed.start();
-    panel_->timer->start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return polls() >= 6; }, 5000));
+    const auto started = clock_.now();
+    panel_->meters().start();
+    ASSERT_TRUE(clock_.advanceUntil([&] { return polls() >= 6; }, std::chrono::milliseconds(1),
+                                    std::chrono::seconds(5)));
     // Six polls are five periods of 1/6 s apart (less half a tick each way); a poll on every
     // tick would take 300 ms.
-    EXPECT_GE(elapsed.elapsed(), 700);
-    EXPECT_FALSE(panel_->stateTimer->isActive());
-    EXPECT_FALSE(panel_->metersResting());
+    EXPECT_GE(clock_.now() - started, std::chrono::milliseconds(700));
+    EXPECT_FALSE(poller_->ownTimerActive());
+    EXPECT_FALSE(panel_->meters().isResting());
 }
 
 TEST_F(MainPanelTest, ModeButtonsSwitchBothMatrixPanels) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/share_helper.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_circular_view.h"
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    h8::SystemClock clock;
     NorvShareHelper::disableLogFile();
 
     QWidget window;
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
             auto* bg = new QLabel(&window);
             bg->setPixmap(image(QStringLiteral("volumeBg"), QSize(80, 80)));
             bg->setGeometry(x, y, 80, 80);
-            auto* knob = new LumCircularView(&window);
+            auto* knob = new LumCircularView(clock, &window);
             knob->avgCount = steps;
             knob->setGeometry(x, y, 80, 80);
             setLevels.push_back([knob, level] { knob->updateLevel(level); });

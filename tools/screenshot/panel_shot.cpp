@@ -9,6 +9,9 @@
 
 #include "core/audio_devices.h"
 #include "core/audio_helper.h"
+#include "core/clock.h"
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
@@ -64,7 +67,10 @@ int main(int argc, char** argv) {
     RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
     NorvShareHelper::shared().audio =
         std::make_shared<NorvAudioHelper>(findH8AudioDevice(simply.allDevices()), routing);
-    ui::NorvMainContainView panel(routing);
+    SystemClock clock;
+    HardwareMonitor monitor(usbInterface, NorvShareHelper::shared(), UserDefaults::standard());
+    HardwarePoller poller(monitor, NorvShareHelper::shared(), clock);
+    ui::NorvMainContainView panel({routing, poller, clock});
     panel.setWindowTitle("H8 Controller");
     panel.show();
     if (matrix) panel.tMidView->rightBtnClick();

@@ -22,10 +22,10 @@ double rateOf(const QString& title) {
 }
 }  // namespace
 
-AppDelegate::AppDelegate(UsbTransport& usb, UsbInterface& usbInterface,
+AppDelegate::AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, Clock& clock,
                          emulated::EmulatedUsbTransport* sim,
                          emulated::EmulatedAudioBackend* simAudio)
-    : controller(new ViewController(usbInterface, this)),
+    : controller(new ViewController(usbInterface, clock, this)),
       usb_(usb),
       usbInterface_(usbInterface),
       sim_(sim),

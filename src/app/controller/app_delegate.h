@@ -12,6 +12,7 @@
 
 namespace h8 {
 
+class Clock;
 class UsbInterface;
 class UsbTransport;
 class ViewController;
@@ -25,10 +26,11 @@ class AppDelegate : public QMainWindow {
 public:
     static constexpr const char* kSampleRates[] = {"44100Hz", "48000Hz", "88200Hz", "96000Hz"};
 
-    // `usb` finds the interface, `usbInterface` is its control path (the installed one); `sim`
-    // and `simAudio` are the emulated H8 when running with --simulate (else null).
-    AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, emulated::EmulatedUsbTransport* sim,
-                emulated::EmulatedAudioBackend* simAudio);
+    // `usb` finds the interface, `usbInterface` is its control path (the installed one), `clock`
+    // times the panel; `sim` and `simAudio` are the emulated H8 when running with --simulate
+    // (else null).
+    AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, Clock& clock,
+                emulated::EmulatedUsbTransport* sim, emulated::EmulatedAudioBackend* simAudio);
 
     // Whether the panel starts at login, and the user's choice of it. Without one (a demo on
     // the emulated H8) the settings menu has no such item.

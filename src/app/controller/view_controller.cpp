@@ -9,6 +9,9 @@
 #include <QTimer>
 
 #include "core/audio_helper.h"
+#include "core/clock.h"
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/notification_names.h"
 #include "core/routing_model.h"
 #include "core/share_helper.h"
@@ -41,19 +44,24 @@ std::function<void()>& autoStartHandler() {
 
 }  // namespace
 
-ViewController::ViewController(UsbInterface& usb, QWidget* parent)
+ViewController::ViewController(UsbInterface& usb, Clock& clock, QWidget* parent)
     : QWidget(parent),
       simply(std::make_unique<SimplyCoreAudio>()),
       uncontectView(new ui::NorvUnconnectedView(this)),
       usb_(usb),
+      clock_(clock),
       routing_(std::make_unique<RoutingModel>(UserDefaults::standard(),
                                               NotificationCenter::defaultCenter())),
-      menuSync_(new QTimer(this)) {
+      monitor_(std::make_unique<HardwareMonitor>(usb, NorvShareHelper::shared(),
+                                                 UserDefaults::standard())),
+      poller_(std::make_unique<HardwarePoller>(*monitor_, NorvShareHelper::shared(), clock)),
+      menuSync_(clock.createTimer()),
+      permissionStep_(clock.createTimer()) {
     menuSync_->setSingleShot(true);
-    menuSync_->setInterval(kMenuSyncDelayMs);
-    connect(menuSync_, &QTimer::timeout, this, [this] {
+    connect(menuSync_.get(), &ClockTimer::timeout, this, [this] {
         if (syncSampleRateMenu) syncSampleRateMenu();
     });
+    permissionStep_->setSingleShot(true);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
@@ -76,6 +84,10 @@ ViewController::ViewController(UsbInterface& usb, QWidget* parent)
 
 ViewController::~ViewController() {
     NotificationCenter::defaultCenter().removeObserver(this);
+    // The panel and the history work with the routing and the poll, which go with this object
+    // (before its child widgets would).
+    delete norvMainContaiView;
+    delete editHistory_;
 }
 
 void ViewController::setAutoStartHandler(std::function<void()> handler) {
@@ -91,23 +103,27 @@ void ViewController::checkMicrophonePermission() {
     switch (microphoneAuthorizationStatus()) {
         case MicrophoneAuthorization::notDetermined:
             diag("⚠️ 麦克风权限未确定，请求权限...");
-            QTimer::singleShot(kPermissionDelayMs, this, &ViewController::requestMicrophoneAccess);
+            schedulePermissionStep(&ViewController::requestMicrophoneAccess);
             break;
         case MicrophoneAuthorization::restricted:
             diag("🔒 麦克风权限受限");
-            QTimer::singleShot(kPermissionDelayMs, this,
-                               &ViewController::showPermissionRestrictedAlert);
+            schedulePermissionStep(&ViewController::showPermissionRestrictedAlert);
             break;
         case MicrophoneAuthorization::denied:
             diag("❌ 麦克风权限被拒绝");
-            QTimer::singleShot(kPermissionDelayMs, this,
-                               &ViewController::showPermissionDeniedAlert);
+            schedulePermissionStep(&ViewController::showPermissionDeniedAlert);
             break;
         case MicrophoneAuthorization::authorized:
             diag("✅ 麦克风权限已授权");
             startDeviceMonitoring();
             break;
     }
+}
+
+void ViewController::schedulePermissionStep(void (ViewController::*step)()) {
+    disconnect(permissionStep_.get(), nullptr, this, nullptr);
+    connect(permissionStep_.get(), &ClockTimer::timeout, this, step);
+    permissionStep_->start(std::chrono::milliseconds(kPermissionDelayMs));
 }
 
 void ViewController::requestMicrophoneAccess() {
@@ -236,7 +252,7 @@ void ViewController::showAudioStatus() {
 
 void ViewController::addDeviceFunc(const Notification& n) {
     NorvShareHelper& store = NorvShareHelper::shared();
-    store.canReadStatue = true;
+    poller_->resume(HardwarePoller::Pause::unbound);
     uncontectView->label->setText(QCoreApplication::translate("Panel", "初始化中..."));
     store.timestamp = now();
     if (bound_) {
@@ -292,13 +308,13 @@ void ViewController::deviceDidBecomeReady() {
         diag("Bound on USB alone (" + audioUnavailableReason().toStdString() +
              "): no input levels, no sample rate; the mixer works");
     NotificationCenter::defaultCenter().post(notify::kInitFinish);
-    menuSync_->start();
+    menuSync_->start(std::chrono::milliseconds(kMenuSyncDelayMs));
     emit undoStateChanged();
 }
 
 void ViewController::setupMainContainerView() {
     if (norvMainContaiView) return;
-    norvMainContaiView = new ui::NorvMainContainView(*routing_, this);
+    norvMainContaiView = new ui::NorvMainContainView({*routing_, *poller_, clock_}, this);
     norvMainContaiView->setGeometry(rect());
     norvMainContaiView->show();
     norvMainContaiView->raise();
@@ -310,7 +326,10 @@ void ViewController::setupMainContainerView() {
 }
 
 QMessageBox* ViewController::importPreset(const QString& path) {
+    // No readout while the preset is applied.
+    poller_->pause(HardwarePoller::Pause::preset);
     QMessageBox* alert = ui::importPresetFile(path, *routing_, this);
+    poller_->resume(HardwarePoller::Pause::preset);
     if (!alert && norvMainContaiView) norvMainContaiView->showMuteStates();
     return alert;
 }
@@ -333,7 +352,7 @@ void ViewController::redo() {
 
 void ViewController::removeDeviceFunc() {
     NorvShareHelper& store = NorvShareHelper::shared();
-    store.canReadStatue = false;
+    poller_->pause(HardwarePoller::Pause::unbound);
     // A bind less than 2 s ago must not enable the menus of an interface that is gone.
     menuSync_->stop();
     uncontectView->show();

@@ -15,7 +15,11 @@
 class QMessageBox;
 
 namespace h8 {
+class Clock;
+class ClockTimer;
 class EditHistory;
+class HardwareMonitor;
+class HardwarePoller;
 class NorvAudioHelper;
 class RoutingModel;
 class UsbInterface;
@@ -31,8 +35,9 @@ public:
     static constexpr int kWidth = 945;
     static constexpr int kHeight = 750;
 
-    // `usb` is the interface's control path (whether it is attached).
-    explicit ViewController(UsbInterface& usb, QWidget* parent = nullptr);
+    // `usb` is the interface's control path (whether it is attached); `clock` times the poll,
+    // the meters and the delayed steps of a bind and of the start. Both must outlive it.
+    ViewController(UsbInterface& usb, Clock& clock, QWidget* parent = nullptr);
     ~ViewController() override;
 
     // Set by the application: called 2 s after each bind (sample-rate menu, menu enabled) and
@@ -68,6 +73,9 @@ public:
 
     // The routing of the interface's mixer: every edit goes through it.
     RoutingModel& routing() const { return *routing_; }
+    // The hardware poll (paused while no interface is bound) and what it reads.
+    HardwarePoller& poller() const { return *poller_; }
+    HardwareMonitor& hardware() const { return *monitor_; }
 
     // Imports the preset `path` as File → Open does: applied to the interface, the routing and
     // the panel; a preset of another model (or a file that is not a preset) shows the mismatch
@@ -98,6 +106,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Runs `step` of the permission flow shortly after the start (the window shows first).
+    void schedulePermissionStep(void (ViewController::*step)());
     // The bound interface's audio device appeared (a sound server started) or went (it
     // stopped or restarted) while the interface stays bound.
     void attachAudioDevice(const AudioDevicePtr& device);
@@ -105,10 +115,14 @@ private:
     void showAudioStatus();
 
     UsbInterface& usb_;
+    Clock& clock_;
     std::unique_ptr<RoutingModel> routing_;
+    std::unique_ptr<HardwareMonitor> monitor_;
+    std::unique_ptr<HardwarePoller> poller_;
     bool bound_ = false;
     EditHistory* editHistory_ = nullptr;
-    QTimer* menuSync_;             // 2 s after a bind; a removal before then cancels it
+    std::unique_ptr<ClockTimer> menuSync_;  // 2 s after a bind; a removal before then cancels it
+    std::unique_ptr<ClockTimer> permissionStep_;  // the permission flow's step, 0.3 s after start
     bool boundBeforeUsb_ = false;  // the last bind came from the audio side with USB not yet open
 };
 

@@ -23,6 +23,7 @@
 #include "app_delegate.h"
 #include "automation.h"
 #include "core/audio_devices.h"
+#include "core/clock.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
@@ -155,6 +156,7 @@ int main(int argc, char** argv) {
     // The interface's control path, for the whole run.
     h8::UsbInterface usbInterface;
     const h8::UsbInterface::Installation installed(usbInterface);
+    h8::SystemClock clock;
     bool simulate = false;
     bool noSoundServer = false;
     QString stateFile;
@@ -273,7 +275,7 @@ int main(int argc, char** argv) {
         if (!sim)
             h8::ViewController::setAutoStartHandler(
                 [] { h8::AppAutoStartUtils::registerAtLaunch(); });
-        h8::AppDelegate window(*usb, usbInterface, sim, simAudio);
+        h8::AppDelegate window(*usb, usbInterface, clock, sim, simAudio);
         if (!sim) {
             window.setLoginItem({[] { return h8::AppAutoStartUtils::isRegistered(); },
                                  [](bool on) { h8::AppAutoStartUtils::setUserChoice(on); }});

@@ -26,8 +26,8 @@ QLabel* knobBackground(QWidget* parent) {
     return l;
 }
 
-LumCircularView* makeKnob(int scale, bool turnable, QWidget* parent) {
-    auto* k = new LumCircularView(parent);
+LumCircularView* makeKnob(Clock& clock, int scale, bool turnable, QWidget* parent) {
+    auto* k = new LumCircularView(clock, parent);
     k->avgCount = scale;
     k->canWheel = turnable;
     // A knob that only shows a level read from the interface is no stop for the keyboard.
@@ -68,12 +68,12 @@ NorvButtonView* muteButton(QWidget* parent) {
 
 // ---- inputs ----
 
-NorvMicINView::NorvMicINView(QWidget* parent)
+NorvMicINView::NorvMicINView(const PanelContext& context, QWidget* parent)
     : NorvHomeBaseView(parent),
       volumeImgv(knobBackground(this)),
       volumeImgv2(knobBackground(this)),
-      inputVolumeView(makeKnob(56, false, this)),
-      inputVolumeView2(makeKnob(56, false, this)),
+      inputVolumeView(makeKnob(context.clock, 56, false, this)),
+      inputVolumeView2(makeKnob(context.clock, 56, false, this)),
       btn48V(indicator(QStringLiteral("48V"), this)),
       btn248V(indicator(QStringLiteral("48V"), this)),
       INSTLabel(indicator(QStringLiteral("INST"), this)),
@@ -172,12 +172,12 @@ void NorvMicINView::resizeEvent(QResizeEvent*) {
 
 // ---- outputs ----
 
-NorvHardwareOutView::NorvHardwareOutView(QWidget* parent)
+NorvHardwareOutView::NorvHardwareOutView(const PanelContext& context, QWidget* parent)
     : NorvHomeBaseView(parent),
       volumeImgv(knobBackground(this)),
       volumeImgv2(knobBackground(this)),
-      output12VolumeView(makeKnob(100, false, this)),
-      output34VolumeView(makeKnob(100, true, this)),
+      output12VolumeView(makeKnob(context.clock, 100, false, this)),
+      output34VolumeView(makeKnob(context.clock, 100, true, this)),
       hpNameLb(caption(QCoreApplication::translate("Panel", "HP"), this)),
       otgNameLb(caption(QCoreApplication::translate("Panel", "OTG Out 3-4"), this)),
       out12butn(muteButton(this)),

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <optional>
 
+#include "ui/panel_context.h"
 #include "ui/panels/home_base_view.h"
 
 namespace h8::ui {
@@ -21,7 +22,7 @@ class NorvOutProgressView;
 class NorvMicINView : public NorvHomeBaseView {
     Q_OBJECT
 public:
-    explicit NorvMicINView(QWidget* parent = nullptr);
+    explicit NorvMicINView(const PanelContext& context, QWidget* parent = nullptr);
 
     // index: 1 input 1 48 V, 2 input 2 48 V, 3 input 1 instrument, 4 input 2 instrument.
     void setIndicator(int state, int index);
@@ -62,7 +63,7 @@ private:
 class NorvHardwareOutView : public NorvHomeBaseView {
     Q_OBJECT
 public:
-    explicit NorvHardwareOutView(QWidget* parent = nullptr);
+    explicit NorvHardwareOutView(const PanelContext& context, QWidget* parent = nullptr);
     ~NorvHardwareOutView() override;
 
     QLabel* volumeImgv;

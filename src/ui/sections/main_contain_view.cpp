@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "core/device_controls.h"
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
@@ -26,36 +28,39 @@ constexpr int kColumnWidth = 345;
 constexpr int kInset = 3;
 }  // namespace
 
-NorvMainContainView::NorvMainContainView(RoutingModel& routing, QWidget* parent)
+NorvMainContainView::NorvMainContainView(const PanelContext& context, QWidget* parent)
     : QWidget(parent),
-      timer(new QTimer(this)),
-      stateTimer(new QTimer(this)),
-      routing_(routing),
-      chips_(std::make_unique<RouteChips>(routing, NorvShareHelper::shared().indexQuoteArray,
-                                          NotificationCenter::defaultCenter())) {
+      context_(context),
+      chips_(std::make_unique<RouteChips>(context.routing,
+                                          NorvShareHelper::shared().indexQuoteArray,
+                                          NotificationCenter::defaultCenter())),
+      meters_(context.clock, &context.poll, [this] {
+          const bool changed = showLevels();
+          return MeterClock::Shown{changed, metersEmpty() || !NorvShareHelper::shared().inputUnits};
+      }) {
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(30, 29, 36));
     setPalette(p);
 
     MatrixRegistry& registry = MatrixRegistry::shared();
-    registry.routing = &routing_;
-    micInView = new NorvMicINView(this);
-    outputView = new NorvHardwareOutView(this);
+    registry.routing = &context_.routing;
+    micInView = new NorvMicINView(context_, this);
+    outputView = new NorvHardwareOutView(context_, this);
     // The upper matrix panel registers the first destination rows, the lower one appends.
-    tMidView = new NorvTMidView(chips_.get(), &routing_, this);
+    tMidView = new NorvTMidView(chips_.get(), &context_.routing, this);
     botL = new NorvBLView(this);
     botR = new NorvBRView(this);
-    bMidView = new NorvBMidView(chips_.get(), &routing_, this);
+    bMidView = new NorvBMidView(chips_.get(), &context_.routing, this);
     bottomVew = new NorvBottomView(this);
 
+    HardwarePoller& poll = context_.poll;
+    connect(&poll.monitor(), &HardwareMonitor::updated, this,
+            &NorvMainContainView::showHardwareState);
+    // While the user turns the OTG knob, a readout must not overwrite what they dial in.
+    pausePollWhileTurning(*outputView->output34VolumeView, poll);
     // Qt's timers keep firing while a menu is open or the window is moved.
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, &NorvMainContainView::timerFired);
-    connect(stateTimer, &QTimer::timeout, this, &NorvMainContainView::timerStateFired);
-    stateTimer->setInterval(kPollIntervalMs);
-    clock_.start();
-    wakeMeters();
+    meters_.start();
 
     resize(945, 750);
     recoverLastBuildUI();
@@ -91,37 +96,7 @@ void NorvMainContainView::resizeEvent(QResizeEvent*) {
 }
 
 void NorvMainContainView::timerFired() {
-    const bool changed = showLevels();
-    if (!timer->isActive()) return;  // driven by hand
-    pollIfDue();
-    const bool idle = !changed && (metersEmpty() || !NorvShareHelper::shared().inputUnits);
-    quietTicks_ = idle ? quietTicks_ + 1 : 0;
-    if (quietTicks_ >= kQuietTicksBeforeRest) restMeters();
-}
-
-void NorvMainContainView::pollIfDue() {
-    constexpr qint64 kPollPeriodNs = 1'000'000'000 / 6;
-    constexpr qint64 kHalfTickNs = qint64(kMeterIntervalMs) * 1'000'000 / 2;
-    const qint64 now = clock_.nsecsElapsed();
-    if (now + kHalfTickNs < nextPollNs_) return;
-    // The next one a period after this one's due time; after a stall (a long preset import,
-    // a suspended machine) a period from now, not a burst of the missed ones.
-    nextPollNs_ = std::max(nextPollNs_ + kPollPeriodNs, now + kPollPeriodNs - kHalfTickNs);
-    timerStateFired();
-}
-
-void NorvMainContainView::restMeters() {
-    timer->stop();
-    metersResting_ = true;
-    stateTimer->start();
-}
-
-void NorvMainContainView::wakeMeters() {
-    metersResting_ = false;
-    quietTicks_ = 0;
-    stateTimer->stop();
-    nextPollNs_ = clock_.nsecsElapsed() + 1'000'000'000 / 6;
-    timer->start(kMeterIntervalMs);
+    meters_.tick();
 }
 
 bool NorvMainContainView::showLevels() {
@@ -167,54 +142,33 @@ bool NorvMainContainView::metersEmpty() const {
                        [](const LevelBar* bar) { return bar->drawnWidth() == 0; });
 }
 
-void NorvMainContainView::timerStateFired() {
-    // Resting meters: a level that would move one starts their clock again.
-    if (metersResting_ && showLevels()) wakeMeters();
-    // An interface that stopped answering costs a short time-out per read: after
-    // kPollFailuresBeforeBackOff silent ticks in a row only every kBackOffTicks-th tick reads,
-    // until one answers.
-    if (pollIsBackedOff() && ++skipped_ < kBackOffTicks) return;
-    skipped_ = 0;
-    const std::optional<HardwarePoll> poll = pollHardwareState();
-    if (!poll) return;
-    if (!poll->answered) {
-        ++silentTicks_;
-        return;
-    }
-    silentTicks_ = 0;
-    NorvShareHelper& store = NorvShareHelper::shared();
-    if (poll->otgConnected) {
-        bottomVew->statuel->setText(*poll->otgConnected
+void NorvMainContainView::showHardwareState(const HardwareState& state) {
+    if (state.otgConnected) {
+        bottomVew->statuel->setText(*state.otgConnected
                                         ? QCoreApplication::translate("Panel", "OTG MAX:已连接")
                                         : QCoreApplication::translate("Panel", "OTG MAX:未连接"));
     }
-    // Show the readings without sending anything back.
-    micInView->inputVolumeView->updateLevel(store.micIn1Volume);
-    micInView->inputVolumeView2->updateLevel(store.micIn2Volume);
-    outputView->output12VolumeView->updateLevel(store.micOutVolume);
-    outputView->output34VolumeView->updateLevel(store.OTGOut34Volume);
-    micInView->setIndicator(store.mic48VState, 1);
-    micInView->setInputType(store.micInChangeState, 1);
-    micInView->setIndicator(store.micInstState, 3);
-    // The input mutes follow the panel's own record, the headphone mute follows the device.
-    UserDefaults& defaults = UserDefaults::standard();
-    const int mic1 = static_cast<int>(defaults.integerForKey(kMicMute1Key));
-    if (mic1 != store.micMuteState) {
-        micInView->btnMute->setState(mic1 == 1, true);
-        store.micMuteState = mic1;
-    }
-    const int mic2 = static_cast<int>(defaults.integerForKey(kMicMute2Key));
-    if (mic2 != store.mic2MuteState) {
-        micInView->btn2Mute->setState(mic2 == 1, true);
-        store.mic2MuteState = mic2;
-    }
-    micInView->setIndicator(store.mic248VState, 2);
-    micInView->setInputType(store.mic2InChangeState, 2);
-    micInView->setIndicator(store.mic2InstState, 4);
-    if (poll->headphoneMute && *poll->headphoneMute != store.hpMuteState) {
-        outputView->out12butn->setState(*poll->headphoneMute == 1, true);
-        store.hpMuteState = *poll->headphoneMute;
-    }
+    micInView->inputVolumeView->updateLevel(state.input1Gain);
+    micInView->inputVolumeView2->updateLevel(state.input2Gain);
+    outputView->output12VolumeView->updateLevel(state.headphoneLevel);
+    outputView->output34VolumeView->updateLevel(state.otgVolume);
+    micInView->setIndicator(state.phantom1, 1);
+    micInView->setInputType(state.inputType1, 1);
+    micInView->setIndicator(state.instrument1, 3);
+    micInView->setIndicator(state.phantom2, 2);
+    micInView->setInputType(state.inputType2, 2);
+    micInView->setIndicator(state.instrument2, 4);
+    // A mute button follows only a change: in between it shows the user's own click and hover.
+    const auto changed = [&](int HardwareState::*field) {
+        return !shownState_ || (*shownState_).*field != state.*field;
+    };
+    if (changed(&HardwareState::inputMute1))
+        micInView->btnMute->setState(state.inputMute1 == 1, true);
+    if (changed(&HardwareState::inputMute2))
+        micInView->btn2Mute->setState(state.inputMute2 == 1, true);
+    if (changed(&HardwareState::headphoneMute))
+        outputView->out12butn->setState(state.headphoneMute == 1, true);
+    shownState_ = state;
 }
 
 void NorvMainContainView::pushMuteStates() {

@@ -1,24 +1,19 @@
-// The main panel: all sections of the window and the two clocks that keep them in step with
-// the interface — the level meters twenty times a second and the hardware-state poll six times
-// a second. It shows the routing model as chips and grids (its route chips follow the model).
-//
-// Meters that show nothing and stay empty for a second (silence, no sound server) stop their
-// clock; the poll tick then looks at the levels and starts it again when a meter would move.
-//
-// While the meter clock runs, the poll rides on it: the meter tick nearest to each poll's due
-// time runs the poll as well (six a second on average, 150 or 200 ms apart), so that the main
-// thread wakes 20 times a second and not 26; each wake costs the event loop's round and cold
-// caches. The poll's own timer, `stateTimer`, runs while the meters rest.
+// The main panel: all sections of the window. It shows the routing model as chips and grids
+// (its route chips follow the model), shows each hardware readout of the poll, and moves the
+// level meters on their clock (MeterClock: twenty times a second while they show something,
+// the poll riding on it).
 #pragma once
 
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
+
+#include "core/hardware_monitor.h"
+#include "core/meter_clock.h"
+#include "ui/panel_context.h"
 
 namespace h8 {
 class RouteChips;
-class RoutingModel;
 }  // namespace h8
 
 namespace h8::ui {
@@ -34,24 +29,16 @@ class NorvBMidView;
 class NorvMainContainView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kMeterIntervalMs = 50;
-    static constexpr int kPollIntervalMs = 1000 / 6;
-    static constexpr int kPollFailuresBeforeBackOff = 3;
-    static constexpr int kBackOffTicks = 12;  // one read every 2 s
-    static constexpr int kQuietTicksBeforeRest = 20;
-
-    // Builds every section, starts both clocks and shows `routing`'s routes as chips (it sends
-    // nothing for them: bringing the interface in line is the bind's job).
-    explicit NorvMainContainView(RoutingModel& routing, QWidget* parent = nullptr);
+    // Builds every section, shows the routing's routes as chips (it sends nothing for them:
+    // bringing the interface in line is the bind's job), follows the poll's readouts, lets the
+    // turning OTG knob pause the poll and starts the meters.
+    explicit NorvMainContainView(const PanelContext& context, QWidget* parent = nullptr);
     ~NorvMainContainView() override;
 
-    void timerFired();       // moves the meters
-    void timerStateFired();  // polls the hardware state
-    // True while the meter clock is stopped because the meters show nothing.
-    bool metersResting() const { return metersResting_; }
-    // True while the poll reads only every kBackOffTicks-th tick (the interface stopped
-    // answering).
-    bool pollIsBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
+    void timerFired();  // one meter tick (see MeterClock::tick)
+    MeterClock& meters() { return meters_; }
+    // Shows a hardware readout on the controls, sending nothing back.
+    void showHardwareState(const HardwareState& state);
     void pushMuteStates();
     // Shows the mute states that the store holds (after a preset import sent them).
     void showMuteStates();
@@ -71,10 +58,8 @@ public:
     bool metersPaintDirectly() const { return metersPaintDirectly_; }
 
     RouteChips* chips() const { return chips_.get(); }
-    RoutingModel& routing() const { return routing_; }
+    RoutingModel& routing() const { return context_.routing; }
 
-    QTimer* timer;
-    QTimer* stateTimer;
     NorvMicINView* micInView;
     NorvHardwareOutView* outputView;
     NorvBLView* botL;
@@ -91,21 +76,11 @@ private:
     bool showLevels();
     bool metersEmpty() const;
 
-    // The poll on the meter clock: runs it when its due time is less than half a meter tick
-    // away.
-    void pollIfDue();
-    void restMeters();
-    void wakeMeters();
-
-    RoutingModel& routing_;
+    PanelContext context_;
     std::unique_ptr<RouteChips> chips_;
-    QElapsedTimer clock_;
-    qint64 nextPollNs_ = 0;
-    int quietTicks_ = 0;
-    bool metersResting_ = false;
+    std::optional<HardwareState> shownState_;  // the readout the controls show
     bool metersPaintDirectly_ = true;
-    int silentTicks_ = 0;
-    int skipped_ = 0;
+    MeterClock meters_;
 };
 
 }  // namespace h8::ui

@@ -10,7 +10,8 @@
 #include <limits>
 #include <numbers>
 
-#include "core/share_helper.h"
+#include "core/clock.h"
+#include "core/hardware_poller.h"
 #include "ui/widgets/focus.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/style.h"
@@ -47,19 +48,16 @@ bool isPhaseMarker(const QWheelEvent& event) {
 
 namespace {
 
-constexpr int kScrollReportDelayMs = 70;
-constexpr int kResumePollDelayMs = 1000;
-
-// Reopens the hardware poll that turning a knob paused. Not once the interface has gone: its
-// removal closed the poll, and only the next arrival may reopen it.
-void resumePoll() {
-    NorvShareHelper& store = NorvShareHelper::shared();
-    if (store.isInit) store.canReadStatue = true;
-}
+constexpr std::chrono::milliseconds kScrollReportDelayMs{70};
+constexpr std::chrono::milliseconds kGestureEndAfterReleaseMs{1000};
 
 }  // namespace
 
-LumCircularView::LumCircularView(QWidget* parent) : QWidget(parent), label(new LumLabel(this)) {
+LumCircularView::LumCircularView(Clock& clock, QWidget* parent)
+    : QWidget(parent),
+      label(new LumLabel(this)),
+      reportTimer_(clock.createTimer()),
+      releaseTimer_(clock.createTimer()) {
     label->setFont(systemFont(10));
     label->setTextColor(QColor(Qt::gray));
     label->setAlignment(Qt::AlignCenter);
@@ -67,16 +65,29 @@ LumCircularView::LumCircularView(QWidget* parent) : QWidget(parent), label(new L
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->setGeometry(rect());
 
-    reportTimer_.setSingleShot(true);
-    reportTimer_.setInterval(kScrollReportDelayMs);
-    reportTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&reportTimer_, &QTimer::timeout, this, &LumCircularView::reportAfterScroll);
+    reportTimer_->setSingleShot(true);
+    connect(reportTimer_.get(), &ClockTimer::timeout, this, &LumCircularView::reportAfterScroll);
+    releaseTimer_->setSingleShot(true);
+    connect(releaseTimer_.get(), &ClockTimer::timeout, this, &LumCircularView::endGesture);
     setFocusPolicy(Qt::StrongFocus);
 }
 
-// A knob removed while its scroll report is pending must not leave the poll paused for good.
+// A knob removed in the middle of a gesture must not leave the poll paused for good.
 LumCircularView::~LumCircularView() {
-    if (reportTimer_.isActive()) resumePoll();
+    endGesture();
+}
+
+void LumCircularView::beginGesture() {
+    releaseTimer_->stop();  // a new turn right after a release: one gesture
+    if (turning_) return;
+    turning_ = true;
+    emit gestureBegan();
+}
+
+void LumCircularView::endGesture() {
+    if (!turning_) return;
+    turning_ = false;
+    emit gestureEnded();
 }
 
 void LumCircularView::updateLevel(double v) {
@@ -109,7 +120,7 @@ double LumCircularView::pointerAngle() const {
 
 void LumCircularView::reportAfterScroll() {
     if (callBack) callBack(reportedLevel());
-    resumePoll();
+    endGesture();
 }
 
 void LumCircularView::paintEvent(QPaintEvent*) {
@@ -154,7 +165,7 @@ void LumCircularView::mouseMoveEvent(QMouseEvent* event) {
     const qreal dy = lastDragY_ ? y - *lastDragY_ : 0;
     lastDragY_ = y;
     if (!canWheel || dy == 0) return;
-    NorvShareHelper::shared().canReadStatue = false;
+    beginGesture();
     stepLevel(-dy);  // screen y grows downward: dragging up turns the level up
 }
 
@@ -164,15 +175,14 @@ void LumCircularView::mouseReleaseEvent(QMouseEvent* event) {
     lastDragY_.reset();
     if (!canWheel) return;
     if (callBack) callBack(reportedLevel());
-    // Not tied to this widget: the poll must resume even if the panel goes away meanwhile.
-    QTimer::singleShot(kResumePollDelayMs, QCoreApplication::instance(), [] { resumePoll(); });
+    if (turning_) releaseTimer_->start(kGestureEndAfterReleaseMs);
 }
 
 void LumCircularView::scrollStep(double direction) {
     if (!canWheel) return;
-    NorvShareHelper::shared().canReadStatue = false;
+    beginGesture();
     stepLevel(direction);
-    reportTimer_.start();  // restarts a pending report: one report per run of scroll events
+    reportTimer_->start(kScrollReportDelayMs);  // restarted: one report per run of scroll events
 }
 
 void LumCircularView::wheelEvent(QWheelEvent* event) {
@@ -189,6 +199,13 @@ void LumCircularView::keyPressEvent(QKeyEvent* event) {
     }
     event->accept();
     scrollStep(step);
+}
+
+void pausePollWhileTurning(LumCircularView& knob, HardwarePoller& poll) {
+    QObject::connect(&knob, &LumCircularView::gestureBegan, &poll,
+                     [&poll] { poll.pause(HardwarePoller::Pause::knob); });
+    QObject::connect(&knob, &LumCircularView::gestureEnded, &poll,
+                     [&poll] { poll.resume(HardwarePoller::Pause::knob); });
 }
 
 }  // namespace h8::ui

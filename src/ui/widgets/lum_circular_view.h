@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QColor>
-#include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QWheelEvent;
+
+namespace h8 {
+class Clock;
+class ClockTimer;
+class HardwarePoller;
+}  // namespace h8
 
 namespace h8::ui {
 
@@ -42,10 +48,10 @@ bool isPhaseMarker(const QWheelEvent& event);
 // knob shows the level as a number and a rotating pointer; the owner panel draws the knob image
 // behind it.
 //
-// While the user turns the knob the hardware poll is paused (NorvShareHelper::canReadStatue is
-// false) so a readout does not overwrite what the user is dialling in. A run of scroll events
-// reports once, 70 ms after the last one, and resumes the poll; a drag reports on release and
-// resumes the poll 1 s later. A poll closed meanwhile by the interface's removal stays closed.
+// Turning the knob is a gesture: gestureBegan() with its first step, gestureEnded() once it is
+// over (the owner pauses the hardware poll in between, so that a readout does not overwrite what
+// the user is dialling in). A run of scroll events reports once, 70 ms after the last one, and
+// ends the gesture; a drag reports on release and ends the gesture 1 s later.
 //
 // The arrow keys turn the knob as the wheel does, one step per key press (Up and Right louder,
 // Down and Left softer), with the same pause and report. A knob with the keyboard draws the
@@ -58,7 +64,8 @@ class LumCircularView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit LumCircularView(QWidget* parent = nullptr);
+    // The report and gesture delays run on `clock`, which must outlive the knob.
+    explicit LumCircularView(Clock& clock, QWidget* parent = nullptr);
     ~LumCircularView() override;
 
     std::function<void(int level)> callBack;
@@ -76,6 +83,11 @@ public:
     double progress() const;      // level / avgCount
     int reportedLevel() const;    // the level truncated toward zero
     double pointerAngle() const;  // radians, see knob::angleFor
+    bool isTurning() const { return turning_; }
+
+signals:
+    void gestureBegan();
+    void gestureEnded();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -91,13 +103,20 @@ private:
     // the report.
     void scrollStep(double direction);
     void reportAfterScroll();
+    void beginGesture();
+    void endGesture();
     // Sets the level and its number, without scheduling a repaint.
     void showLevel(double v);
 
     double level_ = 0;
     bool painted_ = false;
     std::optional<qreal> lastDragY_;
-    QTimer reportTimer_;
+    std::unique_ptr<ClockTimer> reportTimer_;
+    std::unique_ptr<ClockTimer> releaseTimer_;
+    bool turning_ = false;
 };
+
+// Pauses `poll` while `knob` is turned (from its first step until its gesture ends).
+void pausePollWhileTurning(LumCircularView& knob, HardwarePoller& poll);
 
 }  // namespace h8::ui

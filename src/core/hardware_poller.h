@@ -1,0 +1,76 @@
+// The hardware poll's schedule: six reads a second of the interface's state (HardwareMonitor),
+// paused while the user turns a knob, while a preset is applied and while no interface is
+// bound, and backed off when the interface stops answering. It runs on its own timer, or, while
+// the meters move, rides on their clock (MeterClock) so that the thread wakes for both at once.
+// Main thread only.
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <memory>
+#include <set>
+
+#include "core/clock.h"
+
+namespace h8 {
+
+class HardwareMonitor;
+class NorvShareHelper;
+
+class HardwarePoller : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::nanoseconds kPeriod{1'000'000'000 / 6};
+    static constexpr int kPollFailuresBeforeBackOff = 3;
+    static constexpr int kBackOffTicks = 12;  // one read every 2 s
+
+    // Why the poll is paused; it reads while there is no reason.
+    enum class Pause { knob, preset, unbound };
+
+    // Reads through `monitor` and keeps the store's poll gate (`canReadStatue`: open while the
+    // poll is not paused); all must outlive the poller.
+    HardwarePoller(HardwareMonitor& monitor, NorvShareHelper& store, Clock& clock,
+                   QObject* parent = nullptr);
+    ~HardwarePoller() override;
+
+    HardwareMonitor& monitor() const { return monitor_; }
+
+    // The poll's own timer: started (unless the poll rides on another clock) and stopped.
+    void start();
+    void stop();
+    bool ownTimerActive() const;
+
+    void pause(Pause why);
+    void resume(Pause why);
+    bool isPaused() const { return !pauses_.empty(); }
+
+    // One tick now: ticked(), then (unless backed off) a read.
+    void tick();
+    // True while only every kBackOffTicks-th tick reads (the interface stopped answering).
+    bool isBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
+
+    // While carried, the poll's own timer is off and carriedTick() (the carrier's tick) runs a
+    // tick when its due time is less than half a carrier tick away: six a second on average,
+    // 150 or 200 ms apart on a 50 ms clock. Carried no more, the own timer runs again.
+    void setCarried(bool carried, std::chrono::nanoseconds carrierInterval = {});
+    bool isCarried() const { return carried_; }
+    void carriedTick();
+
+signals:
+    // At the start of every tick, also a backed-off one (the resting meters look then).
+    void ticked();
+
+private:
+    HardwareMonitor& monitor_;
+    NorvShareHelper& store_;
+    Clock& clock_;
+    std::unique_ptr<ClockTimer> timer_;
+    std::set<Pause> pauses_;
+    bool carried_ = false;
+    std::chrono::nanoseconds carrierInterval_{};
+    std::chrono::nanoseconds nextPoll_{};
+    int silentTicks_ = 0;
+    int skipped_ = 0;
+};
+
+}  // namespace h8
