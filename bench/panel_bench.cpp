@@ -35,7 +35,6 @@
 
 #include "core/audio_devices.h"
 #include "core/audio_helper.h"
-#include "core/clock.h"
 #include "core/hardware_monitor.h"
 #include "core/hardware_poller.h"
 #include "core/routing_matrix.h"
@@ -43,6 +42,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "platform/clock.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "ui/sections/main_contain_view.h"

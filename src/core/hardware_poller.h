@@ -10,7 +10,7 @@
 #include <memory>
 #include <set>
 
-#include "core/clock.h"
+#include "platform/clock.h"
 
 namespace h8 {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/clock.h"
+#include "platform/clock.h"
 
 namespace h8 {
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/clock.h"
+
 namespace h8 {
 namespace {
 UsbInterface* g_installed = nullptr;  // main thread; see UsbInterface::Installation
@@ -37,6 +39,10 @@ std::string formatControlTrace(const UsbSetup& s, const uint8_t* data, int statu
     return line;
 }
 
+std::chrono::nanoseconds UsbInterface::now() const {
+    return clock_ ? clock_->now() : std::chrono::steady_clock::now().time_since_epoch();
+}
+
 void UsbInterface::open(std::shared_ptr<UsbDeviceHandle> handle) {
     handle_ = std::move(handle);
     silentUntil_ = {};
@@ -51,12 +57,12 @@ void UsbInterface::close() {
 int UsbInterface::controlTransfer(const UsbSetup& setup, uint8_t* data) {
     if (!handle_) return kUsbErrorNoDevice;
     constexpr auto kBurstGap = std::chrono::milliseconds(kRequestBurstGapMs);
-    if (const auto now = Clock::now(); now < silentUntil_) {
-        silentUntil_ = now + kBurstGap;
+    if (const auto at = now(); at < silentUntil_) {
+        silentUntil_ = at + kBurstGap;
         return kUsbErrorTimeout;
     }
     const int status = handle_->controlTransfer(setup, data, timeoutMs_);
-    if (status == kUsbErrorTimeout) silentUntil_ = Clock::now() + kBurstGap;
+    if (status == kUsbErrorTimeout) silentUntil_ = now() + kBurstGap;
     if (trace_) trace_(formatControlTrace(setup, data, status));
     return status;
 }

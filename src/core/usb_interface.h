@@ -27,9 +27,14 @@ std::string formatControlTrace(const UsbSetup& setup, const uint8_t* data, int s
 
 inline constexpr int kRequestBurstGapMs = 100;
 
+class Clock;
+
 class UsbInterface {
 public:
+    // The burst gate keeps time with `clock` (the steady clock without one), which must outlive
+    // the interface.
     UsbInterface() = default;
+    explicit UsbInterface(const Clock& clock) : clock_(&clock) {}
     UsbInterface(const UsbInterface&) = delete;
     UsbInterface& operator=(const UsbInterface&) = delete;
 
@@ -53,6 +58,9 @@ public:
     int controlTransfer(const UsbSetup& setup, uint8_t* data);
 
     void setTraceSink(ControlTraceSink sink) { trace_ = std::move(sink); }
+
+    // True while requests are held back after a time-out (see controlTransfer).
+    bool isHoldingBack() const { return now() < silentUntil_; }
 
     // How long a request waits for the interface (kControlTimeoutMs unless a short wait is on).
     unsigned timeoutMs() const { return timeoutMs_; }
@@ -87,8 +95,9 @@ public:
     };
 
 private:
-    using Clock = std::chrono::steady_clock;
+    std::chrono::nanoseconds now() const;
 
+    const Clock* clock_ = nullptr;
     std::shared_ptr<UsbDeviceHandle> handle_;
     bool attached_ = false;
     ControlTraceSink trace_;
@@ -97,7 +106,7 @@ private:
     // of the same action: a rebuild's 144 crosspoint writes, an import, a status read) are not
     // sent: each would wait its own time-out and hold the window for minutes. The burst ends at
     // the first gap of kRequestBurstGapMs between requests; the next action tries again.
-    Clock::time_point silentUntil_{};
+    std::chrono::nanoseconds silentUntil_{};
 };
 
 }  // namespace h8

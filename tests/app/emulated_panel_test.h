@@ -10,12 +10,12 @@
 
 #include "app_delegate.h"
 #include "core/audio_helper.h"
-#include "core/clock.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "manual_clock.h"
+#include "platform/clock.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "view_controller.h"

@@ -117,7 +117,7 @@ TEST_F(StuckInterfaceTest, AnActionOnAHungInterfaceWaitsForItOnceNotOncePerReque
     // When it answers again, the next action reaches it.
     usb_.model().setFault(emulated::EmulatedH8::Fault::None);
     usb_.model().clearTransfers();
-    QTest::qWait(kRequestBurstGapMs + 50);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !usbInterface_.isHoldingBack(); }, 2000));
     window_->controller->importPreset(preset);
     const auto sent = usb_.model().transfers();
     EXPECT_FALSE(sent.empty());

@@ -21,19 +21,25 @@
 
 namespace h8 {
 
-// Counts the quit signals seen on a bus connection and remembers their arguments.
+// Counts the quit signals seen on a bus connection and remembers their arguments; counts the
+// test's own markers too (see AutoStartTest::flush).
 class SignalCounter : public QObject {
     Q_OBJECT
 public:
     QStringList senders;
+    int markers = 0;
 
 public slots:
     void onSignal(const QString& sender) { senders.append(sender); }
+    void onMarker() { ++markers; }
 };
 
 namespace {
 
 const QString kMainId = QString::fromLatin1(ids::kMainAppId);
+const QString kMarkerPath = QStringLiteral("/org/h8controller/Test");
+const QString kMarkerInterface = QStringLiteral("org.h8controller.Test");
+const QString kMarkerName = QStringLiteral("Marker");
 const QString kHelperId = QString::fromLatin1(ids::kLaunchHelperId);
 constexpr int kWaitMs = 10000;
 
@@ -152,6 +158,19 @@ protected:
         ASSERT_TRUE(listenerBus_.connect(QString(), ids::kTerminateSignalPath,
                                          ids::kTerminateSignalInterface, ids::kTerminateSignalName,
                                          &counter_, SLOT(onSignal(QString))));
+        ASSERT_TRUE(listenerBus_.connect(QString(), kMarkerPath, kMarkerInterface, kMarkerName,
+                                         &counter_, SLOT(onMarker())));
+    }
+
+    // Sends a marker signal from `from` and waits until the listener has it. The bus delivers
+    // one client's messages in the order they were sent, so every quit signal `from` sent
+    // before has arrived by then: a signal that was not sent has not, for good.
+    bool flush(const QDBusConnection& from) {
+        const int expected = counter_.markers + 1;
+        QDBusConnection bus = from;
+        if (!bus.send(QDBusMessage::createSignal(kMarkerPath, kMarkerInterface, kMarkerName)))
+            return false;
+        return QTest::qWaitFor([&] { return counter_.markers >= expected; }, kWaitMs);
     }
 
     void TearDown() override {
@@ -268,7 +287,7 @@ TEST_F(AutoStartTest, RegisterWritesEntryUnregisterRemovesIt) {
     EXPECT_EQ(printed_, QStringList{"auto start unregister ok"});
 
     // No helper owns its name, so nobody was told to quit.
-    QTest::qWait(200);
+    ASSERT_TRUE(flush(mainBus_));
     EXPECT_TRUE(counter_.senders.isEmpty());
 }
 
@@ -335,7 +354,7 @@ TEST_F(AutoStartTest, MissingHelperPrintsPathAndTouchesNothing) {
     }
     EXPECT_TRUE(QFileInfo::exists(entryPath()));
     EXPECT_FALSE(busUsed);
-    QTest::qWait(200);
+    ASSERT_TRUE(flush(mainBus_));
     EXPECT_TRUE(counter_.senders.isEmpty());
     QDBusConnection::disconnectFromBus(fakeHelper.name());
 }
@@ -359,8 +378,7 @@ TEST_F(AutoStartTest, RunningHelperGetsOneSignalEvenWhenRegistrationFails) {
     EXPECT_NE(printed_[0], "auto start register ok");
     EXPECT_FALSE(printed_[0].isEmpty());
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !counter_.senders.isEmpty(); }, kWaitMs));
-    QTest::qWait(300);
+    ASSERT_TRUE(flush(mainBus_));
     EXPECT_EQ(counter_.senders, QStringList{kMainId});
     QDBusConnection::disconnectFromBus(owner.name());
     QDBusConnection::disconnectFromBus(queued.name());
@@ -438,6 +456,8 @@ TEST_F(AutoStartTest, HelperQuitsAtOnceWhenMainProgramRuns) {
     EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(helper->exitCode(), 0);
     EXPECT_TRUE(helper->readAllStandardOutput().isEmpty());
+    // That no program was started has no event of its own: one started in error would write its
+    // mark in its own time, within this pause.
     QTest::qWait(300);
     EXPECT_EQ(mainProgramStarts(), 0);
     EXPECT_FALSE(helperOnBus());
@@ -462,7 +482,7 @@ TEST_F(AutoStartTest, HelperStartsMainProgramAndQuitsOnItsSignal) {
     EXPECT_EQ(helper->exitCode(), 0);
     EXPECT_TRUE(helper->readAllStandardOutput().isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !helperOnBus(); }, kWaitMs));
-    QTest::qWait(200);
+    ASSERT_TRUE(flush(mainBus_));
     EXPECT_EQ(counter_.senders, QStringList{kMainId});
     EXPECT_EQ(mainProgramStarts(), 1);
 }

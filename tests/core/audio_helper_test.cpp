@@ -154,7 +154,7 @@ TEST_F(AudioHelperTest, RebuildResendsEnabledRoutesWithTheirStoredLevels) {
     NotificationCenter::defaultCenter().addObserver(
         &observer, notify::kChangeSampleRate, [&](const Notification&) { ++rateNotifications; });
     ASSERT_TRUE(h8()->setNominalSampleRate(96000));
-    QTest::qWait(20);  // the rebuild is queued to the main loop
+    QCoreApplication::sendPostedEvents();  // the rebuild is queued to the main loop
     EXPECT_EQ(store().sampleRate, "96000Hz");
     EXPECT_EQ(rateNotifications, 1);
 
@@ -175,21 +175,21 @@ TEST_F(AudioHelperTest, RateChangesWhileSettlingOrUninitialisedAreIgnored) {
                                                     [&](const Notification&) { ++builds; });
     store().timestamp = QDateTime::currentMSecsSinceEpoch() / 1000.0 - 1;  // just arrived
     backend_.setRate(7, 96000);
-    QTest::qWait(20);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(builds, 0);
     EXPECT_EQ(store().sampleRate, "48000Hz");
 
     store().timestamp = QDateTime::currentMSecsSinceEpoch() / 1000.0 - 10;
     store().isInit = false;  // removed
     backend_.setRate(7, 44100);
-    QTest::qWait(20);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(builds, 0);
 
     // Without any recorded arrival or removal the change is taken.
     store().timestamp.reset();
     store().isInit = true;
     backend_.setRate(7, 88200);
-    QTest::qWait(20);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(builds, 1);
     EXPECT_EQ(store().sampleRate, "88200Hz");
 }
@@ -199,7 +199,7 @@ TEST_F(AudioHelperTest, RemovalDropsTheListeners) {
     NotificationCenter::defaultCenter().post(notify::kRawDeviceRemoved);
     store().timestamp.reset();
     backend_.setRate(7, 96000);
-    QTest::qWait(20);
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(store().sampleRate, "48000Hz");
 }
 

@@ -17,7 +17,6 @@
 
 #include "app_delegate.h"
 #include "core/audio_helper.h"
-#include "core/clock.h"
 #include "core/level_engine.h"
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
@@ -26,6 +25,7 @@
 #include "emulated/emulated_usb_transport.h"
 #include "pipewire_stack.h"
 #include "platform/audio/pipewire_backend.h"
+#include "platform/clock.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
@@ -172,6 +172,7 @@ TEST_F(PanelPipeWireTest, BindsTheH8OnceWithTheWebcamListedFirstAndNeverMetersTh
     Engine recorder(webcam, 0);
     ASSERT_TRUE(recorder.start());
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.volumeIntensity() > 0.01; }, 8000));
+    // The panel's meters must stay at zero: nothing to wait for but several meter ticks.
     for (int sample = 0; sample < 10; ++sample) {
         QTest::qWait(50);
         for (double level : meters()) ASSERT_EQ(level, 0.0);

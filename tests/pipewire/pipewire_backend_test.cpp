@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "manual_clock.h"
 #include "pipewire_stack.h"
 
 namespace h8 {
@@ -47,15 +48,9 @@ public:
     uint64_t frames() const { return frames_.load(); }
     uint32_t channels() const { return channels_.load(); }
 
-    // Frames delivered per second of wall-clock time, over `window`.
-    double measureRate(std::chrono::milliseconds window) const {
-        auto t0 = std::chrono::steady_clock::now();
-        uint64_t f0 = frames();
-        std::this_thread::sleep_for(window);
-        uint64_t f1 = frames();
-        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - t0;
-        return static_cast<double>(f1 - f0) / elapsed.count();
-    }
+    // Frames delivered per second of wall-clock time, timed over the next `count` frames; 0
+    // when they do not come within 5 s.
+    double measureRate(uint64_t count) const;
 
 private:
     static constexpr uint32_t kMax = 64;
@@ -65,12 +60,17 @@ private:
 };
 
 bool waitForFrames(const PeakSink& sink, uint64_t frames, std::chrono::milliseconds timeout = 5s) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (sink.frames() < frames) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return sink.frames() >= frames; },
+                           static_cast<int>(timeout.count()));
+}
+
+double PeakSink::measureRate(uint64_t count) const {
+    const auto t0 = std::chrono::steady_clock::now();
+    const uint64_t f0 = frames();
+    if (!waitForFrames(*this, f0 + count)) return 0;
+    const uint64_t f1 = frames();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - t0;
+    return static_cast<double>(f1 - f0) / elapsed.count();
 }
 
 // Another program changing the graph rate: the stack's own command-line tool.
@@ -137,7 +137,7 @@ TEST_F(PipeWireBackendTest, TheServerSideHelpersAreNotDevices) {
     PeakSink sink;
     auto stream = backend_->startCapture(fakeId_, &sink);
     ASSERT_TRUE(stream);
-    QTest::qWait(300);
+    ASSERT_TRUE(waitForFrames(sink, 4800));  // running: the server lists its node by now
     for (const AudioDeviceInfo& d : backend_->devices()) {
         EXPECT_FALSE(d.uid.contains(QStringLiteral("Driver"))) << d.uid.toStdString();
         EXPECT_FALSE(d.uid.contains(QStringLiteral("h8-controller"))) << d.uid.toStdString();
@@ -265,7 +265,12 @@ TEST_F(PipeWireCaptureTest, TheSinkIsNotCalledAfterTheStreamIsGone) {
     ASSERT_TRUE(waitForFrames(sink, 4800));
     stream.reset();
     uint64_t after = sink.frames();
-    std::this_thread::sleep_for(200ms);
+    // A second stream of the same input: by the time it has its frames, the first one would
+    // have been called again too.
+    PeakSink witness;
+    auto second = backend_->startCapture(fakeId_, &witness);
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(waitForFrames(witness, 9600));
     EXPECT_EQ(sink.frames(), after);
 }
 
@@ -313,7 +318,7 @@ TEST_F(PipeWireCaptureTest, SettingTheRateMakesTheGraphRunAtIt) {
         auto stream = backend_->startCapture(fakeId_, &sink);
         ASSERT_TRUE(stream);
         ASSERT_TRUE(waitForFrames(sink, 19200));
-        EXPECT_NEAR(sink.measureRate(1000ms), 96000.0, 9600.0);
+        EXPECT_NEAR(sink.measureRate(96000), 96000.0, 9600.0);
         sink.resetPeaks();
         uint64_t before = sink.frames();
         ASSERT_TRUE(waitForFrames(sink, before + 48000));
@@ -329,7 +334,7 @@ TEST_F(PipeWireCaptureTest, SettingTheRateMakesTheGraphRunAtIt) {
         auto stream = backend_->startCapture(fakeId_, &sink);
         ASSERT_TRUE(stream);
         ASSERT_TRUE(waitForFrames(sink, 9600));
-        EXPECT_NEAR(sink.measureRate(1000ms), 48000.0, 4800.0);
+        EXPECT_NEAR(sink.measureRate(48000), 48000.0, 4800.0);
     }
 }
 
@@ -352,7 +357,8 @@ TEST_F(PipeWireBackendTest, RefusesRatesItCannotSet) {
     EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, -48000));
     EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, 44100.5));
     EXPECT_FALSE(backend_->setNominalSampleRate(fakeId_, std::nan("")));
-    QTest::qWait(100);
+    // Refused here, nothing went to the server: a signal could only be one already queued.
+    QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(rateChanged.isEmpty());
     EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
 }
@@ -424,20 +430,25 @@ TEST(PipeWireBackendReconnect, WithoutAServerItKeepsLookingCalmlyAndAttachesWhen
     }
     EnvironmentVariable remote("PIPEWIRE_REMOTE", "h8-test-no-such-server");
     QString error;
-    auto backend = PipeWireBackend::createReconnecting(&error);
+    test::ManualClock clock;
+    auto backend = PipeWireBackend::createReconnecting(&error, &clock);
     ASSERT_TRUE(backend);
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(backend->isAvailable());
     EXPECT_TRUE(backend->devices().isEmpty());
     // Growing pauses: a handful of looks in 3 s, not a busy loop.
-    QTest::qWait(3000);
+    clock.advance(3s);
     EXPECT_GE(backend->connectionAttempts(), 3);
     EXPECT_LE(backend->connectionAttempts(), 6);
 
     // The server "starts": the next look finds it, without anyone asking.
     QSignalSpy available(backend.get(), &AudioBackend::availabilityChanged);
     remote.restore();
-    ASSERT_TRUE(available.wait(PipeWireBackend::kMaxRetryMs + 3000));
+    // Up to its next look (the server's answer then comes in real time).
+    const int looks = backend->connectionAttempts();
+    ASSERT_TRUE(clock.advanceUntil([&] { return backend->connectionAttempts() > looks; }, 10ms,
+                                   std::chrono::milliseconds(PipeWireBackend::kMaxRetryMs)));
+    ASSERT_TRUE(available.wait(5000));
     EXPECT_TRUE(backend->isAvailable());
     QTRY_VERIFY_WITH_TIMEOUT(listedH8(*backend).has_value(), 3000);
 }

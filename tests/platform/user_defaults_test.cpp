@@ -431,9 +431,10 @@ TEST_F(UserDefaultsTest, WriterKilledAtRandomMomentsAlwaysLeavesACompleteFile) {
         if (child == 0) runWriterUntilKilled(path);
 
         // Let the first round get at least one write out so that later rounds have a state.
-        for (int i = 0; round == 0 && i < 5000 && !QFileInfo::exists(path); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (round == 0) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(path); }, 5000));
         }
+        // The kill comes at a random moment of the writing: a random time, not an event.
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         ASSERT_EQ(::kill(child, SIGKILL), 0);
         int status = 0;

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <chrono>
 
-#include "core/clock.h"
+#include "platform/clock.h"
 
 namespace h8::test {
 

@@ -17,6 +17,7 @@
 
 #include "emulated/emulated_h8.h"
 #include "emulated/umockdev/umockdev_h8_bed.h"
+#include "stray_hotplug.h"
 #include "umockdev_main.h"
 
 namespace h8 {
@@ -61,11 +62,11 @@ protected:
         return present;
     }
 
-    // Pumps the event loop until `count` hot-plug events were seen, then a little longer so that
-    // a duplicate would show up too.
+    // Pumps the event loop until `count` hot-plug events were seen, and lets a duplicate show up
+    // too.
     bool waitForEvents(size_t count) {
         const bool seen = QTest::qWaitFor([&] { return events_.size() >= count; }, kEventWaitMs);
-        QTest::qWait(100);
+        test::letStrayHotplugEventsArrive();
         return seen;
     }
 
@@ -108,7 +109,7 @@ TEST_F(LibusbTransportPresentTest, AttachedDeviceIsListedAndIdentifiesItself) {
     EXPECT_EQ(transport_->productName(kVid, kPid), "H8");
 
     // Listed devices are not announced a second time.
-    QTest::qWait(100);
+    test::letStrayHotplugEventsArrive();
     EXPECT_TRUE(events_.empty());
 }
 
@@ -216,8 +217,10 @@ TEST_F(LibusbTransportControlTest, UnplugFailsTheOpenHandle) {
 
 TEST_F(LibusbTransportControlTest, UnplugFailsAPendingTransferAtOnce) {
     model1_.setFault(EmulatedH8::Fault::Timeout);
-    std::thread unplugger([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Unplugged once the device holds the request, while the transfer waits for its answer.
+    const unsigned before = test::umockdevBed().urbCount(1);
+    std::thread unplugger([before] {
+        while (test::umockdevBed().urbCount(1) == before) std::this_thread::yield();
         test::umockdevBed().unplug(1);
     });
     uint8_t value = 0;

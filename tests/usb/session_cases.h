@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -19,6 +20,7 @@
 #include "emulated/emulated_h8.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
+#include "stray_hotplug.h"
 #include "temp_env.h"
 
 namespace h8::test {
@@ -35,11 +37,10 @@ public:
         NotificationCenter::defaultCenter().addObserver(
             this, kRawDeviceRemoved, [this](const Notification&) { events.append("removed"); });
     }
-    // Pumps the event loop until `count` events were seen, then briefly more so that an extra
-    // event would show up too.
+    // Pumps the event loop until `count` events were seen, and lets an extra one show up too.
     bool waitFor(qsizetype count) {
         const bool ok = QTest::qWaitFor([&] { return events.size() >= count; }, 3000);
-        QTest::qWait(150);
+        letStrayHotplugEventsArrive();
         return ok;
     }
     QStringList events;
@@ -173,8 +174,9 @@ TYPED_TEST_P(SessionTest, WaitingSecondDeviceTakesOverWhenTheFirstIsRemoved) {
     DeviceEvents events;
     this->backend_->plug(1);
     ASSERT_TRUE(this->start());
+    QSignalSpy arrivals(&this->backend_->transport(), &UsbTransport::deviceArrived);
     this->backend_->plug(2);
-    QTest::qWait(200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !arrivals.isEmpty(); }, 3000));  // seen, ignored
     this->backend_->unplug(1);
     ASSERT_TRUE(events.waitFor(3));
     EXPECT_EQ(events.events, (QStringList{"added", "removed", "added"}));

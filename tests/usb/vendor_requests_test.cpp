@@ -16,6 +16,7 @@
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_h8.h"
+#include "manual_clock.h"
 #include "platform/libusb_transport.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
@@ -67,7 +68,8 @@ protected:
     TempEnv env_;
     EmulatedH8 model_;
     LibusbTransport transport_;
-    UsbInterface usb_;
+    ManualClock clock_;  // the burst gate's time
+    UsbInterface usb_{clock_};
     const UsbInterface::Installation installed_{usb_};
     std::vector<std::string> trace_;
 };
@@ -255,7 +257,7 @@ TEST_F(VendorRequestsTest, TimedOutRequestSilencesTheRestOfItsBurstThenTheDevice
     EXPECT_EQ(umockdevBed().urbCount(1), urbs);
     EXPECT_EQ(diag.lines().count("NorvaltUSBAudioSetMute do request error"), 20);
     // After a pause longer than the gap between the requests of one action, the next one goes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(kRequestBurstGapMs + 20));
+    clock_.advance(std::chrono::milliseconds(kRequestBurstGapMs + 20));
     EXPECT_TRUE(NorvaltUSBAudioGetMute(0, 1, v));
     EXPECT_EQ(v, 0);
     EXPECT_EQ(umockdevBed().urbCount(1), urbs + 1);

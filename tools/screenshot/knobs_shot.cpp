@@ -9,8 +9,8 @@
 #include <functional>
 #include <vector>
 
-#include "core/clock.h"
 #include "core/share_helper.h"
+#include "platform/clock.h"
 #include "ui/widgets/images.h"
 #include "ui/widgets/lum_circular_view.h"
 #include "ui/widgets/lum_volume_vircle_view.h"

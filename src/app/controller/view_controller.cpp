@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include "core/audio_helper.h"
-#include "core/clock.h"
 #include "core/hardware_monitor.h"
 #include "core/hardware_poller.h"
 #include "core/notification_names.h"
@@ -18,6 +17,7 @@
 #include "core/usb_session.h"
 #include "edit_history.h"
 #include "microphone_access.h"
+#include "platform/clock.h"
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"

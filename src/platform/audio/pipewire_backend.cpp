@@ -622,14 +622,17 @@ std::unique_ptr<PipeWireBackend> PipeWireBackend::create(QString* error) {
     return backend;
 }
 
-std::unique_ptr<PipeWireBackend> PipeWireBackend::createReconnecting(QString* error) {
+std::unique_ptr<PipeWireBackend> PipeWireBackend::createReconnecting(QString* error, Clock* clock) {
     std::unique_ptr<PipeWireBackend> backend(new PipeWireBackend());
     PipeWireBackend* b = backend.get();
     b->reconnect_ = true;
-    b->retryTimer_.setSingleShot(true);
-    b->answerTimer_.setSingleShot(true);
-    connect(&b->retryTimer_, &QTimer::timeout, b, &PipeWireBackend::retry);
-    connect(&b->answerTimer_, &QTimer::timeout, b, [b] {
+    Clock& time = clock ? *clock : b->systemClock_;
+    b->retryTimer_ = time.createTimer();
+    b->answerTimer_ = time.createTimer();
+    b->retryTimer_->setSingleShot(true);
+    b->answerTimer_->setSingleShot(true);
+    connect(b->retryTimer_.get(), &ClockTimer::timeout, b, &PipeWireBackend::retry);
+    connect(b->answerTimer_.get(), &ClockTimer::timeout, b, [b] {
         if (b->ready_) return;
         b->closeSession();
         b->scheduleRetry();
@@ -705,7 +708,7 @@ bool PipeWireBackend::openSession(bool wait, QString* error) {
 }
 
 void PipeWireBackend::closeSession() {
-    answerTimer_.stop();
+    if (answerTimer_) answerTimer_->stop();
     if (registry_) {
         LoopLock lock(connection_->loop);
         registry_->stop();
@@ -725,7 +728,7 @@ void PipeWireBackend::closeSession() {
 void PipeWireBackend::sessionReady(uint32_t epoch) {
     if (epoch != epoch_ || !registry_ || ready_) return;
     ready_ = true;
-    answerTimer_.stop();
+    if (answerTimer_) answerTimer_->stop();
     retryDelayMs_ = kFirstRetryMs;
     diagTrace("PipeWire: connected to the sound server");
     emit availabilityChanged();
@@ -746,7 +749,7 @@ void PipeWireBackend::connectionLost(uint32_t epoch) {
 
 void PipeWireBackend::scheduleRetry() {
     if (!reconnect_) return;
-    retryTimer_.start(retryDelayMs_);
+    retryTimer_->start(std::chrono::milliseconds(retryDelayMs_));
     retryDelayMs_ = std::min(retryDelayMs_ * 2, kMaxRetryMs);
 }
 
@@ -763,7 +766,7 @@ void PipeWireBackend::retry() {
         scheduleRetry();
         return;
     }
-    answerTimer_.start(static_cast<int>(kConnectTimeoutNs / 1'000'000));
+    answerTimer_->start(std::chrono::milliseconds(kConnectTimeoutNs / 1'000'000));
 }
 
 QList<AudioDeviceInfo> PipeWireBackend::devices() const {

@@ -15,6 +15,7 @@
 
 #include "platform/audio/audio_backend.h"
 #include "platform/audio/pipewire_model.h"
+#include "platform/clock.h"
 
 namespace h8 {
 
@@ -28,8 +29,10 @@ public:
     // The same for a program that runs for long: never null. Without a server (`error` then
     // says why) and whenever the server goes away, the list is empty and the backend keeps
     // trying to connect in the background, with growing pauses up to kMaxRetryMs; devices
-    // appear once the server is back. Devices of a new connection get new ids.
-    static std::unique_ptr<PipeWireBackend> createReconnecting(QString* error = nullptr);
+    // appear once the server is back. Devices of a new connection get new ids. The pauses run
+    // on `clock` (the real time without one), which must outlive the backend.
+    static std::unique_ptr<PipeWireBackend> createReconnecting(QString* error = nullptr,
+                                                               Clock* clock = nullptr);
     ~PipeWireBackend() override;
 
     static constexpr int kFirstRetryMs = 250;
@@ -82,8 +85,9 @@ private:
     bool reconnect_ = false;
     int attempts_ = 0;
     int retryDelayMs_ = kFirstRetryMs;
-    QTimer retryTimer_;
-    QTimer answerTimer_;  // a server that accepts the connection but never answers
+    SystemClock systemClock_;
+    std::unique_ptr<ClockTimer> retryTimer_;
+    std::unique_ptr<ClockTimer> answerTimer_;  // a server that accepts but never answers
     uint64_t generation_ = 0;
     pw::DeviceModel model_;
 };

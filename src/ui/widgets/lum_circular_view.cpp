@@ -10,8 +10,8 @@
 #include <limits>
 #include <numbers>
 
-#include "core/clock.h"
 #include "core/hardware_poller.h"
+#include "platform/clock.h"
 #include "ui/widgets/focus.h"
 #include "ui/widgets/lum_label.h"
 #include "ui/widgets/style.h"

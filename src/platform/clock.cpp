@@ -1,4 +1,4 @@
-#include "core/clock.h"
+#include "platform/clock.h"
 
 namespace h8 {
 namespace {
