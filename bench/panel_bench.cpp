@@ -77,8 +77,9 @@ struct Rig {
         monitor = std::make_unique<HardwareMonitor>(usbInterface, NorvShareHelper::shared(),
                                                     UserDefaults::standard());
         poller = std::make_unique<HardwarePoller>(*monitor, NorvShareHelper::shared(), clock);
-        panel =
-            std::make_unique<ui::NorvMainContainView>(ui::PanelContext{*routing, *poller, clock});
+        panel = std::make_unique<ui::NorvMainContainView>(
+            ui::PanelContext{*routing, *poller, clock, NorvShareHelper::shared(),
+                             UserDefaults::standard(), NotificationCenter::defaultCenter()});
         panel->show();
         QApplication::processEvents();
     }

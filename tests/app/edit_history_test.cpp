@@ -29,6 +29,7 @@
 #include "emulated/emulated_usb_transport.h"
 #include "emulated_panel_test.h"
 #include "fake_audio_backend.h"
+#include "panel_parts.h"
 #include "platform/user_defaults.h"
 #include "plugged_interface_test.h"
 #include "temp_env.h"
@@ -423,13 +424,15 @@ protected:
         createEngine();
         chips_ = std::make_unique<RouteChips>(*routing_, store().indexQuoteArray,
                                               NotificationCenter::defaultCenter());
+        parts_ = std::make_unique<test::PanelParts>(usbInterface_, routing_.get());
         view_ = std::make_unique<ui::NorvGridView>(
-            QStringList{"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, routing_.get());
+            parts_->context(), QStringList{"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"});
         history_ = std::make_unique<EditHistory>(*routing_, [this] { return now_; });
     }
     void TearDown() override {
         history_.reset();
         view_.reset();
+        parts_.reset();
         chips_.reset();
         PluggedInterfaceTest::TearDown();
     }
@@ -457,6 +460,7 @@ protected:
 
     std::chrono::steady_clock::time_point now_{};
     std::unique_ptr<RouteChips> chips_;
+    std::unique_ptr<test::PanelParts> parts_;
     std::unique_ptr<ui::NorvGridView> view_;
     std::unique_ptr<EditHistory> history_;
 };

@@ -187,8 +187,8 @@ TEST_F(KeyboardTest, KnobArrowKeysTurnLikeTheWheel) {
         otg->updateLevel(40);
         steps();
         EXPECT_FALSE(store().canReadStatue);  // the poll waits while the knob turns
-        EXPECT_TRUE(clock_.advanceUntil([&] { return store().canReadStatue; },
-                                        std::chrono::milliseconds(10), std::chrono::seconds(2)));
+        EXPECT_TRUE(clock().advanceUntil([&] { return store().canReadStatue; },
+                                         std::chrono::milliseconds(10), std::chrono::seconds(2)));
         return std::pair{otg->reportedLevel(), wire()};
     };
     const auto byWheelUp = turn([&] {

@@ -10,14 +10,12 @@
 #include <memory>
 
 #include "core/audio_helper.h"
-#include "core/hardware_monitor.h"
-#include "core/hardware_poller.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "core/vendor_requests.h"
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
-#include "manual_clock.h"
+#include "panel_parts.h"
 #include "platform/user_defaults.h"
 #include "plugged_interface_test.h"
 #include "temp_env.h"
@@ -29,8 +27,7 @@ class MainPanelFixture : public PluggedInterfaceTest {
 protected:
     void TearDown() override {
         panel_.reset();
-        poller_.reset();
-        monitor_.reset();
+        parts_.reset();
         PluggedInterfaceTest::TearDown();
     }
     // The panel bound to an audio device with `inputs` inputs, the routes sent as the first bind
@@ -38,16 +35,15 @@ protected:
     void build(uint32_t inputs = 16) {
         backend_.setDevices({fakeInterface(7, inputs)});
         createEngine();
-        monitor_ =
-            std::make_unique<HardwareMonitor>(usbInterface_, store(), UserDefaults::standard());
-        poller_ = std::make_unique<HardwarePoller>(*monitor_, store(), clock_);
-        panel_ = std::make_unique<ui::NorvMainContainView>(
-            ui::PanelContext{*routing_, *poller_, clock_});
+        parts_ = std::make_unique<PanelParts>(usbInterface_, routing_.get());
+        panel_ = std::make_unique<ui::NorvMainContainView>(parts_->context());
         routing_->sendRoutes();
         panel_->meters().stop();
-        poller_->stop();
+        poller().stop();
         usb_.model().clearTransfers();
     }
+    HardwarePoller& poller() { return parts_->poller; }
+    ManualClock& clock() { return parts_->clock; }
     // The requests sent to the interface since the last call.
     QStringList wire() {
         QStringList lines;
@@ -57,9 +53,7 @@ protected:
         usb_.model().clearTransfers();
         return lines;
     }
-    ManualClock clock_;
-    std::unique_ptr<HardwareMonitor> monitor_;
-    std::unique_ptr<HardwarePoller> poller_;
+    std::unique_ptr<PanelParts> parts_;
     std::unique_ptr<ui::NorvMainContainView> panel_;
 };
 

@@ -79,7 +79,7 @@ TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
     usb_.model().setInputType(2, true);
     usb_.model().setOtgPlugged(true);
     usb_.model().setHeadphoneLevelCode(124);
-    poller_->tick();
+    poller().tick();
     EXPECT_EQ(panel_->micInView->inputVolumeView->label->text(), "6");  // 6.2 dB
     EXPECT_EQ(panel_->micInView->btn48V->textColor(), QColor(0xff, 0x83, 0x13));
     EXPECT_EQ(panel_->micInView->btn248V->textColor(), QColor(Qt::gray));
@@ -93,7 +93,7 @@ TEST_F(MainPanelTest, PhysicalControlsShowWithinOnePoll) {
 
     usb_.model().setOtgPlugged(false);
     usb_.model().setInputType(2, false);
-    poller_->tick();
+    poller().tick();
     EXPECT_EQ(panel_->bottomVew->statuel->text(), "OTG MAX:未连接");
     EXPECT_EQ(picture(panel_->micInView->btn2State), image("sancha", QSize(20, 20)).toImage());
 }
@@ -104,7 +104,7 @@ TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
     emulated::H8State s = usb_.model().state();
     s.mute[0x0001] = 1;
     usb_.model().setState(s);
-    poller_->tick();
+    poller().tick();
     EXPECT_TRUE(panel_->micInView->btnMute->state());
     EXPECT_EQ(store().micMuteState, 1);
     EXPECT_TRUE(panel_->outputView->out12butn->state());
@@ -114,13 +114,13 @@ TEST_F(MainPanelTest, PollFollowsStoredInputMutesAndTheDevicesHeadphoneMute) {
 
     // Closed gate: nothing is read.
     store().canReadStatue = false;
-    poller_->tick();
+    poller().tick();
     EXPECT_TRUE(wire().isEmpty());
     // Without the OTG port the OTG read is skipped and its text left alone.
     store().canReadStatue = true;
     store().isHasOTGMax = false;
     panel_->bottomVew->statuel->setText("unchanged");
-    poller_->tick();
+    poller().tick();
     EXPECT_EQ(wire().size(), 2u);
     EXPECT_EQ(panel_->bottomVew->statuel->text(), "unchanged");
 }
@@ -134,10 +134,10 @@ TEST_F(MainPanelTest, TurningTheOtgKnobPausesThePollAndSendsTheVolume) {
     QCoreApplication::sendEvent(knob, &up);
     EXPECT_FALSE(store().canReadStatue);
     // The poll does not overwrite the knob while it turns.
-    poller_->tick();
+    poller().tick();
     EXPECT_EQ(knob->reportedLevel(), 41);
     EXPECT_TRUE(wire().isEmpty());
-    clock_.advance(std::chrono::milliseconds(70));  // the report comes 70 ms after the last step
+    clock().advance(std::chrono::milliseconds(70));  // the report comes 70 ms after the last step
     EXPECT_TRUE(store().canReadStatue);
     EXPECT_EQ(UserDefaults::standard().integerForKey(kOtgOutVolumeKey), 41);
     const QStringList sent = wire();
@@ -204,13 +204,13 @@ TEST_F(MainPanelTest, TicksRepaintOnlyTheBarsWhoseLevelMoved) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(panel_.get()));
     RepaintLog log(panel_.get());
     deliverWithInput2(0.05f);
-    poller_->tick();  // the headphone knob, which scales the headphone meters
+    poller().tick();  // the headphone knob, which scales the headphone meters
     panel_->timerFired();
     log.take();
 
     // Both clocks tick with nothing changed: nothing repaints.
     panel_->timerFired();
-    poller_->tick();
+    poller().tick();
     EXPECT_EQ(log.take(), QSet<QObject*>{});
 
     // One input moves: its bar alone repaints, nothing around or under it.
@@ -243,7 +243,7 @@ TEST_F(MainPanelTest, TicksPaintTheBarsThatMovedStraightIntoTheWindow) {
         return true;
     };
     deliverWithInput2(0.05f);
-    poller_->tick();
+    poller().tick();
     panel_->timerFired();
     log.take();
     EXPECT_TRUE(shownAsDrawn());
@@ -272,17 +272,17 @@ TEST_F(MainPanelTest, SilentMetersStopTheirClockUntilALevelWouldShow) {
     panel_->timerFired();
     EXPECT_FALSE(panel_->meters().isRunning());
     EXPECT_TRUE(panel_->meters().isResting());
-    EXPECT_TRUE(poller_->ownTimerActive()) << "the poll keeps its own clock";
+    EXPECT_TRUE(poller().ownTimerActive()) << "the poll keeps its own clock";
 
     // The poll tick looks at the levels: still silent, then a level that shows.
-    poller_->tick();
+    poller().tick();
     EXPECT_FALSE(panel_->meters().isRunning());
     std::vector<float> samples(100 * 16, 0.05f);
     backend_.deliver(samples.data(), 100, 16);
-    poller_->tick();
+    poller().tick();
     EXPECT_TRUE(panel_->meters().isRunning());
     EXPECT_FALSE(panel_->meters().isResting());
-    EXPECT_FALSE(poller_->ownTimerActive()) << "the poll rides on the meters' clock again";
+    EXPECT_FALSE(poller().ownTimerActive()) << "the poll rides on the meters' clock again";
     EXPECT_NEAR(panel_->micInView->micIn->topView->level(), 0.5, 1e-6);
 
     // Meters that move do not rest, however long.
@@ -300,7 +300,7 @@ TEST_F(MainPanelTest, WhileTheMetersMoveThePollRidesOnTheirClock) {
     build();
     std::vector<float> samples(100 * 16, 0.05f);
     backend_.deliver(samples.data(), 100, 16);  // meters that show something do not rest
-    poller_->tick();
+    poller().tick();
     // The poll's first request, without the answer.
     const auto request = [](const QString& line) {
         return line.section(QStringLiteral(" | "), 0, 0);
@@ -314,14 +314,14 @@ TEST_F(MainPanelTest, WhileTheMetersMoveThePollRidesOnTheirClock) {
                      formatControlTrace(t.setup, t.data.data(), t.status))) == pollRead;
         return n;
     };
-    const auto started = clock_.now();
+    const auto started = clock().now();
     panel_->meters().start();
-    ASSERT_TRUE(clock_.advanceUntil([&] { return polls() >= 6; }, std::chrono::milliseconds(1),
-                                    std::chrono::seconds(5)));
+    ASSERT_TRUE(clock().advanceUntil([&] { return polls() >= 6; }, std::chrono::milliseconds(1),
+                                     std::chrono::seconds(5)));
     // Six polls are five periods of 1/6 s apart (less half a tick each way); a poll on every
     // tick would take 300 ms.
-    EXPECT_GE(clock_.now() - started, std::chrono::milliseconds(700));
-    EXPECT_FALSE(poller_->ownTimerActive());
+    EXPECT_GE(clock().now() - started, std::chrono::milliseconds(700));
+    EXPECT_FALSE(poller().ownTimerActive());
     EXPECT_FALSE(panel_->meters().isResting());
 }
 

@@ -24,6 +24,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
+#include "panel_parts.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "plugged_interface_test.h"
@@ -66,29 +67,28 @@ protected:
         createEngine();
         chips_ = std::make_unique<RouteChips>(*routing_, store().indexQuoteArray,
                                               NotificationCenter::defaultCenter());
-        MatrixRegistry& registry = MatrixRegistry::shared();
-        registry.clear();
-        registry.routing = routing_.get();
+        parts_ = std::make_unique<test::PanelParts>(usbInterface_, routing_.get());
+        const PanelContext context = parts_->context();
+        MatrixRegistry& registry = parts_->registry;
 
         window_ = std::make_unique<QWidget>();
         window_->resize(945, 750);
-        upperGrid_ = new NorvGridView({"M1", "M2", "O3", "O4"}, routing_.get(), window_.get());
+        upperGrid_ = new NorvGridView(context, {"M1", "M2", "O3", "O4"}, window_.get());
         upperGrid_->move(400, 20);
         for (int k = 0; k < 6; ++k) {
-            auto* pair =
-                new NorvDestinationView(2 * k + 1, chips_.get(), routing_.get(), window_.get());
+            auto* pair = new NorvDestinationView(context, *chips_, 2 * k + 1, window_.get());
             pair->setGeometry(150, 40 + k * 60, 200, 42);
             registry.detiNationViewArray.append(pair);
             registry.channelViewArray.append(pair->channelTop);
             registry.channelViewArray.append(pair->channelBot);
         }
-        mic1_ = new NorvDragView(window_.get());
+        mic1_ = new NorvDragView(context, window_.get());
         mic1_->actRowIndex = 1;
         mic1_->setTitleText("1");
         mic1_->move(20, 40);
         link_ = new QCheckBox(window_.get());
         link_->move(20, 100);
-        pb1_ = new NorvDragView(window_.get());
+        pb1_ = new NorvDragView(context, window_.get());
         pb1_->actRowIndex = 5;
         pb1_->setTitleText("1");
         pb1_->linkedBtn = link_;
@@ -98,12 +98,12 @@ protected:
     }
     void TearDown() override {
         window_.reset();
-        MatrixRegistry::shared().clear();
         chips_.reset();
+        parts_.reset();
         PluggedInterfaceTest::TearDown();
     }
 
-    ChannelRowView* row(int col) { return MatrixRegistry::shared().channelViewArray[col - 1]; }
+    ChannelRowView* row(int col) { return parts_->registry.channelViewArray[col - 1]; }
     QStringList mixerWrites() {
         QStringList writes;
         for (const auto& t : usb_.model().transfers()) {
@@ -114,10 +114,18 @@ protected:
         usb_.model().clearTransfers();
         return writes;
     }
+    // File → Open's import as the controller makes it: the alert when the preset is refused.
+    QMessageBox* importPreset(const QString& path) {
+        if (NorvExportFileHelper::shared().importFile(path, *routing_) ==
+            NorvExportFileHelper::ImportResult::applied)
+            return nullptr;
+        return showPresetMismatchAlert(window_.get());
+    }
     int floatingViews() {
         return static_cast<int>(window_->findChildren<NorvSubDragView*>().size());
     }
 
+    std::unique_ptr<test::PanelParts> parts_;
     std::unique_ptr<RouteChips> chips_;
     std::unique_ptr<QWidget> window_;
     NorvGridView* upperGrid_ = nullptr;
@@ -158,7 +166,7 @@ TEST_F(MatrixWidgetsTest, PairDropAddsOnlyTheMissingChannels) {
     routing_->drop(6, 10);  // playback 2 already on L6
     mixerWrites();
     // Playback 1-2 onto the pair L5/L6 (destinations 9 and 10).
-    NorvDestinationView* pair = MatrixRegistry::shared().detiNationViewArray[4];
+    NorvDestinationView* pair = parts_->registry.detiNationViewArray[4];
     drag(pb1_, {8, 8}, pair, {40, 12});
     QCoreApplication::processEvents();
     EXPECT_EQ(row(9)->chipLabels().size(), 1);
@@ -340,7 +348,7 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     QObject panel;
     NotificationCenter::defaultCenter().addObserver(&panel, notify::kEntranceFileSuccess,
                                                     [&](const Notification&) { ++applied; });
-    EXPECT_EQ(importPresetFile(path, *routing_, window_.get()), nullptr);
+    EXPECT_EQ(importPreset(path), nullptr);
     EXPECT_EQ(applied, 1);
     QCoreApplication::processEvents();
     EXPECT_TRUE(upperGrid_->button(2, 12)->isChecked());
@@ -355,7 +363,7 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     // The same file on an interface of another name: the alert, and nothing changes.
     NorvShareHelper::shared().deviceName = "H9";
     routing_->replaceMap(QVariantList{});
-    QMessageBox* alert = importPresetFile(path, *routing_, window_.get());
+    QMessageBox* alert = importPreset(path);
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->text(), "警告");
     EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
@@ -372,7 +380,7 @@ TEST_F(MatrixWidgetsTest, PresetImportFollowsTheNewMapOrAlertsOnAnotherModel) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     ASSERT_TRUE(file.resize(2'200'000'000));
     file.close();
-    alert = importPresetFile(huge, *routing_, window_.get());
+    alert = importPreset(huge);
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->informativeText(), "导入的文件设备与当前设备型号不符！");
     EXPECT_TRUE(NorvShareHelper::shared().channelMapArray().isEmpty());

@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(BottomViewTest, EmptyStoreShowsOnlyTheFixedParts) {
-    NorvBottomView bar;
+    NorvBottomView bar(store(), NotificationCenter::defaultCenter());
     EXPECT_EQ(bar.namel->text(), QString());
     EXPECT_EQ(bar.snl->text(), QStringLiteral("序列号："));
     EXPECT_EQ(bar.softVersionl->text(), QStringLiteral("固件:v"));
@@ -69,7 +69,7 @@ TEST_F(BottomViewTest, EmptyStoreShowsOnlyTheFixedParts) {
 TEST_F(BottomViewTest, VisibleLabelsShareTheWidthEquallyInOrder) {
     fillStore();
     store().deviceName = QStringLiteral("A much longer device name than the others");
-    NorvBottomView bar;
+    NorvBottomView bar(store(), NotificationCenter::defaultCenter());
     bar.resize(945, 30);
     bar.show();
     bar.layout()->activate();
@@ -89,7 +89,7 @@ TEST_F(BottomViewTest, VisibleLabelsShareTheWidthEquallyInOrder) {
 }
 
 TEST_F(BottomViewTest, ArrivalAndReadinessRefreshFromTheStore) {
-    NorvBottomView bar;
+    NorvBottomView bar(store(), NotificationCenter::defaultCenter());
     fillStore();
     post(notify::kRawDeviceAdded);
     expectFilled(bar);
@@ -113,7 +113,7 @@ TEST_F(BottomViewTest, RemovalEmptiesEveryTextButKeepsVisibility) {
     fillStore();
     for (const bool otg : {true, false}) {
         store().isHasOTGMax = otg;
-        NorvBottomView bar;
+        NorvBottomView bar(store(), NotificationCenter::defaultCenter());
         post(notify::kRawDeviceRemoved);
         for (const LumLabel* label :
              {bar.namel, bar.snl, bar.softVersionl, bar.statuel, bar.samplel, bar.bufferl}) {
@@ -126,7 +126,7 @@ TEST_F(BottomViewTest, RemovalEmptiesEveryTextButKeepsVisibility) {
 
 TEST_F(BottomViewTest, SampleRateChangeLandsOnALaterEventLoopPass) {
     fillStore();
-    NorvBottomView bar;
+    NorvBottomView bar(store(), NotificationCenter::defaultCenter());
     store().sampleRate = QStringLiteral("96000Hz");
     store().deviceSn = QStringLiteral("changed");
     post(notify::kChangeSampleRate);
@@ -141,7 +141,7 @@ TEST_F(BottomViewTest, SampleRateChangeLandsOnALaterEventLoopPass) {
 
 TEST_F(BottomViewTest, NameReadoutRefreshesOnlyTheName) {
     fillStore();
-    NorvBottomView bar;
+    NorvBottomView bar(store(), NotificationCenter::defaultCenter());
     store().deviceName = QStringLiteral("H8 Studio");
     store().deviceVersion = QStringLiteral("2.0");
     post("deviceNameGet");
@@ -150,7 +150,7 @@ TEST_F(BottomViewTest, NameReadoutRefreshesOnlyTheName) {
 }
 
 TEST_F(BottomViewTest, DestroyedBarIgnoresNotificationsAndPendingRefreshes) {
-    auto bar = std::make_unique<NorvBottomView>();
+    auto bar = std::make_unique<NorvBottomView>(store(), NotificationCenter::defaultCenter());
     post(notify::kChangeSampleRate);  // queued refresh still pending
     bar.reset();
     for (const char* name :

@@ -14,6 +14,7 @@
 #include "core/notification_names.h"
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
+#include "panel_parts.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
@@ -32,11 +33,13 @@ protected:
     void SetUp() override {
         UserDefaults::setStandard(nullptr);
         NorvShareHelper::shared().resetForTesting();
-        playback_ = std::make_unique<NorvInputProgressView>("Playback 1-2", LayoutType::BL);
+        parts_ = std::make_unique<test::PanelParts>(usb_);
+        playback_ = std::make_unique<NorvInputProgressView>(parts_->context(), "Playback 1-2",
+                                                            LayoutType::BL);
         playback_->setIndexTitle(1);
         playback_->setRows(5);
         playback_->resize(335, 60);
-        loop_ = std::make_unique<NorvOutProgressView>("Mixer In 1-2", true);
+        loop_ = std::make_unique<NorvOutProgressView>(parts_->context(), "Mixer In 1-2", true);
         loop_->setPair(5);
         loop_->resize(335, 60);
     }
@@ -45,6 +48,8 @@ protected:
     }
 
     test::TempEnv env_;
+    UsbInterface usb_;
+    std::unique_ptr<test::PanelParts> parts_;
     std::unique_ptr<NorvInputProgressView> playback_;
     std::unique_ptr<NorvOutProgressView> loop_;
 };
@@ -64,7 +69,7 @@ TEST_F(StripsTest, HoveringARouteLightsTheBarsOfItsSourceAndDestination) {
 }
 
 TEST_F(StripsTest, HandleStaysLitUntilItsLastChipIsGone) {
-    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
+    RoutingModel& routing = parts_->routing;
     RouteChips chips(routing, NorvShareHelper::shared().indexQuoteArray,
                      NotificationCenter::defaultCenter());
     routing.drop(5, 1);
@@ -104,7 +109,7 @@ TEST_F(StripsTest, NamesAreStoredOnEveryKeystrokeAndReloadedAfterImport) {
 
 TEST_F(StripsTest, NamesLoadWithTheRows) {
     UserDefaults::standard().setString("channelRowName2", "Guitar");
-    NorvInputProgressView mic("Mic/Line 1-2", LayoutType::TL);
+    NorvInputProgressView mic(parts_->context(), "Mic/Line 1-2", LayoutType::TL);
     EXPECT_TRUE(mic.botL->text().isEmpty());
     mic.setRows(1);
     EXPECT_EQ(mic.botL->text(), "Guitar");

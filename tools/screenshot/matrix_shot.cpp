@@ -7,8 +7,12 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/routing_matrix.h"
 #include "core/share_helper.h"
+#include "core/usb_interface.h"
+#include "platform/clock.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
 #include "ui/matrix/destination_view.h"
@@ -44,14 +48,27 @@ int main(int argc, char** argv) {
     RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
     RouteChips chips(routing, NorvShareHelper::shared().indexQuoteArray,
                      NotificationCenter::defaultCenter());
+    // Nothing polls the interface here: a monitor and a poll without a device.
+    UsbInterface usb;
+    SystemClock clock;
+    HardwareMonitor monitor(usb, NorvShareHelper::shared(), UserDefaults::standard());
+    HardwarePoller poll(monitor, NorvShareHelper::shared(), clock);
+    MatrixRegistry registry;
+    PanelContext context{routing,
+                         poll,
+                         clock,
+                         NorvShareHelper::shared(),
+                         UserDefaults::standard(),
+                         NotificationCenter::defaultCenter()};
+    context.registry = &registry;
     QWidget window;
     window.setStyleSheet("background: rgb(30, 29, 36);");
     window.resize(560, 560);
 
-    auto* upper = new NorvGridView({"M1", "M2", "O3", "O4"}, &routing, &window);
+    auto* upper = new NorvGridView(context, {"M1", "M2", "O3", "O4"}, &window);
     upper->move(20, 20);
     auto* lower =
-        new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, &routing, &window);
+        new NorvGridView(context, {"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, &window);
     lower->move(180, 20);
     const char* names[] = {"Headphones 1-2", "OTG Out 3-4",  "Loopback 1-2",
                            "Loopback 3-4",   "Loopback 5-6", "Loopback 7-8"};
@@ -60,11 +77,11 @@ int main(int argc, char** argv) {
         title->setStyleSheet("color: white; background: transparent;");
         title->setFont(systemFont(10));
         title->setGeometry(20, 310 + k * 40, 110, 20);
-        auto* pair = new NorvDestinationView(2 * k + 1, &chips, &routing, &window);
+        auto* pair = new NorvDestinationView(context, chips, 2 * k + 1, &window);
         pair->setGeometry(130, 300 + k * 40, 200, 42);
     }
     for (int row = 1; row <= 12; ++row) {
-        auto* handle = new NorvDragView(&window);
+        auto* handle = new NorvDragView(context, &window);
         handle->actRowIndex = row;
         handle->setTitleText(sourceHandleText(row));
         handle->setLabelColor(isHardwareSource(row) ? kHardwareColor : kSoftwareColor);

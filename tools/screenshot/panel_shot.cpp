@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
     SystemClock clock;
     HardwareMonitor monitor(usbInterface, NorvShareHelper::shared(), UserDefaults::standard());
     HardwarePoller poller(monitor, NorvShareHelper::shared(), clock);
-    ui::NorvMainContainView panel({routing, poller, clock});
+    ui::NorvMainContainView panel({routing, poller, clock, NorvShareHelper::shared(),
+                                   UserDefaults::standard(), NotificationCenter::defaultCenter()});
     panel.setWindowTitle("H8 Controller");
     panel.show();
     if (matrix) panel.tMidView->rightBtnClick();

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "core/share_helper.h"
+#include "platform/notification_center.h"
 #include "ui/panels/bottom_view.h"
 #include "ui/panels/home_base_view.h"
 #include "ui/panels/io_view.h"
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
 
     NorvUnconnectedView unconnected;
     unconnected.resize(945, 750);
-    NorvBottomView bar;
+    NorvBottomView bar(store, NotificationCenter::defaultCenter());
     bar.resize(945, 30);
     bar.statuel->setText(QStringLiteral("OTG MAX:已连接"));
     NorvHomeBaseView section;

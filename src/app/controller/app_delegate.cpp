@@ -5,6 +5,7 @@
 #include <QMenuBar>
 
 #include "core/notification_names.h"
+#include "core/preset_file.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_audio_backend.h"
@@ -50,8 +51,10 @@ AppDelegate::AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, Clock& c
         ui::importPreset(QApplication::activeWindow(),
                          [this](const QString& f) { controller->importPreset(f); });
     });
-    file->addAction(tr("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this,
-                    [] { ui::exportPreset(QApplication::activeWindow()); });
+    file->addAction(tr("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this, [] {
+        ui::exportPreset(QApplication::activeWindow(),
+                         [](const QString& f) { NorvExportFileHelper::shared().exportFile(f); });
+    });
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), qApp, &QApplication::quit);
     mainMenus_.append(file);

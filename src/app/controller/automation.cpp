@@ -88,10 +88,9 @@ void Automation::fail(const QString& why) {
 
 bool Automation::drag(int row, int col) {
     ui::NorvMainContainView* panel = window_.controller->norvMainContaiView;
-    if (!panel || col < 1 || col > ui::MatrixRegistry::shared().channelViewArray.size())
-        return false;
+    if (!panel || col < 1 || col > panel->registry().channelViewArray.size()) return false;
     ui::NorvDragView* handle = handleForRow(panel, row);
-    ui::ChannelRowView* target = ui::MatrixRegistry::shared().channelViewArray[col - 1];
+    ui::ChannelRowView* target = panel->registry().channelViewArray[col - 1];
     if (!handle || !target) return false;
     const QPoint start(8, 8);
     const QPoint end =
@@ -114,7 +113,9 @@ bool Automation::menusEnabled() const {
 }
 
 bool Automation::chipGesture(int row, int col, bool doubleClick) {
-    const auto& rows = ui::MatrixRegistry::shared().channelViewArray;
+    ui::NorvMainContainView* panel = window_.controller->norvMainContaiView;
+    if (!panel) return false;
+    const auto& rows = panel->registry().channelViewArray;
     if (col < 1 || col > rows.size() || !rows[col - 1]) return false;
     ui::LumLabel* chip = nullptr;
     for (ui::LumLabel* c : rows[col - 1]->chipLabels()) {

@@ -12,6 +12,7 @@
 #include "core/hardware_monitor.h"
 #include "core/hardware_poller.h"
 #include "core/notification_names.h"
+#include "core/preset_file.h"
 #include "core/routing_model.h"
 #include "core/share_helper.h"
 #include "core/usb_session.h"
@@ -314,7 +315,10 @@ void ViewController::deviceDidBecomeReady() {
 
 void ViewController::setupMainContainerView() {
     if (norvMainContaiView) return;
-    norvMainContaiView = new ui::NorvMainContainView({*routing_, *poller_, clock_}, this);
+    norvMainContaiView =
+        new ui::NorvMainContainView({*routing_, *poller_, clock_, NorvShareHelper::shared(),
+                                     UserDefaults::standard(), NotificationCenter::defaultCenter()},
+                                    this);
     norvMainContaiView->setGeometry(rect());
     norvMainContaiView->show();
     norvMainContaiView->raise();
@@ -328,7 +332,10 @@ void ViewController::setupMainContainerView() {
 QMessageBox* ViewController::importPreset(const QString& path) {
     // No readout while the preset is applied.
     poller_->pause(HardwarePoller::Pause::preset);
-    QMessageBox* alert = ui::importPresetFile(path, *routing_, this);
+    QMessageBox* alert = nullptr;
+    if (NorvExportFileHelper::shared().importFile(path, *routing_) ==
+        NorvExportFileHelper::ImportResult::mismatch)
+        alert = ui::showPresetMismatchAlert(this);
     poller_->resume(HardwarePoller::Pause::preset);
     if (!alert && norvMainContaiView) norvMainContaiView->showMuteStates();
     return alert;

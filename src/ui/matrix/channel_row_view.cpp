@@ -22,23 +22,24 @@ QString destinationTitle(int col) {
     return QStringLiteral("L%1").arg(col - 4);
 }
 
-ChannelRowView::ChannelRowView(int col, RouteChips* chips, RoutingModel* routing, QWidget* parent)
-    : HoverView(parent), col_(col), chips_(chips), routing_(routing) {
+ChannelRowView::ChannelRowView(const PanelContext& context, RouteChips& chips, int col,
+                               QWidget* parent)
+    : HoverView(parent),
+      col_(col),
+      chips_(chips),
+      routing_(context.routing),
+      center_(context.center) {
     actColIndex = col;
     setFixedHeight(20);
     setFocusPolicy(Qt::StrongFocus);
     showFocusBorder(false);
-    if (chips_) {
-        connect(chips_, &RouteChips::chipsChanged, this, [this](int changed) {
-            if (changed == col_) rebuild();
-        });
-    }
+    connect(&chips_, &RouteChips::chipsChanged, this, [this](int changed) {
+        if (changed == col_) rebuild();
+    });
     // A chip being dragged when the interface goes away keeps its route: the drag just ends.
-    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceRemoved,
-                                                    [this](const Notification&) {
-                                                        for (LumLabel* chip : chipLabels_)
-                                                            chip->cancelDrag();
-                                                    });
+    center_.addObserver(this, notify::kRawDeviceRemoved, [this](const Notification&) {
+        for (LumLabel* chip : chipLabels_) chip->cancelDrag();
+    });
     rebuild();
 }
 
@@ -55,22 +56,19 @@ LumLabel* ChannelRowView::makeChip(int row, int position) {
     chip->setBorder(sourceColor(row), 1);
     chip->setGeometry(kChipSize * position, 1, kChipSize, kChipSize);
     chip->labelDoubleClick = [this](LumLabel* label) {
-        if (routing_)
-            routing_->removeChip(label->actRowIndex, label->actColIndex, ChipRemoval::doubleClick);
+        routing_.removeChip(label->actRowIndex, label->actColIndex, ChipRemoval::doubleClick);
     };
     chip->labelMouseUp = [this](NorvSubDragView* floating, LumLabel* label) {
         // Released inside its own row (with the 5-point margin) the chip stays; anywhere else,
         // even over another destination, the route is removed.
         const QPoint origin = mapFrom(floating->parentWidget(), floating->pos());
         if (dropHits(origin, floating->size(), rect())) return;
-        if (routing_)
-            routing_->removeChip(label->actRowIndex, label->actColIndex, ChipRemoval::dragOut);
+        routing_.removeChip(label->actRowIndex, label->actColIndex, ChipRemoval::dragOut);
     };
-    chip->observer = [](MouseMoveEvent event, LumLabel* label) {
-        NotificationCenter::defaultCenter().post(
-            event == MouseMoveEvent::entered ? notify::kMouseEnteredChannelLabel
-                                             : notify::kMouseExitedChannelLabel,
-            crosspointPayload(label->actRowIndex, label->actColIndex));
+    chip->observer = [this](MouseMoveEvent event, LumLabel* label) {
+        center_.post(event == MouseMoveEvent::entered ? notify::kMouseEnteredChannelLabel
+                                                      : notify::kMouseExitedChannelLabel,
+                     crosspointPayload(label->actRowIndex, label->actColIndex));
     };
     chip->show();
     return chip;
@@ -83,10 +81,8 @@ void ChannelRowView::rebuild() {
         chip->deleteLater();
     }
     chipLabels_.clear();
-    if (chips_) {
-        int position = 0;
-        for (int row : chips_->chips(col_)) chipLabels_.append(makeChip(row, position++));
-    }
+    int position = 0;
+    for (int row : chips_.chips(col_)) chipLabels_.append(makeChip(row, position++));
     // The chip after a removed one takes its place under the keys (the last one when the
     // removed chip was last).
     focusIndex_ = std::clamp(focusIndex_, 0, std::max(0, static_cast<int>(chipLabels_.size()) - 1));
@@ -105,9 +101,8 @@ void ChannelRowView::markFocusChip(bool shown) {
     LumLabel* chip = focusChip();
     if (!chip) return;
     chip->setFocusMarked(shown);
-    NotificationCenter::defaultCenter().post(
-        shown ? notify::kMouseEnteredChannelLabel : notify::kMouseExitedChannelLabel,
-        crosspointPayload(chip->actRowIndex, chip->actColIndex));
+    center_.post(shown ? notify::kMouseEnteredChannelLabel : notify::kMouseExitedChannelLabel,
+                 crosspointPayload(chip->actRowIndex, chip->actColIndex));
 }
 
 void ChannelRowView::focusInEvent(QFocusEvent* event) {
@@ -139,9 +134,8 @@ void ChannelRowView::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
             // The double-click's removal; the row rebuilds its chips from the change.
-            if (LumLabel* chip = focusChip(); chip && routing_)
-                routing_->removeChip(chip->actRowIndex, chip->actColIndex,
-                                     ChipRemoval::doubleClick);
+            if (LumLabel* chip = focusChip())
+                routing_.removeChip(chip->actRowIndex, chip->actColIndex, ChipRemoval::doubleClick);
             break;
         default:
             HoverView::keyPressEvent(event);

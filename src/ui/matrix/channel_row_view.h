@@ -8,9 +8,11 @@
 
 #include <QList>
 
+#include "ui/panel_context.h"
 #include "ui/widgets/hover_view.h"
 
 namespace h8 {
+class NotificationCenter;
 class RouteChips;
 class RoutingModel;
 }  // namespace h8
@@ -24,8 +26,9 @@ class ChannelRowView : public HoverView {
 public:
     static constexpr int kChipSize = 18;
 
-    // Shows `chips`' chips of destination `col`; removing one goes to `routing`.
-    ChannelRowView(int col, RouteChips* chips, RoutingModel* routing, QWidget* parent = nullptr);
+    // Shows `chips`' chips of destination `col`; removing one goes to the context's routing.
+    ChannelRowView(const PanelContext& context, RouteChips& chips, int col,
+                   QWidget* parent = nullptr);
 
     int col() const { return col_; }
     // The chips currently shown, in order.
@@ -45,8 +48,9 @@ private:
     void showFocusBorder(bool shown);
 
     int col_;
-    RouteChips* chips_;
-    RoutingModel* routing_;
+    RouteChips& chips_;
+    RoutingModel& routing_;
+    NotificationCenter& center_;
     QList<LumLabel*> chipLabels_;
     int focusIndex_ = 0;  // into chipLabels_
 };

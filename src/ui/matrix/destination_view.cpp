@@ -6,11 +6,11 @@
 
 namespace h8::ui {
 
-NorvDestinationView::NorvDestinationView(int topCol, RouteChips* chips, RoutingModel* routing,
+NorvDestinationView::NorvDestinationView(const PanelContext& context, RouteChips& chips, int topCol,
                                          QWidget* parent)
     : QWidget(parent),
-      channelTop(new ChannelRowView(topCol, chips, routing, this)),
-      channelBot(new ChannelRowView(topCol + 1, chips, routing, this)) {
+      channelTop(new ChannelRowView(context, chips, topCol, this)),
+      channelBot(new ChannelRowView(context, chips, topCol + 1, this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);

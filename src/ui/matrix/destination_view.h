@@ -3,9 +3,10 @@
 
 #include <QWidget>
 
+#include "ui/panel_context.h"
+
 namespace h8 {
 class RouteChips;
-class RoutingModel;
 }  // namespace h8
 
 namespace h8::ui {
@@ -16,7 +17,7 @@ class NorvDestinationView : public QWidget {
     Q_OBJECT
 public:
     // The pair of destinations `topCol` and `topCol` + 1.
-    NorvDestinationView(int topCol, RouteChips* chips, RoutingModel* routing,
+    NorvDestinationView(const PanelContext& context, RouteChips& chips, int topCol,
                         QWidget* parent = nullptr);
 
     ChannelRowView* channelTop;

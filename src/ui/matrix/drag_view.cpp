@@ -28,7 +28,12 @@ bool lands(const NorvSubDragView* floating, const QWidget* target) {
 
 }  // namespace
 
-NorvDragView::NorvDragView(QWidget* parent) : QWidget(parent), label(new LumLabel(this)) {
+NorvDragView::NorvDragView(const PanelContext& context, QWidget* parent)
+    : QWidget(parent),
+      label(new LumLabel(this)),
+      routing_(context.routing),
+      center_(context.center),
+      registry_(context.registry) {
     label->setAlignment(Qt::AlignCenter);
     label->setFont(systemFont(10));
     label->setText(titleText_);
@@ -40,11 +45,12 @@ NorvDragView::NorvDragView(QWidget* parent) : QWidget(parent), label(new LumLabe
     setLabelColor(kSoftwareColor);
     // The panel is hidden under the pointer when the interface goes away; a drag then has
     // nowhere to land, and its floating copy would stay over the disconnected view.
-    NotificationCenter::defaultCenter().addObserver(this, notify::kRawDeviceRemoved,
-                                                    [this](const Notification&) { cancelDrag(); });
+    center_.addObserver(this, notify::kRawDeviceRemoved,
+                        [this](const Notification&) { cancelDrag(); });
 }
 
 NorvDragView::~NorvDragView() {
+    center_.removeObserver(this);
     endDrag();
 }
 
@@ -129,8 +135,8 @@ std::pair<int, int> NorvDragView::pairSources() const {
 }
 
 void NorvDragView::dropSingle() {
-    if (!dragOne_) return;
-    for (const QPointer<ChannelRowView>& row : MatrixRegistry::shared().channelViewArray) {
+    if (!dragOne_ || !registry_) return;
+    for (const QPointer<ChannelRowView>& row : registry_->channelViewArray) {
         if (!lands(dragOne_, row)) continue;
         routeTo(row->col());
         return;
@@ -138,8 +144,8 @@ void NorvDragView::dropSingle() {
 }
 
 void NorvDragView::dropPair() {
-    if (!dragTwo_) return;
-    const auto& pairs = MatrixRegistry::shared().detiNationViewArray;
+    if (!dragTwo_ || !registry_) return;
+    const auto& pairs = registry_->detiNationViewArray;
     for (int k = 0; k < pairs.size(); ++k) {
         if (!lands(dragTwo_, pairs[k])) continue;
         routePairTo(k);
@@ -148,29 +154,26 @@ void NorvDragView::dropPair() {
 }
 
 void NorvDragView::routeTo(int col) {
-    RoutingModel* routing = MatrixRegistry::shared().routing;
-    if (!routing || routing->isOn(actRowIndex, col)) return;
+    if (routing_.isOn(actRowIndex, col)) return;
     diagf("actRowIndex = %d  actColIndex = %d", actRowIndex, col);
-    routing->drop(actRowIndex, col);
+    routing_.drop(actRowIndex, col);
 }
 
 void NorvDragView::routePairTo(int k) {
-    RoutingModel* routing = MatrixRegistry::shared().routing;
-    if (!routing) return;
     const auto [top, bottom] = pairSources();
-    if (!routing->isOn(top, 2 * k + 1)) {
+    if (!routing_.isOn(top, 2 * k + 1)) {
         diagf("actTopRowIndex = %d  actTopColIndex = %d", top, 2 * k + 1);
-        routing->drop(top, 2 * k + 1);
+        routing_.drop(top, 2 * k + 1);
     }
-    if (!routing->isOn(bottom, 2 * k + 2)) {
+    if (!routing_.isOn(bottom, 2 * k + 2)) {
         diagf("actBotRowIndex = %d  actBotColIndex = %d", bottom, 2 * k + 2);
-        routing->drop(bottom, 2 * k + 2);
+        routing_.drop(bottom, 2 * k + 2);
     }
 }
 
 QMenu* NorvDragView::openRouteMenu() {
-    const MatrixRegistry& registry = MatrixRegistry::shared();
-    if (!registry.routing) return nullptr;
+    if (!registry_) return nullptr;
+    const MatrixRegistry& registry = *registry_;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     // Only where a drag could land: the rows shown (none in matrix mode). A destination that
@@ -180,7 +183,7 @@ QMenu* NorvDragView::openRouteMenu() {
             if (!row || !row->isVisible()) continue;
             const int col = row->col();
             QAction* item = menu->addAction(destinationTitle(col));
-            item->setEnabled(!registry.routing->isOn(actRowIndex, col));
+            item->setEnabled(!routing_.isOn(actRowIndex, col));
             connect(item, &QAction::triggered, this, [this, col] { routeTo(col); });
         }
     } else {
@@ -190,8 +193,7 @@ QMenu* NorvDragView::openRouteMenu() {
             if (!pair || !pair->isVisible()) continue;
             QAction* item = menu->addAction(QStringLiteral("%1/%2").arg(
                 destinationTitle(2 * k + 1), destinationTitle(2 * k + 2)));
-            item->setEnabled(!registry.routing->isOn(top, 2 * k + 1) ||
-                             !registry.routing->isOn(bottom, 2 * k + 2));
+            item->setEnabled(!routing_.isOn(top, 2 * k + 1) || !routing_.isOn(bottom, 2 * k + 2));
             connect(item, &QAction::triggered, this, [this, k] { routePairTo(k); });
         }
     }

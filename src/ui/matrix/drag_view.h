@@ -13,7 +13,13 @@
 #include <optional>
 #include <utility>
 
+#include "ui/panel_context.h"
+
 class QMenu;
+
+namespace h8 {
+class RoutingModel;
+}
 
 namespace h8::ui {
 
@@ -23,7 +29,8 @@ class NorvSubDragView;
 class NorvDragView : public QWidget {
     Q_OBJECT
 public:
-    explicit NorvDragView(QWidget* parent = nullptr);
+    // Drops onto the context's registered rows, into its routing.
+    explicit NorvDragView(const PanelContext& context, QWidget* parent = nullptr);
     ~NorvDragView() override;
 
     void setTitleText(const QString& text);
@@ -69,6 +76,9 @@ private:
     void routePairTo(int k);
     void endDrag();
 
+    RoutingModel& routing_;
+    NotificationCenter& center_;
+    MatrixRegistry* registry_;
     QString titleText_ = QStringLiteral("0");
     std::optional<QColor> labelColor_;
     NorvSubDragView* dragOne_ = nullptr;

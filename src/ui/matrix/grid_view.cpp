@@ -52,10 +52,11 @@ QLabel* headerLabel(const QString& text, QWidget* parent) {
 }
 }  // namespace
 
-NorvGridView::NorvGridView(const QStringList& titles, RoutingModel* routing, QWidget* parent)
+NorvGridView::NorvGridView(const PanelContext& context, const QStringList& titles, QWidget* parent)
     : QWidget(parent),
       verticalArray(destinationTitles()),
-      routing_(routing),
+      routing_(context.routing),
+      center_(context.center),
       firstRow_(titles.size() < 5 ? 1 : 5),
       sources_(static_cast<int>(titles.size())),
       corner_(new NorvIOView(this)) {
@@ -87,26 +88,24 @@ NorvGridView::NorvGridView(const QStringList& titles, RoutingModel* routing, QWi
                 highlight(b, event == MouseMoveEvent::entered);
             };
             b->applyVolume = [this](HoverButton* button) {
-                if (routing_) routing_->setLevel(button->row, button->col, button->volume);
+                routing_.setLevel(button->row, button->col, button->volume);
             };
             connect(b, &QAbstractButton::clicked, this, [this, b] {
                 moveFocusCell(static_cast<int>(buttons_.indexOf(b)));
-                if (routing_) routing_->toggle(b->row, b->col);
+                routing_.toggle(b->row, b->col);
             });
             buttons_.append(b);
             syncButton(b->row, b->col);
         }
     }
-    if (routing_) {
-        // A button shows its route and level, whoever changed them.
-        connect(routing_, &RoutingModel::routeChanged, this,
-                [this](int row, int col) { syncButton(row, col); });
-        connect(routing_, &RoutingModel::levelChanged, this,
-                [this](int row, int col) { syncButton(row, col); });
-        connect(routing_, &RoutingModel::mapReplaced, this, [this] {
-            for (HoverButton* b : buttons_) syncButton(b->row, b->col);
-        });
-    }
+    // A button shows its route and level, whoever changed them.
+    connect(&routing_, &RoutingModel::routeChanged, this,
+            [this](int row, int col) { syncButton(row, col); });
+    connect(&routing_, &RoutingModel::levelChanged, this,
+            [this](int row, int col) { syncButton(row, col); });
+    connect(&routing_, &RoutingModel::mapReplaced, this, [this] {
+        for (HoverButton* b : buttons_) syncButton(b->row, b->col);
+    });
 }
 
 HoverButton* NorvGridView::button(int row, int col) const {
@@ -117,18 +116,17 @@ HoverButton* NorvGridView::button(int row, int col) const {
 
 void NorvGridView::syncButton(int row, int col) {
     HoverButton* b = button(row, col);
-    if (!b || !routing_) return;
-    b->setChecked(routing_->isOn(row, col));
-    b->volume = routing_->level(row, col);
+    if (!b) return;
+    b->setChecked(routing_.isOn(row, col));
+    b->volume = routing_.level(row, col);
     b->label->setText(QString::number(static_cast<int>(b->volume)));
     // The keyboard's cell shows its level while it is on, as a hovered one does.
     if (b == focusCell() && hasFocus()) b->setLabelShown(b->isChecked());
 }
 
 void NorvGridView::highlight(HoverButton* hovered, bool on) {
-    NotificationCenter::defaultCenter().post(
-        on ? notify::kMouseEnteredChannelLabel : notify::kMouseExitedChannelLabel,
-        crosspointPayload(hovered->row, hovered->col));
+    center_.post(on ? notify::kMouseEnteredChannelLabel : notify::kMouseExitedChannelLabel,
+                 crosspointPayload(hovered->row, hovered->col));
     for (HoverButton* b : buttons_) {
         // The path from the hovered cell across to its destination label and up to its source.
         const bool inPath = on && ((b->col == hovered->col && b->row >= hovered->row) ||

@@ -13,9 +13,12 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "ui/panel_context.h"
+
 namespace h8 {
+class NotificationCenter;
 class RoutingModel;
-}
+}  // namespace h8
 
 namespace h8::ui {
 
@@ -28,8 +31,8 @@ public:
     static constexpr int kCellHeight = 20;
 
     // `titles`: "M1" "M2" "O3" "O4" (upper grid, sources 1-4) or "O1" … "O8" (lower, 5-12).
-    // The buttons show `routing`'s routes and levels; clicks and level steps go to it.
-    NorvGridView(const QStringList& titles, RoutingModel* routing, QWidget* parent = nullptr);
+    // The buttons show the context's routes and levels; clicks and level steps go to it.
+    NorvGridView(const PanelContext& context, const QStringList& titles, QWidget* parent = nullptr);
 
     const QStringList verticalArray;  // the destination labels
     const QList<HoverButton*>& buttonArray() const { return buttons_; }
@@ -51,7 +54,8 @@ private:
     void moveFocusCell(int index);
     void markFocusCell(bool shown);
 
-    RoutingModel* routing_;
+    RoutingModel& routing_;
+    NotificationCenter& center_;
     int firstRow_;
     int sources_;
     QList<HoverButton*> buttons_;

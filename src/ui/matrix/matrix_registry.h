@@ -1,13 +1,9 @@
-// The destination rows and pairs of the two matrix panels, registered as the panels are built,
-// and the routing models they render. The drag handles drop onto the registered rows.
+// The destination rows and pairs of the two matrix panels, registered as the panels are built
+// (the main panel owns it). The drag handles drop onto the registered rows.
 #pragma once
 
 #include <QList>
 #include <QPointer>
-
-namespace h8 {
-class RoutingModel;
-}  // namespace h8
 
 namespace h8::ui {
 
@@ -15,15 +11,10 @@ class ChannelRowView;
 class NorvDestinationView;
 
 struct MatrixRegistry {
-    static MatrixRegistry& shared();
-
     // The 12 destination rows, index col - 1, and the 6 destination pairs, index k covering
     // cols 2k + 1 and 2k + 2. The upper panel registers the first 4 rows and 2 pairs.
     QList<QPointer<ChannelRowView>> channelViewArray;
     QList<QPointer<NorvDestinationView>> detiNationViewArray;
-    RoutingModel* routing = nullptr;
-
-    void clear();
 };
 
 }  // namespace h8::ui

@@ -22,7 +22,9 @@ constexpr const char* kDeviceNameGet = "deviceNameGet";
 
 }  // namespace
 
-NorvBottomView::NorvBottomView(QWidget* parent) : QWidget(parent), stack_(new QHBoxLayout(this)) {
+NorvBottomView::NorvBottomView(const NorvShareHelper& store, NotificationCenter& center,
+                               QWidget* parent)
+    : QWidget(parent), store_(store), center_(center), stack_(new QHBoxLayout(this)) {
     // The labels paint no background, so a gap between them would not show; without one the
     // shares stay exactly equal.
     stack_->setSpacing(0);
@@ -38,7 +40,6 @@ NorvBottomView::NorvBottomView(QWidget* parent) : QWidget(parent), stack_(new QH
     addDeviceFunc();
     bufferl->hide();
 
-    auto& center = NotificationCenter::defaultCenter();
     const auto refreshAll = [this](const Notification&) { addDeviceFunc(); };
     center.addObserver(this, notify::kRawDeviceAdded, refreshAll);
     center.addObserver(this, notify::kInitFinish, refreshAll);
@@ -50,7 +51,7 @@ NorvBottomView::NorvBottomView(QWidget* parent) : QWidget(parent), stack_(new QH
 }
 
 NorvBottomView::~NorvBottomView() {
-    NotificationCenter::defaultCenter().removeObserver(this);
+    center_.removeObserver(this);
 }
 
 LumLabel* NorvBottomView::makeLabel() {
@@ -65,7 +66,7 @@ LumLabel* NorvBottomView::makeLabel() {
 }
 
 void NorvBottomView::addDeviceFunc() {
-    const auto& store = NorvShareHelper::shared();
+    const NorvShareHelper& store = store_;
     namel->setText(store.deviceName);
     snl->setText(QCoreApplication::translate("Panel", "序列号：%1").arg(store.deviceSn));
     softVersionl->setText(
@@ -87,7 +88,7 @@ void NorvBottomView::changeSampeRate() {
 }
 
 void NorvBottomView::deviceNameGet() {
-    namel->setText(NorvShareHelper::shared().deviceName);
+    namel->setText(store_.deviceName);
 }
 
 void NorvBottomView::setAudioNote(const QString& note, const QString& details) {
@@ -102,8 +103,7 @@ void NorvBottomView::setSampleText() {
         samplel->setText(audioNote_);
         return;
     }
-    samplel->setText(QCoreApplication::translate("Panel", "采样率:%1")
-                         .arg(NorvShareHelper::shared().sampleRate));
+    samplel->setText(QCoreApplication::translate("Panel", "采样率:%1").arg(store_.sampleRate));
 }
 
 void NorvBottomView::paintEvent(QPaintEvent*) {

@@ -7,6 +7,11 @@
 
 class QHBoxLayout;
 
+namespace h8 {
+class NorvShareHelper;
+class NotificationCenter;
+}  // namespace h8
+
 namespace h8::ui {
 
 class LumLabel;
@@ -15,7 +20,9 @@ class NorvBottomView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit NorvBottomView(QWidget* parent = nullptr);
+    // Shows what `store` holds, following the device notifications on `center`.
+    NorvBottomView(const NorvShareHelper& store, NotificationCenter& center,
+                   QWidget* parent = nullptr);
     ~NorvBottomView() override;
 
     // Left to right in the bar, each taking an equal share of its width. bufferl is a hidden
@@ -48,6 +55,8 @@ private:
     LumLabel* makeLabel();
     void setSampleText();
 
+    const NorvShareHelper& store_;
+    NotificationCenter& center_;
     QHBoxLayout* stack_;
     QString audioNote_;
     QString audioDetails_;

@@ -28,13 +28,13 @@ QString presetFileName(const QString& chosen) {
     return chosen.endsWith(suffix, Qt::CaseInsensitive) ? chosen : chosen + suffix;
 }
 
-void exportPreset(QWidget* parent) {
+void exportPreset(QWidget* parent, std::function<void(const QString&)> save) {
     auto* dialog = new QFileDialog(parent, QString(), QString(), filter());
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(NorvExportFileHelper::kFileExtension);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QFileDialog::fileSelected, [](const QString& file) {
-        if (!file.isEmpty()) NorvExportFileHelper::shared().exportFile(presetFileName(file));
+    QObject::connect(dialog, &QFileDialog::fileSelected, [save](const QString& file) {
+        if (!file.isEmpty()) save(presetFileName(file));
     });
     dialog->open();
 }
@@ -50,10 +50,7 @@ void importPreset(QWidget* parent, std::function<void(const QString&)> import) {
     dialog->open();
 }
 
-QMessageBox* importPresetFile(const QString& path, RoutingModel& routing, QWidget* parent) {
-    if (NorvExportFileHelper::shared().importFile(path, routing) ==
-        NorvExportFileHelper::ImportResult::applied)
-        return nullptr;
+QMessageBox* showPresetMismatchAlert(QWidget* parent) {
     // "警告" is the alert's message and the reason its informative text; the title repeats the
     // message for window managers that show one.
     const QString title = localized(NorvExportFileHelper::mismatchTitle());

@@ -84,9 +84,9 @@ NorvMicINView::NorvMicINView(const PanelContext& context, QWidget* parent)
       btn2Mute(muteButton(this)),
       micNameLb(caption(QCoreApplication::translate("Panel", "Mic In 1"), this)),
       InstNameLb(caption(QCoreApplication::translate("Panel", "Line/Inst In 2"), this)),
-      micIn(new NorvInputProgressView(QCoreApplication::translate("Panel", "Mic/Line 1-2"),
+      micIn(new NorvInputProgressView(context, QCoreApplication::translate("Panel", "Mic/Line 1-2"),
                                       LayoutType::TL, this)),
-      otgIn(new NorvInputProgressView(QCoreApplication::translate("Panel", "OTG In 3-4"),
+      otgIn(new NorvInputProgressView(context, QCoreApplication::translate("Panel", "OTG In 3-4"),
                                       LayoutType::TL, this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "硬件输入"));
@@ -181,9 +181,11 @@ NorvHardwareOutView::NorvHardwareOutView(const PanelContext& context, QWidget* p
       hpNameLb(caption(QCoreApplication::translate("Panel", "HP"), this)),
       otgNameLb(caption(QCoreApplication::translate("Panel", "OTG Out 3-4"), this)),
       out12butn(muteButton(this)),
-      HpOut(new NorvOutProgressView(QCoreApplication::translate("Panel", "HP"), false, this)),
-      otgOut(new NorvOutProgressView(QCoreApplication::translate("Panel", "OTG Out 3-4"), false,
-                                     this)) {
+      HpOut(new NorvOutProgressView(context, QCoreApplication::translate("Panel", "HP"), false,
+                                    this)),
+      otgOut(new NorvOutProgressView(context, QCoreApplication::translate("Panel", "OTG Out 3-4"),
+                                     false, this)),
+      center_(context.center) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "硬件输出"));
     output12VolumeView->setAccessibleName(QCoreApplication::translate("Panel", "HP level"));
@@ -194,13 +196,13 @@ NorvHardwareOutView::NorvHardwareOutView(const PanelContext& context, QWidget* p
     otgOut->setPair(3);
     output34VolumeView->callBack = [](int volume) { setOtgOutputVolume(volume); };
     out12butn->selectHandler = [](bool on) { setHeadphoneMute(on ? 1 : 0); };
-    NotificationCenter::defaultCenter().addObserver(
-        this, notify::kRawDeviceAdded, [this](const Notification&) { addDeviceFunc(); });
+    center_.addObserver(this, notify::kRawDeviceAdded,
+                        [this](const Notification&) { addDeviceFunc(); });
     addDeviceFunc();
 }
 
 NorvHardwareOutView::~NorvHardwareOutView() {
-    NotificationCenter::defaultCenter().removeObserver(this);
+    center_.removeObserver(this);
 }
 
 QList<QWidget*> NorvHardwareOutView::tabStops() const {

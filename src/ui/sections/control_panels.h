@@ -84,6 +84,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    NotificationCenter& center_;
 };
 
 }  // namespace h8::ui

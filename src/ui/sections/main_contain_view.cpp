@@ -31,28 +31,26 @@ constexpr int kInset = 3;
 NorvMainContainView::NorvMainContainView(const PanelContext& context, QWidget* parent)
     : QWidget(parent),
       context_(context),
-      chips_(std::make_unique<RouteChips>(context.routing,
-                                          NorvShareHelper::shared().indexQuoteArray,
-                                          NotificationCenter::defaultCenter())),
+      chips_(std::make_unique<RouteChips>(context.routing, context.store.indexQuoteArray,
+                                          context.center)),
       meters_(context.clock, &context.poll, [this] {
           const bool changed = showLevels();
-          return MeterClock::Shown{changed, metersEmpty() || !NorvShareHelper::shared().inputUnits};
+          return MeterClock::Shown{changed, metersEmpty() || !context_.store.inputUnits};
       }) {
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(30, 29, 36));
     setPalette(p);
 
-    MatrixRegistry& registry = MatrixRegistry::shared();
-    registry.routing = &context_.routing;
+    context_.registry = &registry_;
     micInView = new NorvMicINView(context_, this);
     outputView = new NorvHardwareOutView(context_, this);
     // The upper matrix panel registers the first destination rows, the lower one appends.
-    tMidView = new NorvTMidView(chips_.get(), &context_.routing, this);
-    botL = new NorvBLView(this);
-    botR = new NorvBRView(this);
-    bMidView = new NorvBMidView(chips_.get(), &context_.routing, this);
-    bottomVew = new NorvBottomView(this);
+    tMidView = new NorvTMidView(context_, *chips_, this);
+    botL = new NorvBLView(context_, this);
+    botR = new NorvBRView(context_, this);
+    bMidView = new NorvBMidView(context_, *chips_, this);
+    bottomVew = new NorvBottomView(context_.store, context_.center, this);
 
     HardwarePoller& poll = context_.poll;
     connect(&poll.monitor(), &HardwareMonitor::updated, this,
@@ -75,8 +73,7 @@ QList<QWidget*> NorvMainContainView::tabStops() const {
 }
 
 NorvMainContainView::~NorvMainContainView() {
-    NotificationCenter::defaultCenter().removeObserver(this);
-    MatrixRegistry::shared().clear();
+    context_.center.removeObserver(this);
 }
 
 void NorvMainContainView::resizeEvent(QResizeEvent*) {
@@ -100,7 +97,7 @@ void NorvMainContainView::timerFired() {
 }
 
 bool NorvMainContainView::showLevels() {
-    const NorvShareHelper& store = NorvShareHelper::shared();
+    const NorvShareHelper& store = context_.store;
     if (!store.inputUnits) return false;
     const auto& engines = *store.inputUnits;
     // Engines without a channel (the interface reports fewer than 16) leave their meter empty.
@@ -171,15 +168,8 @@ void NorvMainContainView::showHardwareState(const HardwareState& state) {
     shownState_ = state;
 }
 
-void NorvMainContainView::pushMuteStates() {
-    const MuteStates m = h8::pushMuteStates();
-    micInView->btnMute->setState(m.input1 == 1, true);
-    micInView->btn2Mute->setState(m.input2 == 1, true);
-    outputView->out12butn->setState(m.headphones == 1, true);
-}
-
 void NorvMainContainView::showMuteStates() {
-    const NorvShareHelper& store = NorvShareHelper::shared();
+    const NorvShareHelper& store = context_.store;
     micInView->btnMute->setState(store.micMuteState == 1, true);
     micInView->btn2Mute->setState(store.mic2MuteState == 1, true);
     outputView->out12butn->setState(store.hpMuteState == 1, true);

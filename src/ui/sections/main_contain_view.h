@@ -10,6 +10,7 @@
 
 #include "core/hardware_monitor.h"
 #include "core/meter_clock.h"
+#include "ui/matrix/matrix_registry.h"
 #include "ui/panel_context.h"
 
 namespace h8 {
@@ -39,7 +40,6 @@ public:
     MeterClock& meters() { return meters_; }
     // Shows a hardware readout on the controls, sending nothing back.
     void showHardwareState(const HardwareState& state);
-    void pushMuteStates();
     // Shows the mute states that the store holds (after a preset import sent them).
     void showMuteStates();
     void recoverLastBuildUI();
@@ -58,6 +58,8 @@ public:
     bool metersPaintDirectly() const { return metersPaintDirectly_; }
 
     RouteChips* chips() const { return chips_.get(); }
+    // The destination rows and pairs, in destination order.
+    const MatrixRegistry& registry() const { return registry_; }
     RoutingModel& routing() const { return context_.routing; }
 
     NorvMicINView* micInView;
@@ -77,6 +79,7 @@ private:
     bool metersEmpty() const;
 
     PanelContext context_;
+    MatrixRegistry registry_;
     std::unique_ptr<RouteChips> chips_;
     std::optional<HardwareState> shownState_;  // the readout the controls show
     bool metersPaintDirectly_ = true;

@@ -35,37 +35,39 @@ QLabel* imageView(const QString& name, QWidget* parent) {
     return l;
 }
 
-void registerPair(NorvDestinationView* pair) {
-    MatrixRegistry& registry = MatrixRegistry::shared();
-    registry.detiNationViewArray.append(pair);
-    registry.channelViewArray.append(pair->channelTop);
-    registry.channelViewArray.append(pair->channelBot);
+void registerPair(MatrixRegistry* registry, NorvDestinationView* pair) {
+    if (!registry) return;
+    registry->detiNationViewArray.append(pair);
+    registry->channelViewArray.append(pair->channelTop);
+    registry->channelViewArray.append(pair->channelBot);
 }
 
 }  // namespace
 
 // ---- upper matrix panel ----
 
-NorvTMidView::NorvTMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent)
+NorvTMidView::NorvTMidView(const PanelContext& context, RouteChips& chips, QWidget* parent)
     : NorvHomeBaseView(parent),
       HPImageView(imageView(QStringLiteral("headphones"), this)),
       phoneImageView(imageView(QStringLiteral("phone"), this)),
-      micInView(new NorvDestinationView(1, chips, routing, this)),
-      otgInView(new NorvDestinationView(3, chips, routing, this)),
+      micInView(new NorvDestinationView(context, chips, 1, this)),
+      otgInView(new NorvDestinationView(context, chips, 3, this)),
       leftBtn(modeButton(QStringLiteral("stack_a"), this)),
       rightBtn(modeButton(QStringLiteral("matrix_b"), this)),
-      gridView(new NorvGridView({"M1", "M2", "O3", "O4"}, routing, this)) {
+      gridView(new NorvGridView(context, {"M1", "M2", "O3", "O4"}, this)),
+      center_(context.center) {
     darkBackground(this);
     titleLb->hide();
     leftBtn->setToolTip(tr("Routes as rows"));
     rightBtn->setToolTip(tr("Routes as a grid"));
     leftBtn->setAccessibleName(leftBtn->toolTip());
     rightBtn->setAccessibleName(rightBtn->toolTip());
-    MatrixRegistry& registry = MatrixRegistry::shared();
-    registry.channelViewArray.clear();
-    registry.detiNationViewArray.clear();
-    registerPair(micInView);
-    registerPair(otgInView);
+    if (MatrixRegistry* registry = context.registry) {
+        registry->channelViewArray.clear();
+        registry->detiNationViewArray.clear();
+    }
+    registerPair(context.registry, micInView);
+    registerPair(context.registry, otgInView);
     gridView->hide();
     connect(leftBtn, &QPushButton::clicked, this, &NorvTMidView::leftBtnClick);
     connect(rightBtn, &QPushButton::clicked, this, &NorvTMidView::rightBtnClick);
@@ -95,7 +97,7 @@ void NorvTMidView::rightBtnClick() {
                        static_cast<QWidget*>(micInView), static_cast<QWidget*>(otgInView)}) {
         w->hide();
     }
-    NotificationCenter::defaultCenter().post(notify::kRightBtnClick);
+    center_.post(notify::kRightBtnClick);
 }
 
 void NorvTMidView::leftBtnClick() {
@@ -106,7 +108,7 @@ void NorvTMidView::leftBtnClick() {
                        static_cast<QWidget*>(micInView), static_cast<QWidget*>(otgInView)}) {
         w->show();
     }
-    NotificationCenter::defaultCenter().post(notify::kLeftBtnClick);
+    center_.post(notify::kLeftBtnClick);
 }
 
 void NorvTMidView::resizeEvent(QResizeEvent*) {
@@ -125,25 +127,26 @@ void NorvTMidView::resizeEvent(QResizeEvent*) {
 
 // ---- lower matrix panel ----
 
-NorvBMidView::NorvBMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent)
+NorvBMidView::NorvBMidView(const PanelContext& context, RouteChips& chips, QWidget* parent)
     : NorvHomeBaseView(parent),
-      gridView(new NorvGridView({"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, routing, this)),
-      channle12(new NorvDestinationView(5, chips, routing, this)),
-      channle34(new NorvDestinationView(7, chips, routing, this)),
-      channle56(new NorvDestinationView(9, chips, routing, this)),
-      channle78(new NorvDestinationView(11, chips, routing, this)) {
+      gridView(new NorvGridView(context, {"O1", "O2", "O3", "O4", "O5", "O6", "O7", "O8"}, this)),
+      channle12(new NorvDestinationView(context, chips, 5, this)),
+      channle34(new NorvDestinationView(context, chips, 7, this)),
+      channle56(new NorvDestinationView(context, chips, 9, this)),
+      channle78(new NorvDestinationView(context, chips, 11, this)),
+      center_(context.center) {
     darkBackground(this);
     titleLb->hide();
     for (NorvDestinationView* pair : {channle12, channle34, channle56, channle78})
-        registerPair(pair);
+        registerPair(context.registry, pair);
     gridView->hide();
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.addObserver(this, notify::kLeftBtnClick, [this](const Notification&) { leftClick(); });
-    center.addObserver(this, notify::kRightBtnClick, [this](const Notification&) { rightClick(); });
+    center_.addObserver(this, notify::kLeftBtnClick, [this](const Notification&) { leftClick(); });
+    center_.addObserver(this, notify::kRightBtnClick,
+                        [this](const Notification&) { rightClick(); });
 }
 
 NorvBMidView::~NorvBMidView() {
-    NotificationCenter::defaultCenter().removeObserver(this);
+    center_.removeObserver(this);
 }
 
 QList<QWidget*> NorvBMidView::tabStops() const {
@@ -175,16 +178,16 @@ void NorvBMidView::resizeEvent(QResizeEvent*) {
 
 // ---- side panels ----
 
-NorvBLView::NorvBLView(QWidget* parent)
+NorvBLView::NorvBLView(const PanelContext& context, QWidget* parent)
     : NorvHomeBaseView(parent),
-      channel12(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 1-2"),
-                                          LayoutType::BL, this)),
-      channel34(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 3-4"),
-                                          LayoutType::BL, this)),
-      channel56(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 5-6"),
-                                          LayoutType::BL, this)),
-      channel78(new NorvInputProgressView(QCoreApplication::translate("Panel", "Playback 7-8"),
-                                          LayoutType::BL, this)) {
+      channel12(new NorvInputProgressView(
+          context, QCoreApplication::translate("Panel", "Playback 1-2"), LayoutType::BL, this)),
+      channel34(new NorvInputProgressView(
+          context, QCoreApplication::translate("Panel", "Playback 3-4"), LayoutType::BL, this)),
+      channel56(new NorvInputProgressView(
+          context, QCoreApplication::translate("Panel", "Playback 5-6"), LayoutType::BL, this)),
+      channel78(new NorvInputProgressView(
+          context, QCoreApplication::translate("Panel", "Playback 7-8"), LayoutType::BL, this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "软件播放"));
     titleLb->setBackgroundColor(QColor(116, 223, 121));
@@ -207,16 +210,16 @@ void NorvBLView::resizeEvent(QResizeEvent*) {
     stackVertically(this, {channel12, channel34, channel56, channel78}, 26, 5);
 }
 
-NorvBRView::NorvBRView(QWidget* parent)
+NorvBRView::NorvBRView(const PanelContext& context, QWidget* parent)
     : NorvHomeBaseView(parent),
-      channel12(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 1-2"), true,
-                                        this)),
-      channel34(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 3-4"), true,
-                                        this)),
-      channel56(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 5-6"), true,
-                                        this)),
-      channel78(new NorvOutProgressView(QCoreApplication::translate("Panel", "Mixer In 7-8"), true,
-                                        this)) {
+      channel12(new NorvOutProgressView(
+          context, QCoreApplication::translate("Panel", "Mixer In 1-2"), true, this)),
+      channel34(new NorvOutProgressView(
+          context, QCoreApplication::translate("Panel", "Mixer In 3-4"), true, this)),
+      channel56(new NorvOutProgressView(
+          context, QCoreApplication::translate("Panel", "Mixer In 5-6"), true, this)),
+      channel78(new NorvOutProgressView(
+          context, QCoreApplication::translate("Panel", "Mixer In 7-8"), true, this)) {
     darkBackground(this);
     setTitleText(QCoreApplication::translate("Panel", "混音录制"));
     titleLb->setBackgroundColor(QColor(247, 207, 135));

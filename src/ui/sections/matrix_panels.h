@@ -7,11 +7,11 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ui/panel_context.h"
 #include "ui/panels/home_base_view.h"
 
 namespace h8 {
 class RouteChips;
-class RoutingModel;
 }  // namespace h8
 
 namespace h8::ui {
@@ -24,8 +24,8 @@ class NorvOutProgressView;
 class NorvTMidView : public NorvHomeBaseView {
     Q_OBJECT
 public:
-    // Replaces the registries of destination rows and pairs with its own two pairs.
-    NorvTMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent = nullptr);
+    // Replaces the context's registry of destination rows and pairs with its own two pairs.
+    NorvTMidView(const PanelContext& context, RouteChips& chips, QWidget* parent = nullptr);
     ~NorvTMidView() override;
 
     QLabel* HPImageView;
@@ -45,13 +45,17 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    NotificationCenter& center_;
 };
 
 class NorvBMidView : public NorvHomeBaseView {
     Q_OBJECT
 public:
-    // Appends its four pairs to the registries (the upper panel must exist).
-    NorvBMidView(RouteChips* chips, RoutingModel* routing, QWidget* parent = nullptr);
+    // Appends its four pairs to the context's registry (after the upper panel's); follows the
+    // upper panel's mode buttons through their notifications.
+    NorvBMidView(const PanelContext& context, RouteChips& chips, QWidget* parent = nullptr);
     ~NorvBMidView() override;
 
     NorvGridView* gridView;
@@ -67,12 +71,15 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    NotificationCenter& center_;
 };
 
 class NorvBLView : public NorvHomeBaseView {
     Q_OBJECT
 public:
-    explicit NorvBLView(QWidget* parent = nullptr);
+    explicit NorvBLView(const PanelContext& context, QWidget* parent = nullptr);
     NorvInputProgressView* channel12;
     NorvInputProgressView* channel34;
     NorvInputProgressView* channel56;
@@ -87,7 +94,7 @@ protected:
 class NorvBRView : public NorvHomeBaseView {
     Q_OBJECT
 public:
-    explicit NorvBRView(QWidget* parent = nullptr);
+    explicit NorvBRView(const PanelContext& context, QWidget* parent = nullptr);
     NorvOutProgressView* channel12;
     NorvOutProgressView* channel34;
     NorvOutProgressView* channel56;

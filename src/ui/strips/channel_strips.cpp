@@ -65,20 +65,22 @@ std::optional<int> payloadNumber(const Notification& n) {
 
 // ---- source strips ----
 
-NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType layoutType,
-                                             QWidget* parent)
+NorvInputProgressView::NorvInputProgressView(const PanelContext& context, const QString& title,
+                                             LayoutType layoutType, QWidget* parent)
     : QWidget(parent),
       nameText(title),
       type(layoutType),
       isHidenPro(layoutType == LayoutType::BL),
       topL(titleLabel(title, this)),
       topView(new LevelBar(this)),
-      topBtn(new NorvDragView(this)),
+      topBtn(new NorvDragView(context, this)),
       botL(nameField(this)),
       botView(new LevelBar(this)),
-      botBtn(new NorvDragView(this)),
+      botBtn(new NorvDragView(context, this)),
       linkBtn(new QPushButton(this)),
-      BTMute(new QPushButton(QStringLiteral("M"), this)) {
+      BTMute(new QPushButton(QStringLiteral("M"), this)),
+      defaults_(context.defaults),
+      center_(context.center) {
     for (LevelBar* bar : {topView, botView}) {
         if (isHidenPro) {
             bar->setBarBackground(std::nullopt);
@@ -110,7 +112,7 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
 
     botL->textDidChange = [this](const QString& text) {
         diag(nameKey().toStdString());
-        UserDefaults::standard().setString(nameKey(), text);
+        defaults_.setString(nameKey(), text);
     };
     botL->setAccessibleName(QCoreApplication::translate("Accessibility", "%1 name").arg(title));
     // A click anywhere else in the application ends the name's editing: the strip watches the
@@ -118,7 +120,7 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
     // every event, a few hundred a second with the meters moving, through each strip).
     botL->installEventFilter(this);
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
+    NotificationCenter& center = center_;
     center.addObserver(this, notify::kMouseEnteredChannelLabel, [this](const Notification& n) {
         const auto x = crosspointFromPayload(n.object);
         if (!x) return;
@@ -147,7 +149,7 @@ NorvInputProgressView::NorvInputProgressView(const QString& title, LayoutType la
 }
 
 NorvInputProgressView::~NorvInputProgressView() {
-    NotificationCenter::defaultCenter().removeObserver(this);
+    center_.removeObserver(this);
 }
 
 QColor NorvInputProgressView::idleBorder() const {
@@ -182,7 +184,7 @@ QList<QWidget*> NorvInputProgressView::tabStops() const {
 }
 
 void NorvInputProgressView::loadName() {
-    if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
+    if (const auto name = defaults_.stringForKey(nameKey())) botL->setText(*name);
 }
 
 bool NorvInputProgressView::setTopLevel(double level, LevelBarBatch* batch) {
@@ -243,13 +245,16 @@ bool NorvInputProgressView::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- output strips ----
 
-NorvOutProgressView::NorvOutProgressView(const QString& title, bool showVolume, QWidget* parent)
+NorvOutProgressView::NorvOutProgressView(const PanelContext& context, const QString& title,
+                                         bool showVolume, QWidget* parent)
     : QWidget(parent),
       nameText(title),
       topL(titleLabel(title, this)),
       topView(new LevelBar(this)),
       botL(nameField(this)),
-      botView(new LevelBar(this)) {
+      botView(new LevelBar(this)),
+      defaults_(context.defaults),
+      center_(context.center) {
     for (LevelBar* bar : {topView, botView}) bar->setBorderColor(std::nullopt);
     if (showVolume) {
         isShowVolume = true;
@@ -266,12 +271,10 @@ NorvOutProgressView::NorvOutProgressView(const QString& title, bool showVolume, 
         volumeView->setAccessibleName(
             QCoreApplication::translate("Accessibility", "%1 volume").arg(title));
     }
-    botL->textDidChange = [this](const QString& text) {
-        UserDefaults::standard().setString(nameKey(), text);
-    };
+    botL->textDidChange = [this](const QString& text) { defaults_.setString(nameKey(), text); };
     botL->setAccessibleName(QCoreApplication::translate("Accessibility", "%1 name").arg(title));
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
+    NotificationCenter& center = center_;
     center.addObserver(this, notify::kMouseEnteredChannelLabel, [this](const Notification& n) {
         const auto x = crosspointFromPayload(n.object);
         if (!x) return;
@@ -290,7 +293,7 @@ NorvOutProgressView::NorvOutProgressView(const QString& title, bool showVolume, 
 }
 
 NorvOutProgressView::~NorvOutProgressView() {
-    NotificationCenter::defaultCenter().removeObserver(this);
+    center_.removeObserver(this);
 }
 
 QString NorvOutProgressView::nameKey() const {
@@ -305,7 +308,7 @@ QList<QWidget*> NorvOutProgressView::tabStops() const {
 void NorvOutProgressView::setPair(int n) {
     actTopChannelIndex = n;
     nameMeters(topView, botView, accessibleDestinationName(n), accessibleDestinationName(n + 1));
-    if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
+    if (const auto name = defaults_.stringForKey(nameKey())) botL->setText(*name);
 }
 
 bool NorvOutProgressView::setTopLevel(double level, LevelBarBatch* batch) {
@@ -316,10 +319,10 @@ bool NorvOutProgressView::setBotLevel(double level, LevelBarBatch* batch) {
 }
 
 void NorvOutProgressView::reloadAfterImport() {
-    if (const auto name = UserDefaults::standard().stringForKey(nameKey())) botL->setText(*name);
+    if (const auto name = defaults_.stringForKey(nameKey())) botL->setText(*name);
     if (!volumeView) return;
-    const qint64 volume = UserDefaults::standard().integerForKey(
-        QStringLiteral("outputVolume") + QString::number(actTopChannelIndex));
+    const qint64 volume = defaults_.integerForKey(QStringLiteral("outputVolume") +
+                                                  QString::number(actTopChannelIndex));
     if (volume >= 1) {
         volumeView->updateLevel(static_cast<double>(volume));
         volumeLabel->setText(QString::number(volume));

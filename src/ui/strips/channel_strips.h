@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <optional>
 
+#include "ui/panel_context.h"
+
 namespace h8::ui {
 
 class LumLabel;
@@ -25,7 +27,9 @@ class NorvInputProgressView : public QWidget {
 public:
     // `title`: "Mic/Line 1-2", "Playback 1-2", ...; playback strips (BL) draw their bars
     // without a background and with a dark border.
-    NorvInputProgressView(const QString& title, LayoutType type, QWidget* parent = nullptr);
+    // Names are kept in the context's user defaults; the strip follows its notifications.
+    NorvInputProgressView(const PanelContext& context, const QString& title, LayoutType type,
+                          QWidget* parent = nullptr);
     ~NorvInputProgressView() override;
 
     // The handles' numbers: n on the top handle, n + 1 on the bottom one.
@@ -71,13 +75,17 @@ protected:
 private:
     void loadName();
     QColor idleBorder() const;
+
+    UserDefaults& defaults_;
+    NotificationCenter& center_;
 };
 
 class NorvOutProgressView : public QWidget {
     Q_OBJECT
 public:
     // `showVolume`: the "Mixer In" strips carry a volume knob with its value label.
-    NorvOutProgressView(const QString& title, bool showVolume, QWidget* parent = nullptr);
+    NorvOutProgressView(const PanelContext& context, const QString& title, bool showVolume,
+                        QWidget* parent = nullptr);
     ~NorvOutProgressView() override;
 
     // The destination pair: cols n and n + 1; loads the stored name.
@@ -105,6 +113,9 @@ protected:
 
 private:
     void reloadAfterImport();
+
+    UserDefaults& defaults_;
+    NotificationCenter& center_;
 };
 
 }  // namespace h8::ui
