@@ -16,6 +16,7 @@
 #include "core/usb_session.h"
 #include "emulated/emulated_usb_transport.h"
 #include "fake_audio_backend.h"
+#include "panel_app_test.h"
 #include "platform/clock.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
@@ -48,42 +49,17 @@ AudioDeviceInfo h8(uint32_t id, uint32_t inputs = 16) {
     return d;
 }
 
-class DesktopBindingTest : public testing::Test {
+class DesktopBindingTest : public test::PanelAppTest {
 protected:
     void SetUp() override {
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
-        SimplyCoreAudio::setBackend(&audio_);
-        IOUSBHelper::setAudioDeviceSource([this] { return audio_.devices(); });
-        NotificationCenter::defaultCenter().addObserver(&observer_, notify::kInitFinish,
-                                                        [this](const Notification&) { ++binds_; });
-        // Every crosspoint silent, so that each write shows.
-        emulated::H8State s = usb_.model().state();
-        s.mixer.fill(0xFF);
-        usb_.model().setState(s);
+        installApp(audio_);
+        silenceMixer();
+        realTime_ = true;
     }
-    void TearDown() override {
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
-    }
-    void launch() {
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock_, nullptr, nullptr);
-        window_->show();
-        window_->applicationDidFinishLaunching();
-    }
-    ViewController* controller() { return window_->controller; }
+    void launch() { launchApp(); }
     ui::NorvBottomView* statusBar() { return controller()->norvMainContaiView->bottomVew; }
     uint32_t boundId() {
         return controller()->hardwareDevice ? controller()->hardwareDevice->id() : 0;
-    }
-    size_t mixerWrites() {
-        size_t n = 0;
-        for (const auto& t : usb_.model().transfers())
-            n += t.setup.index == 0x001E && t.setup.requestType == 0x40;
-        return n;
     }
     // The devices whose samples reach the meters.
     QSet<uint32_t> meteredDevices() {
@@ -92,15 +68,7 @@ protected:
         return ids;
     }
 
-    test::TempEnv env_;
-    UsbInterface usbInterface_;
-    const UsbInterface::Installation installed_{usbInterface_};
-    SystemClock clock_;
-    emulated::EmulatedUsbTransport usb_;
     test::FakeAudioBackend audio_;
-    std::unique_ptr<AppDelegate> window_;
-    QObject observer_;
-    int binds_ = 0;
 };
 
 TEST_F(DesktopBindingTest, OtherUsbSoundCardsAreNeverBoundAndNeverUnbindTheH8) {

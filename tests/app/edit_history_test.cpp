@@ -32,6 +32,7 @@
 #include "panel_parts.h"
 #include "platform/user_defaults.h"
 #include "plugged_interface_test.h"
+#include "random_preset.h"
 #include "temp_env.h"
 #include "ui/matrix/grid_view.h"
 #include "ui/presets/preset_dialogs.h"
@@ -51,7 +52,7 @@ void wheel(QWidget* button, int notches) {
 }
 
 // The mixer writes among the emulated H8's transfers: (crosspoint, byte).
-std::vector<std::pair<int, int>> mixerWrites(const emulated::EmulatedH8& model) {
+std::vector<std::pair<int, int>> mixerWritesOf(const emulated::EmulatedH8& model) {
     std::vector<std::pair<int, int>> writes;
     for (const auto& t : model.transfers()) {
         if (t.setup.requestType == 0x40 && t.setup.index == reg::kMixer && !t.data.empty())
@@ -157,23 +158,8 @@ protected:
     // A preset of this interface with a random route map (now and then with entries beyond the
     // 12 x 12 mixer, as a hand-edited file may have).
     QString randomPreset(std::mt19937& rng) {
-        QJsonObject o = NorvExportFileHelper::shared().exportObject();
-        const int columns = std::uniform_int_distribution<int>(12, 16)(rng);
-        std::bernoulli_distribution routed(0.12);
-        QJsonArray map;
-        for (int c = 0; c < columns; ++c) {
-            QJsonArray rows;
-            for (int r = 0; r < 16; ++r) rows.append(routed(rng));
-            map.append(rows);
-        }
-        o["array"] = map;
-        QString error;
-        const QByteArray bytes =
-            NorvExportFileHelper::seal(QJsonDocument(o).toJson(), &error).value_or("");
         const QString path = env_.root() + "/random.norv";
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(test::writePreset(test::presetWithRandomMap(rng), path));
         return path;
     }
 
@@ -302,7 +288,7 @@ TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
 
     usb_.model().clearTransfers();
     controller()->undo();
-    const auto undone = mixerWrites(usb_.model());
+    const auto undone = mixerWritesOf(usb_.model());
     const QVariantList routesAfterUndo = NorvShareHelper::shared().channelMapArray();
     const Saved afterUndo = saved(usb_.model());
     EXPECT_TRUE(chips()->hasChip(5, 1));
@@ -314,7 +300,7 @@ TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
     usb_.model().clearTransfers();
     routing().toggle(5, 1);
     routing().setLevel(5, 1, 40);
-    EXPECT_EQ(mixerWrites(usb_.model()), undone);
+    EXPECT_EQ(mixerWritesOf(usb_.model()), undone);
     // The same routes and levels (the undo stores the map as it was: here, never stored).
     EXPECT_EQ(NorvShareHelper::shared().channelMapArray(), routesAfterUndo);
     Saved byHand = saved(usb_.model());
@@ -325,11 +311,11 @@ TEST_F(EditHistoryAppTest, AnUndoSendsWhatTheSameChangeByHandSends) {
     settle();
     usb_.model().clearTransfers();
     controller()->undo();
-    const auto offByUndo = mixerWrites(usb_.model());
+    const auto offByUndo = mixerWritesOf(usb_.model());
     controller()->redo();
     usb_.model().clearTransfers();
     routing().toggle(5, 1);
-    EXPECT_EQ(mixerWrites(usb_.model()), offByUndo);
+    EXPECT_EQ(mixerWritesOf(usb_.model()), offByUndo);
 }
 
 TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBoundThen) {
@@ -367,7 +353,7 @@ TEST_F(EditHistoryAppTest, TheHistoryOutlivesAReplugAndUndoesOnTheInterfaceBound
     EXPECT_EQ(mixer(1, 5), 0xFF);
     EXPECT_FALSE(
         columnsFromStoredMap(NorvShareHelper::shared().channelMapArray())[4].enableArray[0]);
-    EXPECT_FALSE(mixerWrites(usb_.model()).empty());
+    EXPECT_FALSE(mixerWritesOf(usb_.model()).empty());
     EXPECT_FALSE(window_->undoAction->isEnabled());
     window_->redoAction->trigger();
     EXPECT_EQ(mixer(1, 5), 0x80);  // switched on, as the click did

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include "panel_process.h"
 #include "temp_env.h"
 
 namespace {
@@ -19,17 +20,12 @@ class PanelSignalTest : public testing::TestWithParam<int> {};
 
 TEST_P(PanelSignalTest, ARouteDraggedJustBeforeTheSignalIsStored) {
     h8::test::TempEnv env;
-    QTemporaryFile script;
-    ASSERT_TRUE(script.open());
     // The drag stores the route map; the signal comes before the 250 ms write delay is over.
-    script.write("wait-bound 8000\ndrag 1 5\nprint-state\nwait 60000\n");
-    script.close();
-    QProcess panel;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    panel.setProcessEnvironment(e);
-    panel.start(H8_CONTROLLER_PATH,
-                {"--simulate=" + env.root() + "/h8.json", "--automation", script.fileName()});
+    const std::unique_ptr<QProcess> started = h8::test::startPanelScript(
+        H8_CONTROLLER_PATH, env.root(), "wait-bound 8000\ndrag 1 5\nprint-state\nwait 60000\n",
+        {"--simulate=" + env.root() + "/h8.json"});
+    ASSERT_TRUE(started);
+    QProcess& panel = *started;
     ASSERT_TRUE(panel.waitForStarted());
     QByteArray out;
     while (!out.contains("state:") && panel.waitForReadyRead(10000))
@@ -54,19 +50,12 @@ TEST(PanelDemoTest, ADemoOnTheEmulatedH8LeavesTheLoginItemsAlone) {
     // H8LaunchHelper is built beside the panel, so a registration would succeed (and did, at
     // every bind, before: a demo registered a login item pointing into the build folder).
     h8::test::TempEnv env;
-    QTemporaryFile script;
-    ASSERT_TRUE(script.open());
-    script.write("wait-bound 8000\nprint-state\nquit\n");
-    script.close();
-    QProcess panel;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    panel.setProcessEnvironment(e);
-    panel.start(H8_CONTROLLER_PATH,
-                {"--simulate=" + env.root() + "/h8.json", "--automation", script.fileName()});
-    ASSERT_TRUE(panel.waitForFinished(20000));
-    EXPECT_EQ(panel.exitCode(), 0) << panel.readAllStandardError().toStdString();
-    EXPECT_TRUE(panel.readAllStandardOutput().contains("state: bound=1"));
+    const h8::test::ProcessResult r = h8::test::runPanelScript(
+        H8_CONTROLLER_PATH, env.root(), "wait-bound 8000\nprint-state\nquit\n",
+        {"--simulate=" + env.root() + "/h8.json"}, {}, 20000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("state: bound=1"));
     EXPECT_FALSE(QFileInfo::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart"));
 }
 

@@ -30,6 +30,7 @@
 #include "emulated/emulated_usb_transport.h"
 #include "manual_clock.h"
 #include "platform/user_defaults.h"
+#include "random_preset.h"
 #include "temp_env.h"
 #include "ui/presets/preset_dialogs.h"
 #include "ui/sections/main_contain_view.h"
@@ -317,27 +318,14 @@ private:
     // hand-edited file may have), of this model, another model, or not a preset at all.
     void importPreset(int variant, std::mt19937_64& rng) {
         const QString path = env_.root() + "/import.norv";
-        QByteArray bytes;
         if (variant == 2) {
-            bytes = QByteArray(200, 'x');
+            QFile f(path);
+            if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(200, 'x')) != 200) return;
         } else {
-            QJsonObject o = NorvExportFileHelper::shared().exportObject();
+            QJsonObject o = test::presetWithRandomMap(rng);
             if (variant == 1) o["name"] = QStringLiteral("H9");
-            const int columns = std::uniform_int_distribution<int>(12, 16)(rng);
-            std::bernoulli_distribution routed(0.12);
-            QJsonArray map;
-            for (int c = 0; c < columns; ++c) {
-                QJsonArray rows;
-                for (int r = 0; r < 16; ++r) rows.append(routed(rng));
-                map.append(rows);
-            }
-            o["array"] = map;
-            QString error;
-            bytes = NorvExportFileHelper::seal(QJsonDocument(o).toJson(), &error).value_or("");
+            if (!test::writePreset(o, path)) return;
         }
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return;
-        f.close();
         window_->controller->importPreset(path);
     }
 

@@ -37,12 +37,9 @@ bool writePreset(const QString& path) {
                          (row == 12 && col == 11) || (row == 9 && col == 12));
         map.append(flags);
     }
-    const QJsonObject preset{{"version", "1.00"},
-                             {"name", emulated::EmulatedH8::productName()},
-                             {"array", map},
-                             {"sampleRate", "48000Hz"},
-                             {"micMuteState", 1},
-                             {"mic2MuteState", 0},
+    const QJsonObject preset{{"version", "1.00"}, {"name", emulated::EmulatedH8::productName()},
+                             {"array", map},      {"sampleRate", "48000Hz"},
+                             {"micMuteState", 1}, {"mic2MuteState", 0},
                              {"hpMuteState", 1}};
     QString error;
     const auto sealed =
@@ -58,9 +55,9 @@ TEST(ScriptedSessionTest, TheWritesOfAScriptedSessionAreThoseKeptInTheRepository
     QString script = readText(QStringLiteral(H8_TEST_DATA "/scripted_session.txt"));
     ASSERT_FALSE(script.isEmpty());
     script.replace(QStringLiteral("PRESET"), preset);
-    const test::ProcessResult r = test::runPanelScript(
-        H8_CONTROLLER_PATH, env.root(), script,
-        {"--simulate=" + env.root() + "/h8.json", "--trace"});
+    const test::ProcessResult r =
+        test::runPanelScript(H8_CONTROLLER_PATH, env.root(), script,
+                             {"--simulate=" + env.root() + "/h8.json", "--trace"});
     ASSERT_TRUE(r.finished);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList writes = test::linesStartingWith(r.err, QStringLiteral("usb>"));

@@ -31,11 +31,7 @@ using namespace std::chrono_literals;
 class AudioLayerPipeWireTest : public testing::Test {
 protected:
     void SetUp() override {
-        stack_ = test::findPipeWireStack();
-        if (!stack_.problem.empty()) {
-            if (test::runningInCi()) FAIL() << stack_.problem;
-            GTEST_SKIP() << stack_.problem;
-        }
+        H8_USE_PIPEWIRE_STACK(stack_);
         QString error;
         backend_ = PipeWireBackend::create(&error);
         ASSERT_TRUE(backend_) << error.toStdString();

@@ -23,6 +23,7 @@
 #include "core/share_helper.h"
 #include "core/usb_session.h"
 #include "emulated/emulated_usb_transport.h"
+#include "panel_app_test.h"
 #include "pipewire_stack.h"
 #include "platform/audio/pipewire_backend.h"
 #include "platform/clock.h"
@@ -42,33 +43,19 @@ using namespace std::chrono_literals;
 const QString kH8Uid = QStringLiteral("alsa_card.usb-Norvalt_H8_CI0001-00");
 const QString kWebcamUid = QStringLiteral("alsa_card.usb-Generic_USB_Webcam_WC0001-02");
 
-class PanelPipeWireTest : public testing::Test {
+class PanelPipeWireTest : public test::PanelAppTest {
 protected:
     void SetUp() override {
-        stack_ = test::findPipeWireStack();
-        if (!stack_.problem.empty()) {
-            if (test::runningInCi()) FAIL() << stack_.problem;
-            GTEST_SKIP() << stack_.problem;
-        }
-        UserDefaults::setStandard(nullptr);
-        NorvShareHelper::shared().resetForTesting();
+        H8_USE_PIPEWIRE_STACK(stack_);
         QString error;
         backend_ = PipeWireBackend::createReconnecting(&error);
         ASSERT_TRUE(backend_->isAvailable()) << error.toStdString();
-        SimplyCoreAudio::setBackend(backend_.get());
-        IOUSBHelper::setAudioDeviceSource([this] { return backend_->devices(); });
-        NotificationCenter::defaultCenter().addObserver(&observer_, notify::kInitFinish,
-                                                        [this](const Notification&) { ++binds_; });
-        emulated::H8State s = usb_.model().state();
-        s.mixer.fill(0xFF);
-        usb_.model().setState(s);
+        installApp(*backend_);
+        silenceMixer();
+        realTime_ = true;  // real audio moves the meters
     }
     void TearDown() override {
-        window_.reset();
-        stopUSBMonitoring();
-        NorvShareHelper::shared().audio.reset();
-        IOUSBHelper::setAudioDeviceSource(nullptr);
-        SimplyCoreAudio::setBackend(nullptr);
+        PanelAppTest::TearDown();
         if (backend_) {
             backend_->releaseNominalSampleRate();
             backend_.reset();
@@ -91,11 +78,8 @@ protected:
 
     void launch() {
         usb_.plug();
-        window_ = std::make_unique<AppDelegate>(usb_, usbInterface_, clock_, nullptr, nullptr);
-        window_->show();
-        window_->applicationDidFinishLaunching();
+        launchApp();
     }
-    ViewController* controller() { return window_->controller; }
     QString boundUid() {
         return controller()->hardwareDevice ? controller()->hardwareDevice->uid().value_or("")
                                             : QString();
@@ -115,23 +99,9 @@ protected:
         }
         return true;
     }
-    size_t mixerWrites() {
-        size_t n = 0;
-        for (const auto& t : usb_.model().transfers())
-            n += t.setup.index == 0x001E && t.setup.requestType == 0x40;
-        return n;
-    }
 
-    test::TempEnv env_;
     test::PipeWireStack stack_;
     std::unique_ptr<PipeWireBackend> backend_;
-    UsbInterface usbInterface_;
-    const UsbInterface::Installation installed_{usbInterface_};
-    SystemClock clock_;
-    emulated::EmulatedUsbTransport usb_;
-    std::unique_ptr<AppDelegate> window_;
-    QObject observer_;
-    int binds_ = 0;
 };
 
 TEST_F(PanelPipeWireTest, BindsTheH8OnceWithTheWebcamListedFirstAndNeverMetersTheWebcam) {

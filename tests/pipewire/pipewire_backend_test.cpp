@@ -85,11 +85,7 @@ bool setSettingFromOutside(const QString& key, const QString& value) {
 class PipeWireBackendTest : public testing::Test {
 protected:
     void SetUp() override {
-        stack_ = test::findPipeWireStack();
-        if (!stack_.problem.empty()) {
-            if (test::runningInCi()) FAIL() << stack_.problem;
-            GTEST_SKIP() << stack_.problem;
-        }
+        H8_USE_PIPEWIRE_STACK(stack_);
         QString error;
         backend_ = PipeWireBackend::create(&error);
         ASSERT_TRUE(backend_) << error.toStdString();
@@ -423,11 +419,8 @@ bool stackCommand(const test::PipeWireStack& stack, const QString& command) {
 }
 
 TEST(PipeWireBackendReconnect, WithoutAServerItKeepsLookingCalmlyAndAttachesWhenOneAppears) {
-    const test::PipeWireStack stack = test::findPipeWireStack();
-    if (!stack.problem.empty()) {
-        if (test::runningInCi()) FAIL() << stack.problem;
-        GTEST_SKIP() << stack.problem;
-    }
+    test::PipeWireStack stack;
+    H8_USE_PIPEWIRE_STACK(stack);
     EnvironmentVariable remote("PIPEWIRE_REMOTE", "h8-test-no-such-server");
     QString error;
     test::ManualClock clock;
@@ -454,11 +447,8 @@ TEST(PipeWireBackendReconnect, WithoutAServerItKeepsLookingCalmlyAndAttachesWhen
 }
 
 TEST(PipeWireBackendReconnect, AServerRestartEmptiesTheListThenBringsTheDevicesBackWithNewIds) {
-    const test::PipeWireStack stack = test::findPipeWireStack();
-    if (!stack.problem.empty()) {
-        if (test::runningInCi()) FAIL() << stack.problem;
-        GTEST_SKIP() << stack.problem;
-    }
+    test::PipeWireStack stack;
+    H8_USE_PIPEWIRE_STACK(stack);
     QString error;
     auto backend = PipeWireBackend::createReconnecting(&error);
     ASSERT_TRUE(backend->isAvailable()) << error.toStdString();

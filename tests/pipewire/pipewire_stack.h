@@ -31,6 +31,17 @@ struct PipeWireStack {
 PipeWireStack findPipeWireStack();
 bool runningInCi();
 
+// In a test or its SetUp: `stack` becomes the stack; without one the test is skipped (fails
+// under CI=true).
+#define H8_USE_PIPEWIRE_STACK(stack)                                  \
+    do {                                                              \
+        (stack) = ::h8::test::findPipeWireStack();                    \
+        if (!(stack).problem.empty()) {                               \
+            if (::h8::test::runningInCi()) FAIL() << (stack).problem; \
+            GTEST_SKIP() << (stack).problem;                          \
+        }                                                             \
+    } while (false)
+
 // The level of channel c of the signal FifoFeeder writes, as a fraction of full scale.
 constexpr float fakeInputLevel(uint32_t channel) {
     return static_cast<float>(channel + 1) / 20.0f;

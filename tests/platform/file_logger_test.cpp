@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "captured_diagnostics.h"
 #include "platform/diagnostics.h"
 #include "temp_env.h"
 
@@ -27,33 +28,13 @@ QByteArray readFile(const QString& path) {
 
 class FileLoggerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        capture_ = std::tmpfile();
-        ASSERT_NE(capture_, nullptr);
-        previousStream_ = setDiagnosticsStream(capture_);
-    }
-    void TearDown() override {
-        setDiagnosticsStream(previousStream_);
-        std::fclose(capture_);
-    }
-
     // Everything printed through diag() so far, as UTF-8.
-    std::string diagnostics() const {
-        std::fflush(capture_);
-        std::rewind(capture_);
-        std::string text;
-        char buffer[4096];
-        while (const size_t n = std::fread(buffer, 1, sizeof buffer, capture_))
-            text.append(buffer, n);
-        std::fseek(capture_, 0, SEEK_END);
-        return text;
-    }
+    std::string diagnostics() const { return captured_.text().toStdString(); }
 
     test::TempEnv env;
 
 private:
-    FILE* capture_ = nullptr;
-    FILE* previousStream_ = nullptr;
+    test::CapturedDiagnostics captured_;
 };
 
 TEST_F(FileLoggerTest, EachLaunchStartsAFreshFile) {

@@ -22,6 +22,7 @@
 #include <random>
 #include <thread>
 
+#include "captured_diagnostics.h"
 #include "platform/diagnostics.h"
 #include "temp_env.h"
 
@@ -48,27 +49,8 @@ QJsonObject parseObject(const QString& path) {
 
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        capture_ = std::tmpfile();
-        ASSERT_NE(capture_, nullptr);
-        previousStream_ = setDiagnosticsStream(capture_);
-    }
-    void TearDown() override {
-        setDiagnosticsStream(previousStream_);
-        std::fclose(capture_);
-    }
-
     // Everything printed through diag() so far.
-    QString diagnostics() const {
-        std::fflush(capture_);
-        std::rewind(capture_);
-        QByteArray text;
-        char buffer[4096];
-        while (const size_t n = std::fread(buffer, 1, sizeof buffer, capture_))
-            text.append(buffer, n);
-        std::fseek(capture_, 0, SEEK_END);
-        return QString::fromUtf8(text);
-    }
+    QString diagnostics() const { return captured_.text(); }
 
     QStringList filesInConfigDir(const QString& pattern) const {
         return QDir(env.configDir()).entryList({pattern}, QDir::Files | QDir::Hidden);
@@ -78,8 +60,7 @@ protected:
     const QString path = env.configDir() + "/defaults.json";
 
 private:
-    FILE* capture_ = nullptr;
-    FILE* previousStream_ = nullptr;
+    test::CapturedDiagnostics captured_;
 };
 
 TEST_F(UserDefaultsTest, IntegerReadsConvertOtherKinds) {

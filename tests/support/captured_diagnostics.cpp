@@ -15,7 +15,7 @@ CapturedDiagnostics::~CapturedDiagnostics() {
     std::fclose(file_);
 }
 
-QStringList CapturedDiagnostics::lines() const {
+QString CapturedDiagnostics::text() const {
     std::fflush(file_);
     const long end = std::ftell(file_);
     QByteArray bytes(end, '\0');
@@ -23,7 +23,11 @@ QStringList CapturedDiagnostics::lines() const {
     const size_t n = std::fread(bytes.data(), 1, static_cast<size_t>(end), file_);
     bytes.truncate(static_cast<qsizetype>(n));
     std::fseek(file_, 0, SEEK_END);
-    QStringList result = QString::fromUtf8(bytes).split('\n');
+    return QString::fromUtf8(bytes);
+}
+
+QStringList CapturedDiagnostics::lines() const {
+    QStringList result = text().split('\n');
     if (!result.isEmpty() && result.last().isEmpty()) result.removeLast();
     return result;
 }

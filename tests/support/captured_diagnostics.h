@@ -14,7 +14,8 @@ public:
     CapturedDiagnostics(const CapturedDiagnostics&) = delete;
     CapturedDiagnostics& operator=(const CapturedDiagnostics&) = delete;
 
-    // Everything written so far, one entry per line.
+    // Everything written so far, as it was written (UTF-8), and one entry per line.
+    QString text() const;
     QStringList lines() const;
     bool contains(const QString& line) const { return lines().contains(line); }
     void clear();

@@ -5,14 +5,9 @@
 
 namespace h8::test {
 
-ProcessResult runProgram(const QString& program, const QStringList& arguments,
-                         const QProcessEnvironment& environment, int timeoutMs) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (const QString& key : environment.keys()) e.insert(key, environment.value(key));
-    p.setProcessEnvironment(e);
-    p.start(program, arguments);
+namespace {
+
+ProcessResult finish(QProcess& p, int timeoutMs) {
     ProcessResult r;
     r.finished = p.waitForFinished(timeoutMs);
     if (!r.finished) {
@@ -25,16 +20,49 @@ ProcessResult runProgram(const QString& program, const QStringList& arguments,
     return r;
 }
 
-ProcessResult runPanelScript(const QString& panel, const QString& folder, const QString& script,
-                             const QStringList& arguments, const QProcessEnvironment& environment,
-                             int timeoutMs) {
+// The script's file in `folder`; empty when it cannot be written.
+QString writeScript(const QString& folder, const QString& script) {
     const QString file = folder + QStringLiteral("/script.txt");
     QFile f(file);
     if (!f.open(QIODevice::WriteOnly) || f.write(script.toUtf8()) != script.toUtf8().size())
         return {};
-    f.close();
-    return runProgram(panel, arguments + QStringList{QStringLiteral("--automation"), file},
-                      environment, timeoutMs);
+    return file;
+}
+
+}  // namespace
+
+std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& arguments,
+                                       const QProcessEnvironment& environment) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString& key : environment.keys()) e.insert(key, environment.value(key));
+    p->setProcessEnvironment(e);
+    p->start(program, arguments);
+    return p;
+}
+
+ProcessResult runProgram(const QString& program, const QStringList& arguments,
+                         const QProcessEnvironment& environment, int timeoutMs) {
+    const std::unique_ptr<QProcess> p = startProgram(program, arguments, environment);
+    return finish(*p, timeoutMs);
+}
+
+std::unique_ptr<QProcess> startPanelScript(const QString& panel, const QString& folder,
+                                           const QString& script, const QStringList& arguments,
+                                           const QProcessEnvironment& environment) {
+    const QString file = writeScript(folder, script);
+    if (file.isEmpty()) return nullptr;
+    return startProgram(panel, arguments + QStringList{QStringLiteral("--automation"), file},
+                        environment);
+}
+
+ProcessResult runPanelScript(const QString& panel, const QString& folder, const QString& script,
+                             const QStringList& arguments, const QProcessEnvironment& environment,
+                             int timeoutMs) {
+    const std::unique_ptr<QProcess> p =
+        startPanelScript(panel, folder, script, arguments, environment);
+    return p ? finish(*p, timeoutMs) : ProcessResult{};
 }
 
 QStringList linesStartingWith(const QString& text, const QString& prefix) {

@@ -490,10 +490,3 @@ TEST_F(KeyboardTest, TheControlWithTheKeyboardIsDrawnDifferently) {
 
 }  // namespace
 }  // namespace h8::ui
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -396,10 +396,3 @@ TEST(PresetFileNameTest, AddsTheSuffixOnlyWhenMissing) {
 
 }  // namespace
 }  // namespace h8::ui
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

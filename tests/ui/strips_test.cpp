@@ -491,10 +491,3 @@ TEST_F(LevelBarRepaintTest, LooksAsAPainterDrawsIt) {
 
 }  // namespace
 }  // namespace h8::ui
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    h8::NorvShareHelper::disableLogFile();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

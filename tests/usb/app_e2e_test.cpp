@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include "panel_process.h"
 #include "temp_env.h"
 
 namespace {
@@ -30,23 +31,15 @@ protected:
         }
     }
     Result run(const QString& script, const QStringList& harnessOptions = {}) {
-        const QString scriptFile = env_.root() + "/script.txt";
-        QFile f(scriptFile);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(script.toUtf8());
-        f.close();
-        QProcess p;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcessEnvironment e;
         e.insert("XDG_CONFIG_HOME", env_.root() + "/xdg");
-        p.setProcessEnvironment(e);
-        p.start("umockdev-wrapper",
-                QStringList{H8_USB_HARNESS, "--state", stateFile(), "--save", stateFile()} +
-                    harnessOptions +
-                    QStringList{"--", H8_CONTROLLER_PATH, "--trace", "--automation", scriptFile});
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        const h8::test::ProcessResult r = h8::test::runPanelScript(
+            "umockdev-wrapper", env_.root(), script,
+            QStringList{H8_USB_HARNESS, "--state", stateFile(), "--save", stateFile()} +
+                harnessOptions + QStringList{"--", H8_CONTROLLER_PATH, "--trace"},
+            e);
+        EXPECT_TRUE(r.finished);
+        return {r.exitCode, r.out, r.err};
     }
     QString stateFile() const { return env_.root() + "/device.json"; }
     QJsonObject json(const QString& path) {

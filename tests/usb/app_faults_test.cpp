@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include "panel_process.h"
 #include "temp_env.h"
 
 namespace {
@@ -81,26 +82,20 @@ protected:
         QDir().mkpath(env.root() + "/runtime");
         QFile::remove(config + "/defaults.json");
         QFile::copy(shared_->root() + "/store/defaults.json", config + "/defaults.json");
-        QFile f(env.root() + "/script.txt");
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(script.toUtf8());
-        f.close();
-        QProcess p;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcessEnvironment e;
         e.insert("H8_CONFIG_DIR", config);
         e.insert("H8_LOG_DIR", env.root() + "/logs");
         e.insert("XDG_STATE_HOME", env.root() + "/state");
         e.insert("PIPEWIRE_RUNTIME_DIR", env.root() + "/runtime");  // no sound server there
         e.insert("XDG_RUNTIME_DIR", env.root() + "/runtime");
-        p.setProcessEnvironment(e);
         const QString state = env.root() + "/device.json";
-        p.start("umockdev-wrapper",
-                QStringList{H8_USB_HARNESS, "--save", state} + harnessOptions +
-                    QStringList{"--", H8_CONTROLLER_PATH, "--trace", "--automation", f.fileName()});
-        EXPECT_TRUE(p.waitForFinished(90000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        const h8::test::ProcessResult r =
+            h8::test::runPanelScript("umockdev-wrapper", env.root(), script,
+                                     QStringList{H8_USB_HARNESS, "--save", state} + harnessOptions +
+                                         QStringList{"--", H8_CONTROLLER_PATH, "--trace"},
+                                     e, 90000);
+        EXPECT_TRUE(r.finished);
+        return {r.exitCode, r.out, r.err};
     }
 
     static QJsonObject json(const QString& path) {

@@ -536,6 +536,290 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
     return kExitOk;
 }
 
+// ---- the commands ----
+
+// What a command needs before it runs.
+struct Needs {
+    bool usb = false;         // the interface's USB control path
+    bool audio = false;       // its audio device (the command fails without one)
+    bool wantsAudio = false;  // its audio device, when the sound server lists one
+    bool simulation = false;  // the emulated H8 itself (--simulate)
+    bool anything() const { return usb || audio || wantsAudio || simulation; }
+};
+
+// What a command runs with once its needs are met.
+struct Session {
+    const Options& o;
+    AudioDevicePtr audioDevice;
+    emulated::EmulatedH8* model = nullptr;
+};
+
+using Action = std::function<int(Session&)>;
+
+// A command: its name, what it needs, and the check of its arguments, which gives the action to
+// run or, for a usage error, sets the exit code and gives nothing. Every argument is checked
+// before anything is opened or sent.
+struct Command {
+    const char* name;
+    Needs needs;
+    std::function<std::optional<Action>(const Options&, int* exitCode)> prepare;
+};
+
+std::optional<Action> refuse(int* exitCode, const QString& message) {
+    *exitCode = usageError(message);
+    return std::nullopt;
+}
+
+qsizetype argumentCount(const Options& o) {
+    return o.command.size() - 1;
+}
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"udev-rule",
+         {},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 0) return refuse(e, Text::tr("udev-rule takes no arguments"));
+             return [](Session&) {
+                 out() << kUdevRule;
+                 return int(kExitOk);
+             };
+         }},
+        {"status",
+         {.usb = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 0) return refuse(e, Text::tr("status takes no arguments"));
+             return [](Session& s) { return status(s.o); };
+         }},
+        {"otg-volume",
+         {.usb = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 1)
+                 return refuse(e, Text::tr("otg-volume needs one PERCENT from 0 to 100"));
+             const std::optional<int> percent = parseInt(o.command[1], 0, 100);
+             if (!percent)
+                 return refuse(e,
+                               Text::tr("otg-volume takes a whole PERCENT from 0 to 100, not '%1'")
+                                   .arg(o.command[1]));
+             return [p = *percent](Session& s) { return otgVolume(s.o, p); };
+         }},
+        {"mute",
+         {.usb = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             const std::optional<MuteCommand> m = parseMute(o, e);
+             if (!m) return std::nullopt;
+             return [m = *m](Session&) { return mute(m); };
+         }},
+        {"route",
+         {.usb = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 3)
+                 return refuse(e, Text::tr("route needs SOURCE DESTINATION on|off"));
+             const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], e);
+             if (!x) return std::nullopt;
+             const std::optional<bool> on = parseOnOff(o.command[3]);
+             if (!on)
+                 return refuse(e, Text::tr("route takes on or off, not '%1'").arg(o.command[3]));
+             return [x = *x, on = *on](Session&) { return route(x, on); };
+         }},
+        {"level",
+         {.usb = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 3)
+                 return refuse(e, Text::tr("level needs SOURCE DESTINATION PERCENT"));
+             const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], e);
+             if (!x) return std::nullopt;
+             const std::optional<int> percent = parseInt(o.command[3], 0, 100);
+             if (!percent)
+                 return refuse(e, Text::tr("level takes a whole PERCENT from 0 to 100, not '%1'")
+                                      .arg(o.command[3]));
+             return [x = *x, p = *percent](Session&) { return level(x, p); };
+         }},
+        {"routes",
+         {},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 0) return refuse(e, Text::tr("routes takes no arguments"));
+             return [](Session& s) { return routes(s.o); };
+         }},
+        {"rate",
+         {.audio = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) > 1) return refuse(e, Text::tr("rate takes at most one RATE"));
+             std::optional<int> hz;
+             if (argumentCount(o) == 1) {
+                 hz = parseInt(o.command[1], 0, 1000000);
+                 if (!hz || !QList<int>{44100, 48000, 88200, 96000}.contains(*hz))
+                     return refuse(e,
+                                   Text::tr("rate must be 44100, 48000, 88200 or 96000, not '%1'")
+                                       .arg(o.command[1]));
+             }
+             return [hz](Session& s) { return rate(s.o, s.audioDevice, hz); };
+         }},
+        {"monitor",
+         {.audio = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             std::optional<int> seconds;
+             if (argumentCount(o) == 2 && o.command[1] == "--seconds") {
+                 seconds = parseInt(o.command[2], 1, 24 * 3600);
+                 if (!seconds)
+                     return refuse(e,
+                                   Text::tr("--seconds takes a whole number of seconds, not '%1'")
+                                       .arg(o.command[2]));
+             } else if (argumentCount(o) != 0) {
+                 return refuse(e, Text::tr("monitor takes only --seconds N"));
+             }
+             return [seconds](Session& s) { return monitor(s.o, s.audioDevice, seconds); };
+         }},
+        {"preset",
+         {.usb = true, .wantsAudio = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (argumentCount(o) != 2 || (o.command[1] != "export" && o.command[1] != "import"))
+                 return refuse(e, Text::tr("preset needs export|import FILE"));
+             const QString path = o.command[2];
+             if (o.command[1] == "export")
+                 return [path](Session& s) { return presetExport(path, s.audioDevice); };
+             if (!QFileInfo(path).isFile())
+                 return refuse(e, Text::tr("no preset file '%1'").arg(path));
+             return [path](Session& s) { return presetImport(path, s.audioDevice); };
+         }},
+        {"sim-set",
+         {.simulation = true},
+         [](const Options& o, int* e) -> std::optional<Action> {
+             if (!o.simulate) return refuse(e, Text::tr("sim-set works only with --simulate"));
+             return [](Session& s) { return simSet(s.o, *s.model); };
+         }},
+    };
+    return table;
+}
+
+const Command* findCommand(const QString& name) {
+    for (const Command& c : commands()) {
+        if (name == QLatin1String(c.name)) return &c;
+    }
+    return nullptr;
+}
+
+// What a command runs on, opened as it needs and closed when it is done: the interface's
+// control path (traced with --trace), the emulated H8 with --simulate (saved at the end), the
+// sound server and the interface's audio device, USB monitoring.
+class Environment {
+public:
+    explicit Environment(const Options& o) : o_(o), installed_(usb_) {
+        if (o.trace) {
+            usb_.setTraceSink([](const std::string& line) {
+                std::fprintf(stderr, "%s\n", line.c_str());
+                std::fflush(stderr);
+            });
+        }
+    }
+    ~Environment() {
+        if (monitoring_) stopUSBMonitoring();
+        simply_.reset();
+        SimplyCoreAudio::setBackend(nullptr);
+        audio_.reset();
+    }
+
+    // Opens what `needs` asks for into `session`; the exit code when that fails.
+    std::optional<int> open(const Needs& needs, Session& session) {
+        if (o_.simulate) {
+            if (const auto failed = openSimulation()) return failed;
+            session.model = &sim_->model();
+        }
+        if (needs.simulation) return std::nullopt;
+        if (needs.audio || needs.wantsAudio) {
+            if (const auto failed = openAudio(needs.audio, session)) return failed;
+        }
+        if (needs.usb) return openUsb();
+        return std::nullopt;
+    }
+
+    // Closes everything and saves the emulated H8; `code`, or an I/O error when the save failed.
+    int finish(int code) {
+        if (monitoring_) stopUSBMonitoring();
+        monitoring_ = false;
+        out().flush();
+        err().flush();
+        QString error;
+        if (sim_ && !sim_->model().save(stateFile_, &error)) {
+            err() << "h8ctl: " << Text::tr("cannot save the emulated H8 state: %1").arg(error)
+                  << "\n";
+            return code == kExitOk ? kExitIoError : code;
+        }
+        return code;
+    }
+
+private:
+    std::optional<int> openSimulation() {
+        auto emulatedTransport = std::make_unique<emulated::EmulatedUsbTransport>();
+        sim_ = emulatedTransport.get();
+        stateFile_ = o_.stateFile.isEmpty() ? configDir() + "/emulated-h8.json" : o_.stateFile;
+        QString error;
+        if (!sim_->model().loadOrCreate(stateFile_, &error)) {
+            err() << "h8ctl: " << error << "\n";
+            sim_ = nullptr;
+            return kExitNoDevice;
+        }
+        // H8_SIMULATE_FAULT=stall|timeout|hang|hang@MS makes the emulated H8 fail every request
+        // (hang: each after its whole time-out, from MS milliseconds on), to try the failure
+        // paths by hand and in tests.
+        const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
+        if (!fault.isEmpty() && !sim_->model().setFaultFromText(fault))
+            err() << "h8ctl: "
+                  << Text::tr(
+                         "H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored")
+                         .arg(QString::fromLatin1(fault))
+                  << "\n";
+        sim_->plug();
+        transport_ = std::move(emulatedTransport);
+        return std::nullopt;
+    }
+
+    std::optional<int> openAudio(bool required, Session& session) {
+        if (sim_) {
+            audio_ = std::make_unique<emulated::EmulatedAudioBackend>(sim_->model());
+        } else {
+            QString error;
+            audio_ = createPlatformAudioBackend(&error);
+            if (!audio_ && required) {
+                err() << "h8ctl: " << Text::tr("no sound server: %1").arg(error) << "\n";
+                return kExitNoDevice;
+            }
+        }
+        SimplyCoreAudio::setBackend(audio_.get());
+        simply_ = std::make_unique<SimplyCoreAudio>();
+        session.audioDevice = findH8AudioDevice(simply_->allDevices());
+        if (!session.audioDevice && required) {
+            err() << "h8ctl: " << Text::tr("the sound server lists no H8 (USB 309C:0018)") << "\n";
+            return kExitNoDevice;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<int> openUsb() {
+        if (!sim_) transport_ = std::make_unique<LibusbTransport>();
+        if (!startUSBMonitoring(*transport_, usb_)) {
+            err() << "h8ctl: " << Text::tr("USB access could not start") << "\n";
+            return kExitNoDevice;
+        }
+        monitoring_ = true;
+        if (!usb_.isAttached()) {
+            err() << "h8ctl: " << Text::tr("no H8 found (USB 309c:0018)") << "\n";
+            return kExitNoDevice;
+        }
+        return std::nullopt;
+    }
+
+    const Options& o_;
+    UsbInterface usb_;
+    const UsbInterface::Installation installed_;
+    std::unique_ptr<UsbTransport> transport_;
+    emulated::EmulatedUsbTransport* sim_ = nullptr;
+    QString stateFile_;
+    std::unique_ptr<AudioBackend> audio_;
+    std::unique_ptr<SimplyCoreAudio> simply_;
+    bool monitoring_ = false;
+};
+
 }  // namespace
 
 int run(const QStringList& arguments) {
@@ -543,193 +827,22 @@ int run(const QStringList& arguments) {
     const std::optional<Options> parsed = parse(arguments, &exitCode);
     if (!parsed) return exitCode;
     const Options& o = *parsed;
-    const QString command = o.command.first();
-    const qsizetype argc = o.command.size() - 1;
 
     // Diagnostics go to stderr so that stdout holds only results. The panel owns the log file.
     setDiagnosticsStream(stderr);
     showTraceLines(o.verbose);
     NorvShareHelper::disableLogFile();
 
-    // Check every argument before anything is sent. What each command needs: the interface's
-    // USB control path, its audio device, or neither.
-    std::function<int()> action;
-    bool needsUsb = false, needsAudio = false;
-    bool wantsAudio = false;  // uses the audio device when there is one
-    AudioDevicePtr audioDevice;
-    std::optional<int> number;
-    if (command == "udev-rule") {
-        if (argc != 0) return usageError(Text::tr("udev-rule takes no arguments"));
-        out() << kUdevRule;
-        return kExitOk;
-    } else if (command == "status") {
-        if (argc != 0) return usageError(Text::tr("status takes no arguments"));
-        needsUsb = true;
-        action = [&] { return status(o); };
-    } else if (command == "otg-volume") {
-        if (argc != 1) return usageError(Text::tr("otg-volume needs one PERCENT from 0 to 100"));
-        number = parseInt(o.command[1], 0, 100);
-        if (!number)
-            return usageError(Text::tr("otg-volume takes a whole PERCENT from 0 to 100, not '%1'")
-                                  .arg(o.command[1]));
-        needsUsb = true;
-        action = [&] { return otgVolume(o, *number); };
-    } else if (command == "mute") {
-        const std::optional<MuteCommand> m = parseMute(o, &exitCode);
-        if (!m) return exitCode;
-        needsUsb = true;
-        action = [m] { return mute(*m); };
-    } else if (command == "route") {
-        if (argc != 3) return usageError(Text::tr("route needs SOURCE DESTINATION on|off"));
-        const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], &exitCode);
-        if (!x) return exitCode;
-        const std::optional<bool> on = parseOnOff(o.command[3]);
-        if (!on) return usageError(Text::tr("route takes on or off, not '%1'").arg(o.command[3]));
-        needsUsb = true;
-        action = [x, on] { return route(*x, *on); };
-    } else if (command == "level") {
-        if (argc != 3) return usageError(Text::tr("level needs SOURCE DESTINATION PERCENT"));
-        const std::optional<Crosspoint> x = parseCrosspoint(o.command[1], o.command[2], &exitCode);
-        if (!x) return exitCode;
-        number = parseInt(o.command[3], 0, 100);
-        if (!number)
-            return usageError(
-                Text::tr("level takes a whole PERCENT from 0 to 100, not '%1'").arg(o.command[3]));
-        needsUsb = true;
-        action = [&, x] { return level(*x, *number); };
-    } else if (command == "routes") {
-        if (argc != 0) return usageError(Text::tr("routes takes no arguments"));
-        return routes(o);
-    } else if (command == "rate") {
-        if (argc > 1) return usageError(Text::tr("rate takes at most one RATE"));
-        if (argc == 1) {
-            number = parseInt(o.command[1], 0, 1000000);
-            if (!number || !QList<int>{44100, 48000, 88200, 96000}.contains(*number))
-                return usageError(Text::tr("rate must be 44100, 48000, 88200 or 96000, not '%1'")
-                                      .arg(o.command[1]));
-        }
-        needsAudio = true;
-        action = [&] { return rate(o, audioDevice, number); };
-    } else if (command == "monitor") {
-        if (argc == 2 && o.command[1] == "--seconds") {
-            number = parseInt(o.command[2], 1, 24 * 3600);
-            if (!number)
-                return usageError(Text::tr("--seconds takes a whole number of seconds, not '%1'")
-                                      .arg(o.command[2]));
-        } else if (argc != 0) {
-            return usageError(Text::tr("monitor takes only --seconds N"));
-        }
-        needsAudio = true;
-        action = [&] { return monitor(o, audioDevice, number); };
-    } else if (command == "preset") {
-        if (argc != 2 || (o.command[1] != "export" && o.command[1] != "import"))
-            return usageError(Text::tr("preset needs export|import FILE"));
-        const bool exporting = o.command[1] == "export";
-        if (!exporting && !QFileInfo(o.command[2]).isFile())
-            return usageError(Text::tr("no preset file '%1'").arg(o.command[2]));
-        needsUsb = true;
-        wantsAudio = true;
-        const QString path = o.command[2];
-        action = [&, exporting, path] {
-            return exporting ? presetExport(path, audioDevice) : presetImport(path, audioDevice);
-        };
-    } else if (command == "sim-set") {
-        if (!o.simulate) return usageError(Text::tr("sim-set works only with --simulate"));
-    } else {
-        return usageError(Text::tr("unknown command '%1'").arg(command));
-    }
+    const Command* command = findCommand(o.command.first());
+    if (!command) return usageError(Text::tr("unknown command '%1'").arg(o.command.first()));
+    const std::optional<Action> action = command->prepare(o, &exitCode);
+    if (!action) return exitCode;
+    Session session{o, {}, nullptr};
+    if (!command->needs.anything()) return (*action)(session);
 
-    // The interface's control path, for this one command.
-    UsbInterface usbInterface;
-    const UsbInterface::Installation installed(usbInterface);
-    if (o.trace) {
-        usbInterface.setTraceSink([](const std::string& line) {
-            std::fprintf(stderr, "%s\n", line.c_str());
-            std::fflush(stderr);
-        });
-    }
-
-    std::unique_ptr<UsbTransport> transport;
-    emulated::EmulatedUsbTransport* sim = nullptr;
-    QString stateFile;
-    if (o.simulate) {
-        auto emulatedTransport = std::make_unique<emulated::EmulatedUsbTransport>();
-        sim = emulatedTransport.get();
-        stateFile = o.stateFile.isEmpty() ? configDir() + "/emulated-h8.json" : o.stateFile;
-        QString error;
-        if (!sim->model().loadOrCreate(stateFile, &error)) {
-            err() << "h8ctl: " << error << "\n";
-            return kExitNoDevice;
-        }
-        // H8_SIMULATE_FAULT=stall|timeout|hang|hang@MS makes the emulated H8 fail every request
-        // (hang: each after its whole time-out, from MS milliseconds on), to try the failure
-        // paths by hand and in tests.
-        const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
-        if (!fault.isEmpty() && !sim->model().setFaultFromText(fault))
-            err() << "h8ctl: "
-                  << Text::tr(
-                         "H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored")
-                         .arg(QString::fromLatin1(fault))
-                  << "\n";
-        sim->plug();
-        transport = std::move(emulatedTransport);
-    }
-
-    const auto saveSimulation = [&](int code) {
-        QString error;
-        if (sim && !sim->model().save(stateFile, &error)) {
-            err() << "h8ctl: " << Text::tr("cannot save the emulated H8 state: %1").arg(error)
-                  << "\n";
-            return code == kExitOk ? kExitIoError : code;
-        }
-        return code;
-    };
-
-    if (command == "sim-set") return saveSimulation(simSet(o, sim->model()));
-
-    std::unique_ptr<AudioBackend> audio;
-    std::unique_ptr<SimplyCoreAudio> simply;
-    if (needsAudio || wantsAudio) {
-        if (sim) {
-            audio = std::make_unique<emulated::EmulatedAudioBackend>(sim->model());
-        } else {
-            QString error;
-            audio = createPlatformAudioBackend(&error);
-            if (!audio && needsAudio) {
-                err() << "h8ctl: " << Text::tr("no sound server: %1").arg(error) << "\n";
-                return kExitNoDevice;
-            }
-        }
-        SimplyCoreAudio::setBackend(audio.get());
-        simply = std::make_unique<SimplyCoreAudio>();
-        audioDevice = findH8AudioDevice(simply->allDevices());
-        if (!audioDevice && needsAudio) {
-            err() << "h8ctl: " << Text::tr("the sound server lists no H8 (USB 309C:0018)") << "\n";
-            return kExitNoDevice;
-        }
-    }
-
-    if (needsUsb) {
-        if (!sim) transport = std::make_unique<LibusbTransport>();
-        if (!startUSBMonitoring(*transport, usbInterface)) {
-            err() << "h8ctl: " << Text::tr("USB access could not start") << "\n";
-            return kExitNoDevice;
-        }
-        if (!usbInterface.isAttached()) {
-            err() << "h8ctl: " << Text::tr("no H8 found (USB 309c:0018)") << "\n";
-            stopUSBMonitoring();
-            return kExitNoDevice;
-        }
-    }
-
-    const int code = action();
-    if (needsUsb) stopUSBMonitoring();
-    simply.reset();
-    SimplyCoreAudio::setBackend(nullptr);
-    audio.reset();
-    out().flush();
-    err().flush();
-    return saveSimulation(code);
+    Environment environment(o);
+    if (const std::optional<int> failed = environment.open(command->needs, session)) return *failed;
+    return environment.finish((*action)(session));
 }
 
 }  // namespace h8::cli
