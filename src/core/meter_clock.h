@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -28,8 +29,7 @@ public:
         bool changed = false;
         bool empty = false;
     };
-    // `show` moves the meters (the panel's); `poller` (may be null) rides on the clock. Both
-    // must outlive the clock.
+    // `show` moves the meters (the panel's); `poller` (may be null) rides on the clock.
     MeterClock(Clock& clock, HardwarePoller* poller, std::function<Shown()> show,
                QObject* parent = nullptr);
     ~MeterClock() override;
@@ -49,7 +49,7 @@ private:
     void rest();
 
     std::unique_ptr<ClockTimer> timer_;
-    HardwarePoller* poller_;
+    QPointer<HardwarePoller> poller_;
     std::function<Shown()> show_;
     int quietTicks_ = 0;
     bool resting_ = false;
