@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
     const auto storeBefore = storeFields();
     const QByteArray defaultsBefore = readAll(env.defaultsPath);
-    RoutingModel routing(UserDefaults::standard(), NotificationCenter::defaultCenter());
+    h8::RoutingModel routing(UserDefaults::standard(), h8::NotificationCenter::defaultCenter());
     if (presets.importFile(env.presetPath, routing) ==
         NorvExportFileHelper::ImportResult::mismatch) {
         if (storeFields() != storeBefore) fail("a refused import changed the store");
