@@ -230,6 +230,22 @@ TEST_F(KnobTest, DragStepsOncePerMoveAndReportsOnReleaseThenResumesAfterOneSecon
     EXPECT_EQ(reports.size(), 1u);
 }
 
+TEST_F(KnobTest, ASecondDragWithinASecondOfTheFirstKeepsThePollPaused) {
+    press(&knob, 50);
+    dragTo(&knob, 20, 45);
+    release(&knob, 45);
+    advance(500);
+    press(&knob, 45);
+    dragTo(&knob, 20, 40);
+    // The first release's resume is due now; the second drag is still under way.
+    advance(600);
+    EXPECT_FALSE(pollGate());
+    release(&knob, 40);
+    advance(1000);
+    EXPECT_TRUE(pollGate());
+    EXPECT_EQ(reports.size(), 2u);
+}
+
 TEST_F(KnobTest, StripKnobStepsOnEveryThirdMoveWithVerticalMovement) {
     press(&strip, 30);
     dragTo(&strip, 20, 29);
