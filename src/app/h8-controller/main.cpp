@@ -21,6 +21,7 @@
 
 #include "app/autostart/app_auto_start_utils.h"
 #include "app_delegate.h"
+#include "app_identity.h"
 #include "automation.h"
 #include "core/audio_devices.h"
 #include "core/share_helper.h"
@@ -150,8 +151,7 @@ int main(int argc, char** argv) {
         report = std::make_unique<StartupReport>(startedMs);
         app.installEventFilter(report.get());
     }
-    QApplication::setApplicationName(QStringLiteral("H8 Controller"));
-    QApplication::setOrganizationDomain(QStringLiteral("h8controller.org"));
+    h8::setApplicationIdentity();
 
     // The interface's control path, for the whole run.
     h8::UsbInterface usbInterface;
