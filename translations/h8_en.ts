@@ -746,5 +746,13 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
         <source>not connected</source>
         <translation>not connected</translation>
     </message>
+    <message>
+        <source>the panel did not answer: %1</source>
+        <translation>the panel did not answer: %1</translation>
+    </message>
+    <message>
+        <source>the H8 is in use by process %1, which h8ctl cannot reach over the session bus</source>
+        <translation>the H8 is in use by process %1, which h8ctl cannot reach over the session bus</translation>
+    </message>
 </context>
 </TS>

@@ -746,5 +746,13 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
         <source>not connected</source>
         <translation>未连接</translation>
     </message>
+    <message>
+        <source>the panel did not answer: %1</source>
+        <translation>控制面板没有响应：%1</translation>
+    </message>
+    <message>
+        <source>the H8 is in use by process %1, which h8ctl cannot reach over the session bus</source>
+        <translation>H8 正被进程 %1 使用，h8ctl 无法通过会话总线联系它</translation>
+    </message>
 </context>
 </TS>

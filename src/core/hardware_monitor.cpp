@@ -23,6 +23,32 @@ std::optional<bool> HardwareMonitor::poll() {
     if (read->headphoneMute && *read->headphoneMute != s.hpMuteState)
         s.hpMuteState = *read->headphoneMute;
 
+    publish(read->otgConnected);
+    return true;
+}
+
+bool HardwareMonitor::setInputMute(int input, bool muted) {
+    const bool ok = h8::setInputMute(input, muted ? 1 : 0);
+    (input == 1 ? store_.micMuteState : store_.mic2MuteState) = muted ? 1 : 0;
+    publish(state_.otgConnected);
+    return ok;
+}
+
+bool HardwareMonitor::setHeadphoneMute(bool muted) {
+    const bool ok = h8::setHeadphoneMute(muted ? 1 : 0);
+    store_.hpMuteState = muted ? 1 : 0;
+    publish(state_.otgConnected);
+    return ok;
+}
+
+bool HardwareMonitor::setOtgVolume(int percent) {
+    const bool ok = setOtgOutputVolume(percent);
+    publish(state_.otgConnected);
+    return ok;
+}
+
+void HardwareMonitor::publish(std::optional<bool> otgConnected) {
+    const NorvShareHelper& s = store_;
     HardwareState next = state_;
     next.input1Gain = s.micIn1Volume;
     next.input2Gain = s.micIn2Volume;
@@ -37,12 +63,11 @@ std::optional<bool> HardwareMonitor::poll() {
     next.inputMute1 = s.micMuteState;
     next.inputMute2 = s.mic2MuteState;
     next.headphoneMute = s.hpMuteState;
-    next.otgConnected = read->otgConnected;
+    next.otgConnected = otgConnected;
     const bool changed = next != state_;
     state_ = next;
     emit updated(state_);
     if (changed) emit stateChanged(state_);
-    return true;
 }
 
 }  // namespace h8

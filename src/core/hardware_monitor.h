@@ -47,6 +47,14 @@ public:
 
     const HardwareState& state() const { return state_; }
 
+    // The settings the panel changes on the interface, sent and stored as the panel's buttons
+    // and knob do, whoever asks (a click, the session bus): the state follows at once, without
+    // waiting for the next read, so that every view of it shows the change. Each returns
+    // whether the interface took every request (the setting is stored either way).
+    bool setInputMute(int input, bool muted);
+    bool setHeadphoneMute(bool muted);
+    bool setOtgVolume(int percent);
+
 signals:
     // After every read the interface answered (the panel shows it each time: a knob's first
     // paint shows 0 until the next readout).
@@ -55,6 +63,9 @@ signals:
     void stateChanged(const HardwareState& state);
 
 private:
+    // The state from the store's fields (and the OTG port as last read); emits as a read does.
+    void publish(std::optional<bool> otgConnected);
+
     UsbInterface& usb_;
     NorvShareHelper& store_;
     UserDefaults& defaults_;

@@ -8,6 +8,7 @@
 namespace h8 {
 namespace {
 bool g_logFileDisabled = false;
+QString g_logFileName = QStringLiteral("myapp.log");
 
 // Piecewise-linear segments of the decoding tables: codes first..last map to
 // (code - offset) / span * scale + base, computed in this order in double precision.
@@ -27,7 +28,7 @@ double decode(uint8_t code, const Segment* segments, size_t count, double top) {
 }  // namespace
 
 NorvShareHelper::NorvShareHelper() {
-    if (!g_logFileDisabled) logger = FileLogger::create(QStringLiteral("myapp.log"));
+    if (!g_logFileDisabled) logger = FileLogger::create(g_logFileName);
 }
 
 NorvShareHelper& NorvShareHelper::shared() {
@@ -37,6 +38,10 @@ NorvShareHelper& NorvShareHelper::shared() {
 
 void NorvShareHelper::disableLogFile() {
     g_logFileDisabled = true;
+}
+
+void NorvShareHelper::setLogFileName(const QString& name) {
+    g_logFileName = name;
 }
 
 void NorvShareHelper::resetForTesting() {

@@ -26,6 +26,8 @@ public:
     // Programs that must not start a fresh log file (the command-line tool, which runs beside
     // the panel) call this before the first shared().
     static void disableLogFile();
+    // The log file's name in the log folder ("myapp.log" unless set before the first shared()).
+    static void setLogFileName(const QString& name);
 
     std::unique_ptr<FileLogger> logger;
     std::shared_ptr<NorvAudioHelper> audio;  // the routing engine, set by the view controller

@@ -53,6 +53,8 @@ protected:
         return h8ctl(args, extra);
     }
     QString stateFile() const { return env_.root() + "/h8-state.json"; }
+    // The emulated H8's own preferences, beside its state file.
+    QString demoDefaults() const { return env_.root() + "/h8-state.defaults.json"; }
     QJsonObject json(const QString& text) {
         return QJsonDocument::fromJson(text.toUtf8()).object();
     }
@@ -125,7 +127,7 @@ TEST_F(H8ctlTest, MuteAndOtgVolumeReachTheDeviceAndTheSharedDefaults) {
     EXPECT_EQ(device["mute"].toObject()["1:2"].toInt(), 1);
     EXPECT_EQ(device["volume"].toObject()["0:3"].toInt(), 0xBF);
 
-    QFile f(env_.configDir() + "/defaults.json");
+    QFile f(demoDefaults());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QJsonObject defaults = QJsonDocument::fromJson(f.readAll()).object();
     EXPECT_EQ(defaults["HPMKey"].toInt(), 1);
@@ -254,7 +256,7 @@ TEST_F(H8ctlTest, LevelOfARouteThatIsOffIsStoredButNotSent) {
     ASSERT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.traceLines().filter(" 1e 00 ").isEmpty());
     EXPECT_TRUE(r.err.contains("is off"));
-    QFile f(env_.configDir() + "/defaults.json");
+    QFile f(demoDefaults());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_DOUBLE_EQ(QJsonDocument::fromJson(f.readAll()).object()["volume32"].toDouble(), 40);
 }
@@ -406,7 +408,7 @@ TEST_F(H8ctlTest, PresetImportOfTheVectorSetsTheRateMutesAndCrosspointsOfTheEmul
     EXPECT_EQ(device["mute"].toObject()["0:2"].toInt(), 1);
 
     const QJsonObject defaults =
-        QJsonDocument::fromJson(fileBytes(env_.configDir() + "/defaults.json")).object();
+        QJsonDocument::fromJson(fileBytes(demoDefaults())).object();
     EXPECT_EQ(defaults["channelRowName2"].toString(), "Vocal");
     EXPECT_EQ(defaults["channelName6"].toString(), "Stream mix");
     EXPECT_EQ(defaults["outputVolume5"].toInt(), 42);
@@ -439,7 +441,7 @@ TEST_F(H8ctlTest, PresetImportRefusesAlteredForeignAndOversizedFilesAndChangesNo
     ASSERT_TRUE(hugeFile.resize(2'200'000'000));
     hugeFile.close();
 
-    const QByteArray defaultsBefore = fileBytes(env_.configDir() + "/defaults.json");
+    const QByteArray defaultsBefore = fileBytes(demoDefaults());
     const QByteArray deviceBefore = fileBytes(stateFile());
     ASSERT_FALSE(defaultsBefore.isEmpty());
     for (const QString& file : {altered, other, huge}) {
@@ -450,7 +452,7 @@ TEST_F(H8ctlTest, PresetImportRefusesAlteredForeignAndOversizedFilesAndChangesNo
             "h8ctl: The imported file is for a different device model than the connected one!\n"))
             << r.err.toStdString();
         EXPECT_TRUE(r.traceLines().filter("usb> 40 ").isEmpty()) << r.err.toStdString();
-        EXPECT_EQ(fileBytes(env_.configDir() + "/defaults.json"), defaultsBefore);
+        EXPECT_EQ(fileBytes(demoDefaults()), defaultsBefore);
         EXPECT_EQ(fileBytes(stateFile()), deviceBefore);
     }
 
@@ -458,7 +460,7 @@ TEST_F(H8ctlTest, PresetImportRefusesAlteredForeignAndOversizedFilesAndChangesNo
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.err.contains("no preset file")) << missing.err.toStdString();
     EXPECT_TRUE(missing.traceLines().isEmpty());
-    EXPECT_EQ(fileBytes(env_.configDir() + "/defaults.json"), defaultsBefore);
+    EXPECT_EQ(fileBytes(demoDefaults()), defaultsBefore);
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ TEST_P(PanelSignalTest, ARouteDraggedJustBeforeTheSignalIsStored) {
     EXPECT_EQ(panel.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(panel.exitCode(), 0);
 
-    QFile defaults(env.configDir() + "/defaults.json");
+    // The demo's own preferences, beside its state file.
+    QFile defaults(env.root() + "/h8.defaults.json");
     ASSERT_TRUE(defaults.open(QIODevice::ReadOnly));
     const QJsonArray map =
         QJsonDocument::fromJson(defaults.readAll())["H8TTChannelMapArray"].toArray();

@@ -427,25 +427,6 @@ TEST_F(AutoStartTest, DefaultEnvironmentUsesInstallFolderAndXdgConfigHome) {
     EXPECT_EQ(out, "launcherApp no exist\n(" + env.helperPath.toStdString() + ")\n");
 }
 
-TEST_F(AutoStartTest, OwnMainIdentifier) {
-    testing::internal::CaptureStdout();
-    // main() pointed this process's session bus at nothing.
-    EXPECT_FALSE(AppAutoStartUtils::ownMainIdentifier());
-    const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
-    EXPECT_EQ(out.count('\n'), 1);
-    EXPECT_TRUE(out.startsWith("no D-Bus session bus")) << out.toStdString();
-
-    QStringList lines;
-    auto print = [&](const QString& l) { lines.append(l); };
-    EXPECT_TRUE(AppAutoStartUtils::ownMainIdentifier(mainBus_, print));
-    EXPECT_TRUE(listenerBus_.interface()->isServiceRegistered(kMainId));
-    // A second instance cannot take the name and says so.
-    QDBusConnection second = PrivateBus::connect("second-main");
-    EXPECT_FALSE(AppAutoStartUtils::ownMainIdentifier(second, print));
-    EXPECT_EQ(lines.size(), 1);
-    QDBusConnection::disconnectFromBus(second.name());
-}
-
 // --- the H8LaunchHelper program ----------------------------------------------------------------
 
 TEST_F(AutoStartTest, HelperQuitsAtOnceWhenMainProgramRuns) {
@@ -473,7 +454,7 @@ TEST_F(AutoStartTest, HelperStartsMainProgramAndQuitsOnItsSignal) {
     EXPECT_FALSE(helper->waitForFinished(300));
 
     // The test now plays the started main program.
-    ASSERT_TRUE(AppAutoStartUtils::ownMainIdentifier(mainBus_, [](const QString&) {}));
+    ASSERT_TRUE(mainBus_.registerService(kMainId));
     AppAutoStartUtils::setAutoStart(true, environment(helperPath));
     EXPECT_EQ(printed_, QStringList{"auto start register ok"});
 

@@ -164,26 +164,6 @@ void AppAutoStartUtils::setUserChoice(bool on, const Environment& env) {
     registerLoginItem(env, on);
 }
 
-bool AppAutoStartUtils::ownMainIdentifier() {
-    return ownMainIdentifier(QDBusConnection::sessionBus(), printLine);
-}
-
-bool AppAutoStartUtils::ownMainIdentifier(QDBusConnection bus,
-                                          const std::function<void(const QString&)>& print) {
-    if (!bus.isConnected()) {
-        print(QStringLiteral("no D-Bus session bus (%1): H8LaunchHelper cannot see that "
-                             "h8-controller runs")
-                  .arg(busError(bus)));
-        return false;
-    }
-    if (!bus.registerService(QString::fromLatin1(ids::kMainAppId))) {
-        print(QStringLiteral("cannot own %1 on the session bus: %2")
-                  .arg(QString::fromLatin1(ids::kMainAppId), busError(bus)));
-        return false;
-    }
-    return true;
-}
-
 QString AppAutoStartUtils::entryFileName() {
     return QString::fromLatin1(ids::kLaunchHelperId) + QStringLiteral(".desktop");
 }

@@ -45,12 +45,6 @@ public:
     static bool isRegistered(const Environment& env = defaultEnvironment());
     static bool isDisabledEntry(const QByteArray& entry);
 
-    // Takes the main program's identifier on the session bus, so that a helper started later
-    // sees the main program as running. Prints one line and returns false without a bus.
-    static bool ownMainIdentifier();
-    static bool ownMainIdentifier(QDBusConnection bus,
-                                  const std::function<void(const QString&)>& print);
-
     // The autostart entry's file name and its contents for a helper at `helperPath`.
     static QString entryFileName();
     static QByteArray desktopEntry(const QString& helperPath, bool enabled = true);

@@ -139,6 +139,26 @@ void AppDelegate::clickOutline(QAction* item) {
     lastItem = item;
 }
 
+bool AppDelegate::chooseSampleRate(int hz) {
+    if (!sanpleMenu) return false;
+    for (QAction* item : sanpleMenu->actions()) {
+        if (rateOf(item->text()) != hz) continue;
+        clickOutline(item);
+        return true;
+    }
+    return false;
+}
+
+void AppDelegate::bringToFront(const QString& token) {
+    // Qt's Wayland client hands $XDG_ACTIVATION_TOKEN to the compositor with the next
+    // activation request (and then clears it).
+    if (!token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void AppDelegate::syncSampleRateMenu() {
     updateSampleRateMenu();
     setMainMenuEnabled(true);

@@ -49,6 +49,13 @@ public:
     // its check on the device's current rate (also when another program changed it).
     void updateSampleRateMenu();
     void setMainMenuEnabled(bool enabled);
+    // The sample-rate menu's item for `hz` chosen, as a click on it does; false when the menu
+    // has no such item (or is not built yet).
+    bool chooseSampleRate(int hz);
+    // Shows the window, restored and raised, and asks for the focus; `token` is the startup
+    // token of whoever asked (a second start, the desktop), which a Wayland compositor wants
+    // before it moves the focus.
+    void bringToFront(const QString& token);
 
     ViewController* controller;
     QMenu* sanpleMenu = nullptr;

@@ -135,6 +135,11 @@ void EditHistory::schedule() {
     QMetaObject::invokeMethod(this, &EditHistory::flush, Qt::QueuedConnection);
 }
 
+void EditHistory::endStep() {
+    flush();
+    gesture_ = nullptr;
+}
+
 void EditHistory::flush() {
     flushQueued_ = false;
     if (!pending_) return;

@@ -46,6 +46,10 @@ public:
     bool canRedo() const;
     void undo();
     void redo();
+    // Makes the edits so far one step now, and the next edit the start of another whatever
+    // follows (a command from another program is one step, even when the next one sets the
+    // same crosspoint's level a moment later).
+    void endStep();
 
 signals:
     // canUndo() or canRedo() may have changed.

@@ -330,15 +330,19 @@ void ViewController::setupMainContainerView() {
 }
 
 QMessageBox* ViewController::importPreset(const QString& path) {
+    if (applyPreset(path) == NorvExportFileHelper::ImportResult::applied) return nullptr;
+    return ui::showPresetMismatchAlert(this);
+}
+
+NorvExportFileHelper::ImportResult ViewController::applyPreset(const QString& path) {
     // No readout while the preset is applied.
     poller_->pause(HardwarePoller::Pause::preset);
-    QMessageBox* alert = nullptr;
-    if (NorvExportFileHelper::shared().importFile(path, *routing_) ==
-        NorvExportFileHelper::ImportResult::mismatch)
-        alert = ui::showPresetMismatchAlert(this);
+    const NorvExportFileHelper::ImportResult result =
+        NorvExportFileHelper::shared().importFile(path, *routing_);
     poller_->resume(HardwarePoller::Pause::preset);
-    if (!alert && norvMainContaiView) norvMainContaiView->showMuteStates();
-    return alert;
+    if (result == NorvExportFileHelper::ImportResult::applied && norvMainContaiView)
+        norvMainContaiView->showMuteStates();
+    return result;
 }
 
 bool ViewController::canUndo() const {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/audio_devices.h"
+#include "core/preset_file.h"
 
 class QMessageBox;
 
@@ -82,6 +83,8 @@ public:
     // alert on the window and changes nothing. Returns the alert when one was shown (it closes
     // itself when dismissed).
     QMessageBox* importPreset(const QString& path);
+    // The same without the alert, for callers that report the mismatch themselves.
+    NorvExportFileHelper::ImportResult applyPreset(const QString& path);
 
     // The undo history of the routing matrix (null until the panel is built at the first bind).
     // Undo and redo need an interface to send to: while none is bound there is nothing to undo.

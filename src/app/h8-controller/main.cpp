@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDateTime>
 #include <QFile>
 #include <QSocketNotifier>
@@ -29,9 +30,12 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "panel_service.h"
 #include "platform/audio/pipewire_backend.h"
 #include "platform/clock.h"
+#include "platform/dbus/bus_names.h"
 #include "platform/diagnostics.h"
+#include "platform/file_lock.h"
 #include "platform/libusb_transport.h"
 #include "platform/paths.h"
 #include "platform/translations.h"
@@ -122,6 +126,55 @@ void quitOnSignals(QCoreApplication& app) {
     sigaction(SIGINT, &action, nullptr);
 }
 
+// Makes this process the session's one panel of its target: the owner of the target's name on
+// the session bus and the holder of its panel lock (which alone keeps to one panel without a
+// session bus). When another panel holds either, it is asked to bring its window forward and
+// the exit code to leave with is returned.
+std::optional<int> becomeTheOnlyPanel(h8::PanelService& service, h8::FileLock& panelLock) {
+    const h8::Target& target = service.target();
+    const QString name = target.busName();
+    QDBusConnection bus = service.connection();
+    bool onBus = false;
+    if (bus.isConnected()) {
+        QString error;
+        // The object first: whoever sees the name finds the object behind it.
+        if (!service.registerObject(&error))
+            h8::diag("Cannot put the panel's object on the session bus: " + error.toStdString());
+        switch (h8::claimBusName(bus, name, &error)) {
+            case h8::NameClaim::owned:
+                onBus = true;
+                break;
+            case h8::NameClaim::taken:
+                if (!h8::activateRunningApplication(bus, name, target.objectPath(), 5000, &error)) {
+                    std::fprintf(stderr, "h8-controller: %s already runs but did not answer: %s\n",
+                                 qPrintable(name), qPrintable(error));
+                    return 1;
+                }
+                std::printf("h8-controller: already running; its window was brought forward\n");
+                return 0;
+            case h8::NameClaim::failed:
+                h8::diag("Cannot own " + name.toStdString() +
+                         " on the session bus: " + error.toStdString());
+                break;
+        }
+    } else {
+        h8::diag("No D-Bus session bus (" + bus.lastError().message().toStdString() +
+                 "): other programs cannot reach the panel");
+    }
+    if (!panelLock.tryLock()) {
+        if (!panelLock.error().isEmpty()) {
+            h8::diag("Cannot take the panel lock: " + panelLock.error().toStdString());
+            return std::nullopt;
+        }
+        const std::optional<qint64> holder = panelLock.holder();
+        std::fprintf(stderr, "h8-controller: already running (process %lld)%s\n",
+                     static_cast<long long>(holder.value_or(0)),
+                     onBus ? "" : "; without a session bus its window cannot be brought forward");
+        return 0;
+    }
+    return std::nullopt;
+}
+
 // When the process started, from /proc (so that loading the program counts too).
 qint64 processStartMs() {
     QFile stat(QStringLiteral("/proc/self/stat"));
@@ -204,11 +257,40 @@ int main(int argc, char** argv) {
         }
     }
 
+    const h8::Target target = simulate ? h8::Target::emulated(stateFile) : h8::Target::hardware();
+    // A demo keeps preferences of its own: whatever it does, the real interface is restored
+    // from the real ones. Set before anything reads them.
+    if (target.isEmulated())
+        h8::UserDefaults::setStandard(std::make_unique<h8::UserDefaults>(target.preferencesFile()));
+
+    // One panel per session (a demo's is apart): a second start brings the first one's window
+    // forward and leaves, before it touches the log, the preferences or the interface.
+    h8::PanelService service(QDBusConnection::sessionBus(), target);
+    h8::FileLock panelLock(target.panelLockFile());
+    if (const std::optional<int> leave = becomeTheOnlyPanel(service, panelLock)) return *leave;
+
     // The store's log file starts afresh at each launch.
+    h8::NorvShareHelper::setLogFileName(target.logFileName());
     h8::NorvShareHelper::shared();
     // A burst of changes (typing a name, scrolling a level) is one write, not one per step.
     h8::UserDefaults::standard().setWriteDelay(250);
     quitOnSignals(app);
+
+    // h8ctl holds the interface while one of its commands runs without a panel: wait for it
+    // rather than poll beside it.
+    h8::FileLock interfaceLock(target.interfaceLockFile());
+    if (!interfaceLock.tryLock()) {
+        if (interfaceLock.error().isEmpty()) {
+            const std::optional<qint64> holder = interfaceLock.holder();
+            h8::diag("Waiting for process " +
+                     (holder ? std::to_string(*holder) : std::string("?")) +
+                     " (h8ctl) to finish with the H8");
+            if (!interfaceLock.lock(std::chrono::seconds(30)))
+                h8::diag("The H8 is still in use by another program; going on beside it");
+        } else {
+            h8::diag("Cannot lock the interface: " + interfaceLock.error().toStdString());
+        }
+    }
 
     std::unique_ptr<h8::UsbTransport> usb;
     std::unique_ptr<h8::AudioBackend> audio;
@@ -218,7 +300,7 @@ int main(int argc, char** argv) {
     if (simulate) {
         auto emulatedUsb = std::make_unique<h8::emulated::EmulatedUsbTransport>();
         sim = emulatedUsb.get();
-        if (stateFile.isEmpty()) stateFile = h8::configDir() + "/emulated-h8.json";
+        stateFile = target.stateFile();
         QString error;
         if (!sim->model().loadOrCreate(stateFile, &error)) {
             std::fprintf(stderr, "h8-controller: %s\n", qPrintable(error));
@@ -269,8 +351,6 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        // Seen on the session bus as running, so that a launch-at-login helper knows.
-        h8::AppAutoStartUtils::ownMainIdentifier();
         // A demo on the emulated H8 is not an installation: it leaves the login items alone.
         if (!sim)
             h8::ViewController::setAutoStartHandler(
@@ -280,6 +360,7 @@ int main(int argc, char** argv) {
             window.setLoginItem({[] { return h8::AppAutoStartUtils::isRegistered(); },
                                  [](bool on) { h8::AppAutoStartUtils::setUserChoice(on); }});
         }
+        service.attach(&window, sim ? &sim->model() : nullptr);
         window.show();
         // The window and its controller exist (and observe the USB notifications) before USB
         // monitoring starts, so an interface that is already plugged in is bound at once.

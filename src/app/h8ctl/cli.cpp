@@ -27,7 +27,10 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "emulated/physical_controls.h"
+#include "panel_client.h"
 #include "platform/diagnostics.h"
+#include "platform/file_lock.h"
 #include "platform/libusb_transport.h"
 #include "platform/notification_center.h"
 #include "platform/paths.h"
@@ -111,6 +114,10 @@ int ioError() {
     return kExitIoError;
 }
 
+// How long a command waits for another program's command on the interface to end (a panel
+// holds the interface all its run: a command that cannot reach it gives up after this).
+constexpr std::chrono::milliseconds kInterfaceLockWait{5000};
+
 std::optional<bool> parseOnOff(const QString& s) {
     if (s == QLatin1String("on")) return true;
     if (s == QLatin1String("off")) return false;
@@ -126,7 +133,22 @@ std::optional<int> parseInt(const QString& s, int min, int max) {
 
 // ---- commands that need the device ----
 
-int status(const Options& o) {
+// What `status` shows, read from the interface or from the panel.
+struct StatusReport {
+    QString device, serialNumber, firmwareVersion;
+    qint64 firmware = 0;
+    struct Input {
+        double gain = 0;
+        int phantom = 0, instrument = 0, type = 0, muted = 0;
+    };
+    Input inputs[2];
+    double headphoneLevel = 0;
+    int headphonesMuted = 0;
+    bool otgConnected = false;
+    int otgPercent = 0;
+};
+
+std::optional<StatusReport> readStatus() {
     NorvShareHelper& store = NorvShareHelper::shared();
     bool ok = true;
     uint32_t raw = 0;
@@ -140,23 +162,47 @@ int status(const Options& o) {
     ok &= NorvaltUSBAudioGetMute(1, 2, mute2);
     ok &= NorvaltUSBAudioGetMute(0, 1, hpMute);
     ok &= NorvaltUSBAudioGetVolume(0, 3, otgLevel);
-    if (!ok) return ioError();
-    const int otgPercent =
-        static_cast<int>(std::lround(std::min<int>(otgLevel, 127) * 100.0 / 127));
+    if (!ok) return std::nullopt;
+    StatusReport r;
+    r.device = store.deviceName;
+    r.serialNumber = store.deviceSn;
+    r.firmwareVersion = store.deviceVersion;
+    r.firmware = store.firmware;
+    r.inputs[0] = {store.micIn1Volume, store.mic48VState, store.micInstState,
+                   store.micInChangeState, mute1};
+    r.inputs[1] = {store.micIn2Volume, store.mic248VState, store.mic2InstState,
+                   store.mic2InChangeState, mute2};
+    r.headphoneLevel = store.micOutVolume;
+    r.headphonesMuted = hpMute;
+    r.otgConnected = otg == 1;
+    r.otgPercent = static_cast<int>(std::lround(std::min<int>(otgLevel, 127) * 100.0 / 127));
+    return r;
+}
 
-    struct Input {
-        double gain;
-        int phantom, instrument, type, muted;
-    };
-    const Input inputs[2] = {
-        {store.micIn1Volume, store.mic48VState, store.micInstState, store.micInChangeState, mute1},
-        {store.micIn2Volume, store.mic248VState, store.mic2InstState, store.mic2InChangeState,
-         mute2},
-    };
+StatusReport statusFromPanel(const QVariantMap& p) {
+    StatusReport r;
+    r.device = p.value("Name").toString();
+    r.serialNumber = p.value("Serial").toString();
+    r.firmwareVersion = p.value("Firmware").toString();
+    r.firmware = p.value("FirmwareCode").toLongLong();
+    for (int n = 0; n < 2; ++n) {
+        const QString i = QString::number(n + 1);
+        r.inputs[n] = {p.value("Input" + i + "Gain").toDouble(), p.value("Phantom" + i).toBool(),
+                       p.value("Instrument" + i).toBool(),
+                       static_cast<int>(p.value("InputType" + i).toUInt()),
+                       p.value("Input" + i + "Muted").toBool()};
+    }
+    r.headphoneLevel = p.value("HeadphoneLevel").toDouble();
+    r.headphonesMuted = p.value("HeadphonesMuted").toBool();
+    r.otgConnected = p.value("OtgConnected").toBool();
+    r.otgPercent = static_cast<int>(p.value("OtgVolume").toUInt());
+    return r;
+}
 
+int printStatus(const Options& o, const StatusReport& r) {
     if (o.json) {
         QJsonArray in;
-        for (const Input& i : inputs) {
+        for (const StatusReport::Input& i : r.inputs) {
             in.append(QJsonObject{{"gainDb", std::round(i.gain * 100) / 100},
                                   {"phantom48V", i.phantom == 1},
                                   {"instrument", i.instrument == 1},
@@ -164,38 +210,43 @@ int status(const Options& o) {
                                   {"muted", i.muted == 1}});
         }
         const QJsonObject doc{
-            {"device", store.deviceName},
-            {"serialNumber", store.deviceSn},
-            {"firmwareVersion", store.deviceVersion},
-            {"firmware", static_cast<qint64>(store.firmware)},
+            {"device", r.device},
+            {"serialNumber", r.serialNumber},
+            {"firmwareVersion", r.firmwareVersion},
+            {"firmware", r.firmware},
             {"inputs", in},
-            {"headphones", QJsonObject{{"level", std::round(store.micOutVolume * 100) / 100},
-                                       {"muted", hpMute == 1}}},
-            {"otg", QJsonObject{{"connected", otg == 1}, {"outputVolume", otgPercent}}},
+            {"headphones", QJsonObject{{"level", std::round(r.headphoneLevel * 100) / 100},
+                                       {"muted", r.headphonesMuted == 1}}},
+            {"otg", QJsonObject{{"connected", r.otgConnected}, {"outputVolume", r.otgPercent}}},
         };
         out() << QJsonDocument(doc).toJson(QJsonDocument::Compact) << "\n";
         return kExitOk;
     }
     const auto onOff = [](int v) { return v == 1 ? Text::tr("on") : Text::tr("off"); };
     const auto muted = [](int v) { return v == 1 ? Text::tr("muted") : Text::tr("not muted"); };
-    out() << Text::tr("Device:            %1").arg(store.deviceName) << "\n";
-    out() << Text::tr("Serial number:     %1").arg(store.deviceSn) << "\n";
-    out() << Text::tr("Firmware:          %1").arg(store.deviceVersion) << "\n";
+    out() << Text::tr("Device:            %1").arg(r.device) << "\n";
+    out() << Text::tr("Serial number:     %1").arg(r.serialNumber) << "\n";
+    out() << Text::tr("Firmware:          %1").arg(r.firmwareVersion) << "\n";
     for (int n = 0; n < 2; ++n) {
-        const Input& i = inputs[n];
+        const StatusReport::Input& i = r.inputs[n];
         out() << Text::tr("Input %1:           %2 dB, 48V %3, instrument %4, input type %5, %6")
                      .arg(QString::number(n + 1), QString::number(i.gain, 'f', 1), onOff(i.phantom),
                           onOff(i.instrument), QString::number(i.type), muted(i.muted))
               << "\n";
     }
     out() << Text::tr("Headphones:        level %1, %2")
-                 .arg(QString::number(store.micOutVolume, 'f', 1), muted(hpMute))
+                 .arg(QString::number(r.headphoneLevel, 'f', 1), muted(r.headphonesMuted))
           << "\n";
     out() << Text::tr("OTG:               %1, output volume %2 %")
-                 .arg(otg == 1 ? Text::tr("connected") : Text::tr("not connected"),
-                      QString::number(otgPercent))
+                 .arg(r.otgConnected ? Text::tr("connected") : Text::tr("not connected"),
+                      QString::number(r.otgPercent))
           << "\n";
     return kExitOk;
+}
+
+int status(const Options& o) {
+    const std::optional<StatusReport> report = readStatus();
+    return report ? printStatus(o, *report) : ioError();
 }
 
 enum class MuteTarget { Input1, Input2, Headphones };
@@ -243,38 +294,6 @@ int mute(const MuteCommand& m) {
 
 int otgVolume(const Options&, int percent) {
     return setOtgOutputVolume(percent) ? kExitOk : ioError();
-}
-
-// ---- emulated H8 ----
-
-int simSet(const Options& o, emulated::EmulatedH8& model) {
-    if (o.command.size() != 3) return usageError(Text::tr("sim-set needs a control and a value"));
-    const QString control = o.command[1], value = o.command[2];
-    if (control == "gain1" || control == "gain2" || control == "hp-level") {
-        const std::optional<int> code = parseInt(value, 0, 255);
-        if (!code)
-            return usageError(
-                Text::tr("%1 takes a code from 0 to 255, not '%2'").arg(control, value));
-        if (control == "hp-level")
-            model.setHeadphoneLevelCode(static_cast<uint8_t>(*code));
-        else
-            model.setGainCode(control.back().digitValue(), static_cast<uint8_t>(*code));
-        return kExitOk;
-    }
-    const std::optional<bool> on = parseOnOff(value);
-    if (!on) return usageError(Text::tr("%1 takes on or off, not '%2'").arg(control, value));
-    if (control == "otg") {
-        model.setOtgPlugged(*on);
-    } else if (control == "48v1" || control == "48v2") {
-        model.setPhantomPower(control.back().digitValue(), *on);
-    } else if (control == "inst1" || control == "inst2") {
-        model.setInstrumentMode(control.back().digitValue(), *on);
-    } else if (control == "type1" || control == "type2") {
-        model.setInputType(control.back().digitValue(), *on);
-    } else {
-        return usageError(Text::tr("unknown control '%1'").arg(control));
-    }
-    return kExitOk;
 }
 
 std::optional<Options> parse(const QStringList& args, int* exitCode) {
@@ -364,35 +383,61 @@ int route(const Crosspoint& x, bool on) {
 
 // Sets a crosspoint's level. It is sent only while the route is on: sending it to a route that
 // is off would make that crosspoint audible behind the route map's back.
+void noteRouteIsOff(const Crosspoint& x) {
+    err() << "h8ctl: "
+          << Text::tr(
+                 "%1 -> %2 is off: the level is stored and used when the route is "
+                 "switched on")
+                 .arg(kSourceNames[x.row - 1], kDestinationNames[x.col - 1])
+          << "\n";
+}
+
 int level(const Crosspoint& x, int percent) {
     const std::unique_ptr<RoutingModel> routing = routingModel();
     const bool ok = routing->setLevel(x.row, x.col, static_cast<float>(percent));
     if (!routing->isOn(x.row, x.col)) {
-        err() << "h8ctl: "
-              << Text::tr(
-                     "%1 -> %2 is off: the level is stored and used when the route is "
-                     "switched on")
-                     .arg(kSourceNames[x.row - 1], kDestinationNames[x.col - 1])
-              << "\n";
+        noteRouteIsOff(x);
         return kExitOk;
     }
     return ok ? kExitOk : ioError();
 }
 
-int routes(const Options& o) {
+// The route map with its levels: whether each crosspoint is on, and its level when it is.
+struct RouteTable {
+    std::array<std::array<std::optional<int>, 12>, 12> level;  // [col - 1][row - 1]
+};
+
+RouteTable storedRoutes() {
     const std::unique_ptr<RoutingModel> routing = routingModel();
-    const auto routeIsOn = [&](int row, int col) { return routing->isOn(row, col); };
-    const auto levelOf = [&](int row, int col) {
-        return static_cast<int>(routing->level(row, col));
-    };
+    RouteTable t;
+    for (int col = 1; col <= 12; ++col) {
+        for (int row = 1; row <= 12; ++row) {
+            if (routing->isOn(row, col))
+                t.level[col - 1][row - 1] = static_cast<int>(routing->level(row, col));
+        }
+    }
+    return t;
+}
+
+RouteTable panelRoutes(const QVariant& value) {
+    RouteTable t;
+    for (const PanelRoute& r : PanelClient::routesOf(value)) {
+        if (r.source >= 1 && r.source <= 12 && r.destination >= 1 && r.destination <= 12)
+            t.level[r.destination - 1][r.source - 1] = static_cast<int>(r.level);
+    }
+    return t;
+}
+
+int printRoutes(const Options& o, const RouteTable& t) {
     if (o.json) {
         QJsonArray list;
         for (int col = 1; col <= 12; ++col) {
             for (int row = 1; row <= 12; ++row) {
-                if (!routeIsOn(row, col)) continue;
+                const std::optional<int>& level = t.level[col - 1][row - 1];
+                if (!level) continue;
                 list.append(QJsonObject{{"source", kSourceNames[row - 1]},
                                         {"destination", kDestinationNames[col - 1]},
-                                        {"level", levelOf(row, col)}});
+                                        {"level", *level}});
             }
         }
         out() << QJsonDocument(QJsonObject{{"routes", list}}).toJson(QJsonDocument::Compact)
@@ -406,7 +451,8 @@ int routes(const Options& o) {
     for (int col = 1; col <= 12; ++col) {
         out() << QStringLiteral("%1").arg(kDestinationNames[col - 1], -6);
         for (int row = 1; row <= 12; ++row) {
-            const QString cell = routeIsOn(row, col) ? QString::number(levelOf(row, col)) : "-";
+            const std::optional<int>& level = t.level[col - 1][row - 1];
+            const QString cell = level ? QString::number(*level) : "-";
             out() << QStringLiteral("%1").arg(cell, 5);
         }
         out() << "\n";
@@ -416,13 +462,12 @@ int routes(const Options& o) {
 
 // ---- audio ----
 
-int rate(const Options& o, const AudioDevicePtr& device, std::optional<int> newRate) {
-    if (newRate && !device->setNominalSampleRate(*newRate)) {
-        err() << "h8ctl: " << Text::tr("the sound server did not accept %1 Hz").arg(*newRate)
-              << "\n";
-        return kExitIoError;
-    }
-    const std::optional<double> current = device->nominalSampleRate();
+int rateNotAccepted(int hz) {
+    err() << "h8ctl: " << Text::tr("the sound server did not accept %1 Hz").arg(hz) << "\n";
+    return kExitIoError;
+}
+
+int printRate(const Options& o, std::optional<double> current) {
     if (!current) {
         err() << "h8ctl: " << Text::tr("the interface reports no sample rate") << "\n";
         return kExitIoError;
@@ -435,6 +480,11 @@ int rate(const Options& o, const AudioDevicePtr& device, std::optional<int> newR
         out() << sampleRateText(*current) << "\n";
     }
     return kExitOk;
+}
+
+int rate(const Options& o, const AudioDevicePtr& device, std::optional<int> newRate) {
+    if (newRate && !device->setNominalSampleRate(*newRate)) return rateNotAccepted(*newRate);
+    return printRate(o, device->nominalSampleRate());
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -511,6 +561,19 @@ int presetExport(const QString& path, const AudioDevicePtr& audioDevice) {
     return NorvExportFileHelper::shared().exportFile(path) ? kExitOk : kExitIoError;
 }
 
+int presetRejected() {
+    err() << "h8ctl: "
+          << QCoreApplication::translate(
+                 "Preset", NorvExportFileHelper::mismatchMessage().toUtf8().constData())
+          << "\n";
+    return kExitRejected;
+}
+
+void noteRateNotApplied() {
+    err() << "h8ctl: " << Text::tr("no sound server: the sample rate of the preset is not applied")
+          << "\n";
+}
+
 // Imports a preset and applies to the device what the panel applies: the mute states, the
 // sample rate and the crosspoints of the routes.
 int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
@@ -523,16 +586,121 @@ int presetImport(const QString& path, const AudioDevicePtr& audioDevice) {
     const NorvExportFileHelper& presets = NorvExportFileHelper::shared();
     // Routes of the stored map that the preset has not are switched off on the device.
     const std::unique_ptr<RoutingModel> routing = routingModel();
-    if (presets.importFile(path, *routing) == NorvExportFileHelper::ImportResult::mismatch) {
-        err() << "h8ctl: "
-              << QCoreApplication::translate(
-                     "Preset", NorvExportFileHelper::mismatchMessage().toUtf8().constData())
-              << "\n";
-        return kExitRejected;
+    if (presets.importFile(path, *routing) == NorvExportFileHelper::ImportResult::mismatch)
+        return presetRejected();
+    if (!audioDevice) noteRateNotApplied();
+    return kExitOk;
+}
+
+// ---- the same through the running panel ----
+
+int noH8Found() {
+    err() << "h8ctl: " << Text::tr("no H8 found (USB 309c:0018)") << "\n";
+    return kExitNoDevice;
+}
+
+int noH8AudioDevice() {
+    err() << "h8ctl: " << Text::tr("the sound server lists no H8 (USB 309C:0018)") << "\n";
+    return kExitNoDevice;
+}
+
+// What the direct way prints and returns for the same failure.
+int panelFailure(const BusFailure& f) {
+    if (f.name == QLatin1String(bus::kErrorNotConnected)) return noH8Found();
+    if (f.name == QLatin1String(bus::kErrorIo)) return ioError();
+    if (f.name == QLatin1String(bus::kErrorPresetRejected)) return presetRejected();
+    if (f.name == QLatin1String(bus::kErrorNoSoundServer)) return noH8AudioDevice();
+    if (f.name == QLatin1String(bus::kErrorInvalidArgument) ||
+        f.name == QLatin1String(bus::kErrorUnsupportedRate))
+        return usageError(f.message);
+    err() << "h8ctl: " << Text::tr("the panel did not answer: %1").arg(f.message) << "\n";
+    return kExitNoDevice;
+}
+
+int panelCall(PanelClient& panel, const QString& method, const QVariantList& arguments,
+              const char* interface = bus::kInterface) {
+    const std::optional<BusFailure> failed = panel.call(method, arguments, nullptr, interface);
+    return failed ? panelFailure(*failed) : kExitOk;
+}
+
+std::optional<QVariantMap> panelProperties(PanelClient& panel, int* exitCode) {
+    BusFailure failure;
+    std::optional<QVariantMap> p = panel.properties(&failure);
+    if (!p) *exitCode = panelFailure(failure);
+    return p;
+}
+
+int panelStatus(const Options& o, PanelClient& panel) {
+    // The panel reads the interface now, as the direct way does.
+    if (auto failed = panel.call(QStringLiteral("Refresh"))) return panelFailure(*failed);
+    int code = kExitOk;
+    const std::optional<QVariantMap> p = panelProperties(panel, &code);
+    return p ? printStatus(o, statusFromPanel(*p)) : code;
+}
+
+int panelMute(PanelClient& panel, const MuteCommand& m) {
+    const char* target = m.target == MuteTarget::Input1   ? "input1"
+                         : m.target == MuteTarget::Input2 ? "input2"
+                                                          : "headphones";
+    return panelCall(panel, QStringLiteral("SetMute"), {QString::fromLatin1(target), m.on});
+}
+
+int panelLevel(PanelClient& panel, const Crosspoint& x, int percent) {
+    const std::optional<BusFailure> failed = panel.call(
+        QStringLiteral("SetLevel"), {uint(x.row), uint(x.col), static_cast<double>(percent)});
+    int code = kExitOk;
+    const std::optional<QVariantMap> p = panelProperties(panel, &code);
+    if (!p) return code;
+    if (!panelRoutes(p->value("Routes")).level[x.col - 1][x.row - 1]) {
+        if (failed && failed->name == QLatin1String(bus::kErrorNotConnected))
+            return panelFailure(*failed);
+        noteRouteIsOff(x);
+        return kExitOk;
     }
-    if (!audioDevice)
-        err() << "h8ctl: "
-              << Text::tr("no sound server: the sample rate of the preset is not applied") << "\n";
+    return failed ? panelFailure(*failed) : kExitOk;
+}
+
+int panelRoutesCommand(const Options& o, PanelClient& panel) {
+    int code = kExitOk;
+    const std::optional<QVariantMap> p = panelProperties(panel, &code);
+    return p ? printRoutes(o, panelRoutes(p->value("Routes"))) : code;
+}
+
+int panelRate(const Options& o, PanelClient& panel, std::optional<int> hz) {
+    if (hz) {
+        if (auto failed = panel.call(QStringLiteral("SetSampleRate"), {uint(*hz)})) {
+            if (failed->name == QLatin1String(bus::kErrorIo)) return rateNotAccepted(*hz);
+            if (failed->name == QLatin1String(bus::kErrorNotConnected)) return noH8AudioDevice();
+            return panelFailure(*failed);
+        }
+    }
+    int code = kExitOk;
+    const std::optional<QVariantMap> p = panelProperties(panel, &code);
+    if (!p) return code;
+    const uint current = p->value("SampleRate").toUInt();
+    if (current == 0) return noH8AudioDevice();
+    return printRate(o, current);
+}
+
+int panelPresetImport(PanelClient& panel, const QString& path) {
+    if (auto failed =
+            panel.call(QStringLiteral("ImportPreset"), {QFileInfo(path).absoluteFilePath()}))
+        return panelFailure(*failed);
+    int code = kExitOk;
+    const std::optional<QVariantMap> p = panelProperties(panel, &code);
+    if (p && p->value("SampleRate").toUInt() == 0) noteRateNotApplied();
+    return kExitOk;
+}
+
+int panelPresetExport(PanelClient& panel, const QString& path) {
+    if (auto failed =
+            panel.call(QStringLiteral("ExportPreset"), {QFileInfo(path).absoluteFilePath()})) {
+        if (failed->name == QLatin1String(bus::kErrorIo)) {
+            err() << "h8ctl: " << failed->message << "\n";
+            return kExitIoError;
+        }
+        return panelFailure(*failed);
+    }
     return kExitOk;
 }
 
@@ -547,21 +715,23 @@ struct Needs {
     bool anything() const { return usb || audio || wantsAudio || simulation; }
 };
 
-// What a command runs with once its needs are met.
+// What a command runs with once its needs are met: the running panel, or what it opened.
 struct Session {
     const Options& o;
+    PanelClient* panel = nullptr;
     AudioDevicePtr audioDevice;
     emulated::EmulatedH8* model = nullptr;
 };
 
 using Action = std::function<int(Session&)>;
 
-// A command: its name, what it needs, and the check of its arguments, which gives the action to
-// run or, for a usage error, sets the exit code and gives nothing. Every argument is checked
-// before anything is opened or sent.
+// A command: its name, what it needs, whether it goes through a running panel, and the check of
+// its arguments, which gives the action to run or, for a usage error, sets the exit code and
+// gives nothing. Every argument is checked before anything is opened or sent.
 struct Command {
     const char* name;
     Needs needs;
+    bool throughPanel;
     std::function<std::optional<Action>(const Options&, int* exitCode)> prepare;
 };
 
@@ -578,6 +748,7 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"udev-rule",
          {},
+         false,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 0) return refuse(e, Text::tr("udev-rule takes no arguments"));
              return [](Session&) {
@@ -587,12 +758,14 @@ const std::vector<Command>& commands() {
          }},
         {"status",
          {.usb = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 0) return refuse(e, Text::tr("status takes no arguments"));
-             return [](Session& s) { return status(s.o); };
+             return [](Session& s) { return s.panel ? panelStatus(s.o, *s.panel) : status(s.o); };
          }},
         {"otg-volume",
          {.usb = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 1)
                  return refuse(e, Text::tr("otg-volume needs one PERCENT from 0 to 100"));
@@ -601,17 +774,22 @@ const std::vector<Command>& commands() {
                  return refuse(e,
                                Text::tr("otg-volume takes a whole PERCENT from 0 to 100, not '%1'")
                                    .arg(o.command[1]));
-             return [p = *percent](Session& s) { return otgVolume(s.o, p); };
+             return [p = *percent](Session& s) {
+                 return s.panel ? panelCall(*s.panel, QStringLiteral("SetOtgVolume"), {uint(p)})
+                                : otgVolume(s.o, p);
+             };
          }},
         {"mute",
          {.usb = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              const std::optional<MuteCommand> m = parseMute(o, e);
              if (!m) return std::nullopt;
-             return [m = *m](Session&) { return mute(m); };
+             return [m = *m](Session& s) { return s.panel ? panelMute(*s.panel, m) : mute(m); };
          }},
         {"route",
          {.usb = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 3)
                  return refuse(e, Text::tr("route needs SOURCE DESTINATION on|off"));
@@ -620,10 +798,15 @@ const std::vector<Command>& commands() {
              const std::optional<bool> on = parseOnOff(o.command[3]);
              if (!on)
                  return refuse(e, Text::tr("route takes on or off, not '%1'").arg(o.command[3]));
-             return [x = *x, on = *on](Session&) { return route(x, on); };
+             return [x = *x, on = *on](Session& s) {
+                 return s.panel ? panelCall(*s.panel, QStringLiteral("SetRoute"),
+                                            {uint(x.row), uint(x.col), on})
+                                : route(x, on);
+             };
          }},
         {"level",
          {.usb = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 3)
                  return refuse(e, Text::tr("level needs SOURCE DESTINATION PERCENT"));
@@ -633,16 +816,23 @@ const std::vector<Command>& commands() {
              if (!percent)
                  return refuse(e, Text::tr("level takes a whole PERCENT from 0 to 100, not '%1'")
                                       .arg(o.command[3]));
-             return [x = *x, p = *percent](Session&) { return level(x, p); };
+             return [x = *x, p = *percent](Session& s) {
+                 return s.panel ? panelLevel(*s.panel, x, p) : level(x, p);
+             };
          }},
         {"routes",
          {},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 0) return refuse(e, Text::tr("routes takes no arguments"));
-             return [](Session& s) { return routes(s.o); };
+             return [](Session& s) {
+                 return s.panel ? panelRoutesCommand(s.o, *s.panel)
+                                : printRoutes(s.o, storedRoutes());
+             };
          }},
         {"rate",
          {.audio = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) > 1) return refuse(e, Text::tr("rate takes at most one RATE"));
              std::optional<int> hz;
@@ -653,10 +843,13 @@ const std::vector<Command>& commands() {
                                    Text::tr("rate must be 44100, 48000, 88200 or 96000, not '%1'")
                                        .arg(o.command[1]));
              }
-             return [hz](Session& s) { return rate(s.o, s.audioDevice, hz); };
+             return [hz](Session& s) {
+                 return s.panel ? panelRate(s.o, *s.panel, hz) : rate(s.o, s.audioDevice, hz);
+             };
          }},
         {"monitor",
          {.audio = true},
+         false,
          [](const Options& o, int* e) -> std::optional<Action> {
              std::optional<int> seconds;
              if (argumentCount(o) == 2 && o.command[1] == "--seconds") {
@@ -672,21 +865,42 @@ const std::vector<Command>& commands() {
          }},
         {"preset",
          {.usb = true, .wantsAudio = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (argumentCount(o) != 2 || (o.command[1] != "export" && o.command[1] != "import"))
                  return refuse(e, Text::tr("preset needs export|import FILE"));
              const QString path = o.command[2];
              if (o.command[1] == "export")
-                 return [path](Session& s) { return presetExport(path, s.audioDevice); };
+                 return [path](Session& s) {
+                     return s.panel ? panelPresetExport(*s.panel, path)
+                                    : presetExport(path, s.audioDevice);
+                 };
              if (!QFileInfo(path).isFile())
                  return refuse(e, Text::tr("no preset file '%1'").arg(path));
-             return [path](Session& s) { return presetImport(path, s.audioDevice); };
+             return [path](Session& s) {
+                 return s.panel ? panelPresetImport(*s.panel, path)
+                                : presetImport(path, s.audioDevice);
+             };
          }},
         {"sim-set",
          {.simulation = true},
+         true,
          [](const Options& o, int* e) -> std::optional<Action> {
              if (!o.simulate) return refuse(e, Text::tr("sim-set works only with --simulate"));
-             return [](Session& s) { return simSet(s.o, *s.model); };
+             if (argumentCount(o) != 2)
+                 return refuse(e, Text::tr("sim-set needs a control and a value"));
+             QString error;
+             const std::optional<emulated::PhysicalControl> control =
+                 emulated::parsePhysicalControl(o.command[1], o.command[2], &error);
+             if (!control) return refuse(e, error);
+             // The demo panel's emulated H8 lives in the panel: its controls are turned there.
+             return [c = *control, value = o.command[2]](Session& s) {
+                 if (s.panel)
+                     return panelCall(*s.panel, QStringLiteral("SetControl"), {c.name, value},
+                                      bus::kEmulatedInterface);
+                 emulated::applyPhysicalControl(*s.model, c);
+                 return int(kExitOk);
+             };
          }},
     };
     return table;
@@ -837,9 +1051,40 @@ int run(const QStringList& arguments) {
     if (!command) return usageError(Text::tr("unknown command '%1'").arg(o.command.first()));
     const std::optional<Action> action = command->prepare(o, &exitCode);
     if (!action) return exitCode;
-    Session session{o, {}, nullptr};
-    if (!command->needs.anything()) return (*action)(session);
+    Session session{o, nullptr, {}, nullptr};
+    if (!command->throughPanel && !command->needs.anything()) return (*action)(session);
 
+    const Target target = o.simulate ? Target::emulated(o.stateFile) : Target::hardware();
+    // The emulated H8 keeps preferences of its own, apart from the real interface's.
+    if (target.isEmulated())
+        UserDefaults::setStandard(std::make_unique<UserDefaults>(target.preferencesFile()));
+    // While the panel runs, it owns the interface and the stored state: ask it.
+    if (command->throughPanel) {
+        if (const std::unique_ptr<PanelClient> panel = PanelClient::find(target)) {
+            session.panel = panel.get();
+            const int code = (*action)(session);
+            out().flush();
+            err().flush();
+            return code;
+        }
+    }
+    // Without one, h8ctl opens the interface itself and holds it for the command: a panel that
+    // starts meanwhile waits for it.
+    FileLock lock(target.interfaceLockFile());
+    if (command->name != QLatin1String("monitor") && !lock.lock(kInterfaceLockWait)) {
+        if (!lock.error().isEmpty()) {
+            err() << "h8ctl: " << lock.error() << "\n";
+        } else {
+            err() << "h8ctl: "
+                  << Text::tr(
+                         "the H8 is in use by process %1, which h8ctl cannot reach over the "
+                         "session bus")
+                         .arg(lock.holder().value_or(0))
+                  << "\n";
+        }
+        return kExitNoDevice;
+    }
+    if (!command->needs.anything()) return (*action)(session);
     Environment environment(o);
     if (const std::optional<int> failed = environment.open(command->needs, session)) return *failed;
     return environment.finish((*action)(session));

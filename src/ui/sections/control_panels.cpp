@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 
 #include "core/device_controls.h"
+#include "core/hardware_monitor.h"
+#include "core/hardware_poller.h"
 #include "core/notification_names.h"
 #include "platform/notification_center.h"
 #include "ui/sections/section_layout.h"
@@ -106,8 +108,9 @@ NorvMicINView::NorvMicINView(const PanelContext& context, QWidget* parent)
     otgIn->setIndexTitle(3);
     otgIn->setRows(3);
     for (NorvInputProgressView* strip : {micIn, otgIn}) strip->setHandleColor(kHardwareColor);
-    btnMute->selectHandler = [](bool on) { setInputMute(1, on ? 1 : 0); };
-    btn2Mute->selectHandler = [](bool on) { setInputMute(2, on ? 1 : 0); };
+    HardwareMonitor& monitor = context.poll.monitor();
+    btnMute->selectHandler = [&monitor](bool on) { monitor.setInputMute(1, on); };
+    btn2Mute->selectHandler = [&monitor](bool on) { monitor.setInputMute(2, on); };
     restore();
 }
 
@@ -194,8 +197,9 @@ NorvHardwareOutView::NorvHardwareOutView(const PanelContext& context, QWidget* p
     out12butn->button->setAccessibleName(QCoreApplication::translate("Panel", "HP mute"));
     HpOut->setPair(1);
     otgOut->setPair(3);
-    output34VolumeView->callBack = [](int volume) { setOtgOutputVolume(volume); };
-    out12butn->selectHandler = [](bool on) { setHeadphoneMute(on ? 1 : 0); };
+    HardwareMonitor& monitor = context.poll.monitor();
+    output34VolumeView->callBack = [&monitor](int volume) { monitor.setOtgVolume(volume); };
+    out12butn->selectHandler = [&monitor](bool on) { monitor.setHeadphoneMute(on); };
     center_.addObserver(this, notify::kRawDeviceAdded,
                         [this](const Notification&) { addDeviceFunc(); });
     addDeviceFunc();
