@@ -31,6 +31,7 @@
 #include "manual_clock.h"
 #include "platform/user_defaults.h"
 #include "random_preset.h"
+#include "routing_agreement.h"
 #include "temp_env.h"
 #include "ui/presets/preset_dialogs.h"
 #include "ui/sections/main_contain_view.h"
@@ -237,45 +238,9 @@ public:
 
     // Empty when the four places agree; otherwise what disagrees.
     std::string check() {
-        std::ostringstream why;
-        NorvShareHelper& store = NorvShareHelper::shared();
-        const std::vector<Output> stored = columnsFromStoredMap(store.channelMapArray());
-        ui::NorvMainContainView* panel = controller()->norvMainContaiView;
-        const auto& audio = controller()->audio;
-        const bool bound = controller()->isBound();
         const emulated::H8State device = usb_.model().state();
-        for (int col = 1; col <= kMatrixDestinations; ++col) {
-            for (int row = 1; row <= kMatrixSources; ++row) {
-                const bool on = static_cast<size_t>(col) <= stored.size() &&
-                                stored[col - 1].enableArray[row - 1];
-                const float level = storedCrosspointLevel(row, col);
-                const std::string at =
-                    " at source " + std::to_string(row) + " destination " + std::to_string(col);
-                if (panel) {
-                    if (panel->chips()->hasChip(row, col) != on)
-                        why << "chip " << !on << " vs stored " << on << at << "\n";
-                    if (panel->routing().isOn(row, col) != on)
-                        why << "grid button " << !on << " vs stored " << on << at << "\n";
-                    if (on && panel->routing().level(row, col) != level)
-                        why << "grid level " << panel->routing().level(row, col) << " vs stored "
-                            << level << at << "\n";
-                }
-                if (audio && static_cast<size_t>(col) <= audio->outputUnits().size() &&
-                    audio->outputUnits()[col - 1]->enableArray[row - 1] != on) {
-                    why << "engine column " << !on << " vs stored " << on << at << "\n";
-                }
-                if (bound && usb_.isPlugged()) {
-                    const uint8_t byte = device.mixer[sourceCodeForRow(row - 1) + 12 * (col - 1)];
-                    const uint8_t expected = on ? crosspointLevelByte(level) : 0xFF;
-                    // A route switched on from the matrix is sent as 0x80, full level.
-                    const bool fresh = on && level == 100.0f && byte == 0x80;
-                    if (byte != expected && !fresh)
-                        why << "mixer byte " << int(byte) << " vs " << int(expected) << at
-                            << (on ? " (on, level " + std::to_string(level) + ")" : " (off)")
-                            << "\n";
-                }
-            }
-        }
+        std::ostringstream why;
+        why << routingDisagreements(*controller(), usb_.isPlugged() ? &device : nullptr);
         for (const auto& t : usb_.model().transfers()) {
             if (t.setup.requestType == 0x40 && t.setup.index == reg::kMixer &&
                 t.setup.value >= 144) {

@@ -57,6 +57,9 @@ public:
     // before it moves the focus.
     void bringToFront(const QString& token);
 
+    // The emulated H8's transport with --simulate, else null.
+    emulated::EmulatedUsbTransport* emulatedUsb() const { return sim_; }
+
     ViewController* controller;
     QMenu* sanpleMenu = nullptr;
     QAction* lastItem = nullptr;

@@ -15,7 +15,10 @@
 #include "app_delegate.h"
 #include "core/notification_names.h"
 #include "core/share_helper.h"
+#include "emulated/emulated_h8.h"
+#include "emulated/emulated_usb_transport.h"
 #include "platform/notification_center.h"
+#include "routing_agreement.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/matrix/drag_view.h"
 #include "ui/matrix/grid_view.h"
@@ -252,11 +255,28 @@ void Automation::next() {
             if (!chooseRate(arg1)) return fail("the sample rate did not change");
         } else if (command == "print-state") {
             const bool menu = menusEnabled();
-            std::printf("state: bound=%d audio=%d disconnected=%d menu=%d engine=%p panel=%p\n",
-                        c->isBound(), c->hardwareDevice != nullptr, !c->uncontectView->isHidden(),
-                        menu, static_cast<void*>(c->audio.get()),
-                        static_cast<void*>(c->norvMainContaiView));
+            int alerts = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                alerts += w->inherits("QMessageBox") && w->isVisible();
+            std::printf(
+                "state: bound=%d audio=%d disconnected=%d menu=%d engine=%p panel=%p alerts=%d\n",
+                c->isBound(), c->hardwareDevice != nullptr, !c->uncontectView->isHidden(), menu,
+                static_cast<void*>(c->audio.get()), static_cast<void*>(c->norvMainContaiView),
+                alerts);
             std::fflush(stdout);
+        } else if (command == "check-routing") {
+            emulated::EmulatedUsbTransport* sim = window_.emulatedUsb();
+            const emulated::H8State device =
+                sim ? sim->model().state() : emulated::H8State::factory();
+            const std::string why =
+                routingDisagreements(*c, sim && sim->isPlugged() ? &device : nullptr);
+            std::printf("routing: %s\n", why.empty() ? "agrees" : ("disagrees\n" + why).c_str());
+            std::fflush(stdout);
+        } else if (command == "hide") {
+            window_.hide();
+        } else if (command == "wait-shown") {
+            if (!waitFor([this] { return window_.isVisible(); }, arg1))
+                return fail("the window stayed hidden");
         } else if (command == "screenshot") {
             if (!window_.grab().save(words.value(1))) return fail("cannot save " + words.value(1));
         } else if (command == "screenshot-alert") {

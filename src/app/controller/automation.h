@@ -21,7 +21,13 @@
 //                           removal, from when a sample-rate change is the user's own
 //   rate HZ                 choose HZ in the sample-rate menu and wait until the routing engine
 //                           has rebuilt for it
-//   print-state             print "state: bound=… audio=… disconnected=… menu=… engine=… panel=…"
+//   print-state             print "state: bound=… audio=… disconnected=… menu=… engine=… panel=…
+//                           alerts=N" (N: the alerts showing)
+//   check-routing           print "routing: agrees", or "routing: disagrees" and a line for each
+//                           place and crosspoint where the stored map, the grid, the chips, the
+//                           engine and the emulated H8's mixer differ
+//   hide                    hide the window (as a window manager may)
+//   wait-shown MS           wait (at most MS) until the window shows again, else fail
 //   print TEXT              print TEXT on a line of its own
 //   wait-file PATH MS       wait (at most MS) until PATH exists, else fail
 //   import FILE             import the preset FILE as File → Open does

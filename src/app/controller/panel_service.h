@@ -2,7 +2,7 @@
 // org.h8controller.H8Controller1 (the interface's state as properties, with PropertiesChanged,
 // and the edits as methods), org.freedesktop.Application (a second start brings the window
 // forward) and, for a demo, org.h8controller.H8Controller1.Emulated (the emulated H8's
-// physical controls). docs/dbus.md describes them; the introspection XML beside this file is
+// physical controls). docs/dbus.md describes them; the introspection XML in packaging/dbus is
 // their contract.
 //
 // A change from the bus is one more caller of the calls the window's own controls use (the
