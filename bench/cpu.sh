@@ -88,6 +88,10 @@ report() {
 export QT_QPA_PLATFORM=xcb
 export XDG_CONFIG_HOME="$scratch/xdg-config" XDG_STATE_HOME="$scratch/xdg-state"
 export H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log"
+# A panel of its own: neither the session's bus name nor its locks, which a panel already
+# running on this desktop holds (this start would only bring that one's window forward).
+mkdir -m 700 "$scratch/runtime"
+export XDG_RUNTIME_DIR="$scratch/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus"
 results=()
 for run in $(seq 1 "$runs"); do
     # A display number nobody uses; Xvfb writes it to the pipe once it accepts connections.

@@ -33,7 +33,7 @@ trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$
 # One run under callgrind that quits by itself after $2 ms, in its own Xvfb and folders.
 count() {
     local dir=$scratch/$1 quit_ms=$2 displayfd display xvfb
-    mkdir -p "$dir"
+    mkdir -p "$dir" && mkdir -m 700 "$dir/runtime"
     exec {displayfd}<> <(:)
     Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
     xvfb=$!
@@ -43,6 +43,7 @@ count() {
         cd "$dir"
         DISPLAY=":$display" QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$dir/xdg-config" \
             XDG_STATE_HOME="$dir/xdg-state" H8_CONFIG_DIR="$dir/config" H8_LOG_DIR="$dir/log" \
+            XDG_RUNTIME_DIR="$dir/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus" \
             valgrind --tool=callgrind --separate-threads=yes --callgrind-out-file="$dir/out" \
             "$binary" --simulate --quit-after-ms "$quit_ms" >"$dir/app.log" 2>&1
     ) || {

@@ -18,6 +18,10 @@ build/default/tools/screenshot/h8-panel-shot "$out/panel-matrix.png" matrix
 # two permission alerts.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# A panel of its own: neither the session's bus name nor its locks, which a panel already
+# running on this desktop holds (this start would only bring that one's window forward).
+mkdir -m 700 "$scratch/runtime"
+export XDG_RUNTIME_DIR="$scratch/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus"
 app=build/default/src/app/h8-controller/h8-controller
 printf 'wait-bound 5000\nwait 800\nscreenshot %s\n' "$out/app-bound.png" > "$scratch/bound.txt"
 printf 'quit\n' >> "$scratch/bound.txt"
