@@ -43,9 +43,8 @@ const QString kMarkerName = QStringLiteral("Marker");
 const QString kHelperId = QString::fromLatin1(ids::kLaunchHelperId);
 constexpr int kWaitMs = 10000;
 
-// Undoes both escape layers of an Exec= value holding one quoted argument, the way a desktop
-// environment reads it. Returns a null string when the value is malformed.
-QString decodeExec(const QString& value) {
+// Undoes the string escapes of a Desktop Entry value. A null string when it is malformed.
+QString unescapeStringValue(const QString& value) {
     QString unescaped;
     for (int i = 0; i < value.size(); ++i) {
         if (value[i] != '\\') {
@@ -60,6 +59,14 @@ QString decodeExec(const QString& value) {
                      : c == 's' ? QChar(' ')
                                 : c;
     }
+    return unescaped;
+}
+
+// Undoes both escape layers of an Exec= value holding one quoted argument, the way a desktop
+// environment reads it. Returns a null string when the value is malformed.
+QString decodeExec(const QString& value) {
+    const QString unescaped = unescapeStringValue(value);
+    if (unescaped.isNull()) return {};
     if (unescaped.size() < 2 || !unescaped.startsWith('"') || !unescaped.endsWith('"')) return {};
     QString argument;
     for (int i = 1; i < unescaped.size() - 1; ++i) {
@@ -77,11 +84,15 @@ QString decodeExec(const QString& value) {
     return argument;
 }
 
-QString execLine(const QByteArray& entry) {
+QString keyLine(const QByteArray& entry, const QByteArray& key) {
     for (const QByteArray& line : entry.split('\n')) {
-        if (line.startsWith("Exec=")) return QString::fromUtf8(line.mid(5));
+        if (line.startsWith(key + '=')) return QString::fromUtf8(line.mid(key.size() + 1));
     }
     return {};
+}
+
+QString execLine(const QByteArray& entry) {
+    return keyLine(entry, "Exec");
 }
 
 TEST(DesktopEntry, ExecRoundTripsAwkwardPaths) {
@@ -97,6 +108,24 @@ TEST(DesktopEntry, ExecRoundTripsAwkwardPaths) {
         const QByteArray entry = AppAutoStartUtils::desktopEntry(path);
         EXPECT_EQ(entry.count("\nExec="), 1) << entry.constData();
         EXPECT_EQ(decodeExec(execLine(entry)), path) << entry.constData();
+        // The session checks that the helper still exists before it runs the entry.
+        EXPECT_EQ(entry.count("\nTryExec="), 1) << entry.constData();
+        EXPECT_EQ(unescapeStringValue(keyLine(entry, "TryExec")), path) << entry.constData();
+    }
+}
+
+TEST(DesktopEntry, IsValidWithTryExecForBothStates) {
+    QTemporaryDir dir;
+    for (const bool enabled : {true, false}) {
+        const QString path = dir.path() + "/NORV.H8LaunchHelper.desktop";
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(AppAutoStartUtils::desktopEntry("/usr/lib/h8 controller/H8LaunchHelper", enabled));
+        f.close();
+        QProcess validate;
+        validate.start("desktop-file-validate", {path});
+        ASSERT_TRUE(validate.waitForFinished(kWaitMs)) << "desktop-file-validate is missing";
+        EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().constData();
     }
 }
 

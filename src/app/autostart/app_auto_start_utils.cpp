@@ -177,11 +177,14 @@ QString AppAutoStartUtils::quoteExecArgument(const QString& path) {
         if (c == '%') quoted += '%';
         quoted += c;
     }
-    quoted = '"' + quoted + '"';
-    // Layer 2, the string value of the key: backslashes and control characters are escaped so
-    // the value stays on one line.
+    // Layer 2, the string value of the key.
+    return escapeStringValue('"' + quoted + '"');
+}
+
+QString AppAutoStartUtils::escapeStringValue(const QString& text) {
+    // Backslashes and control characters are escaped so the value stays on one line.
     QString value;
-    for (QChar c : quoted) {
+    for (QChar c : text) {
         if (c == '\\') {
             value += QStringLiteral("\\\\");
         } else if (c == '\n') {
@@ -204,6 +207,9 @@ QByteArray AppAutoStartUtils::desktopEntry(const QString& helperPath, bool enabl
     text += QStringLiteral("Name=H8 Controller\n");
     text += QStringLiteral("Comment=Starts H8 Controller at login\n");
     text += QStringLiteral("Exec=") + quoteExecArgument(helperPath) + '\n';
+    // The session skips the entry when the helper is gone (an entry left behind by a removal
+    // of the package, which cannot reach the users' folders).
+    text += QStringLiteral("TryExec=") + escapeStringValue(helperPath) + '\n';
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("NoDisplay=true\n");
     if (enabled) {

@@ -52,6 +52,9 @@ public:
     // of the Desktop Entry format (argument quoting, then string value escapes, plus "%%"), so
     // spaces, quotes, '$', backslashes, '%' and line feeds in the path survive.
     static QString quoteExecArgument(const QString& path);
+    // `text` as a string value of the Desktop Entry format (backslash, line feed, tab and
+    // carriage return escaped).
+    static QString escapeStringValue(const QString& text);
 };
 
 }  // namespace h8
