@@ -246,6 +246,22 @@
         <source>HP mute</source>
         <translation>HP mute</translation>
     </message>
+    <message>
+        <source>无法访问 H8 的 USB 设备</source>
+        <translation>No access to the H8&apos;s USB device</translation>
+    </message>
+    <message>
+        <source>当前用户无权打开 H8（USB 309c:0018）。请安装 udev 规则：
+%1
+或安装软件包：
+%2
+获得权限后几秒内即可连接，无需重新插拔。</source>
+        <translation>This user may not open the H8 (USB 309c:0018). Install the udev rule:
+%1
+or install the package:
+%2
+Once access is granted the H8 is bound within seconds, without a re-plug.</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>
@@ -675,8 +691,8 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
         <translation>unknown command &apos;%1&apos;</translation>
     </message>
     <message>
-        <source>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored</source>
-        <translation>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored</translation>
+        <source>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang, hang@MS, denied or denied-until@MS; ignored</source>
+        <translation>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang, hang@MS, denied or denied-until@MS; ignored</translation>
     </message>
     <message>
         <source>cannot save the emulated H8 state: %1</source>
@@ -753,6 +769,16 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
     <message>
         <source>the H8 is in use by process %1, which h8ctl cannot reach over the session bus</source>
         <translation>the H8 is in use by process %1, which h8ctl cannot reach over the session bus</translation>
+    </message>
+    <message>
+        <source>no access to the H8 (USB 309c:0018): this user may not open its USB device. Install the udev rule:
+  %1
+or the package:
+  %2</source>
+        <translation>no access to the H8 (USB 309c:0018): this user may not open its USB device. Install the udev rule:
+  %1
+or the package:
+  %2</translation>
     </message>
 </context>
 </TS>

@@ -246,6 +246,22 @@
         <source>HP mute</source>
         <translation>HP 静音</translation>
     </message>
+    <message>
+        <source>无法访问 H8 的 USB 设备</source>
+        <translation>无法访问 H8 的 USB 设备</translation>
+    </message>
+    <message>
+        <source>当前用户无权打开 H8（USB 309c:0018）。请安装 udev 规则：
+%1
+或安装软件包：
+%2
+获得权限后几秒内即可连接，无需重新插拔。</source>
+        <translation>当前用户无权打开 H8（USB 309c:0018）。请安装 udev 规则：
+%1
+或安装软件包：
+%2
+获得权限后几秒内即可连接，无需重新插拔。</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>
@@ -675,8 +691,8 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
         <translation>未知命令“%1”</translation>
     </message>
     <message>
-        <source>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored</source>
-        <translation>H8_SIMULATE_FAULT=%1 不是 stall、timeout、hang 或 hang@MS；已忽略</translation>
+        <source>H8_SIMULATE_FAULT=%1 is not stall, timeout, hang, hang@MS, denied or denied-until@MS; ignored</source>
+        <translation>H8_SIMULATE_FAULT=%1 不是 stall、timeout、hang、hang@MS、denied 或 denied-until@MS；已忽略</translation>
     </message>
     <message>
         <source>cannot save the emulated H8 state: %1</source>
@@ -753,6 +769,16 @@ Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
     <message>
         <source>the H8 is in use by process %1, which h8ctl cannot reach over the session bus</source>
         <translation>H8 正被进程 %1 使用，h8ctl 无法通过会话总线联系它</translation>
+    </message>
+    <message>
+        <source>no access to the H8 (USB 309c:0018): this user may not open its USB device. Install the udev rule:
+  %1
+or the package:
+  %2</source>
+        <translation>无法访问 H8（USB 309c:0018）：当前用户无权打开它的 USB 设备。请安装 udev 规则：
+  %1
+或安装软件包：
+  %2</translation>
     </message>
 </context>
 </TS>

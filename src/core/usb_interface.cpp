@@ -48,6 +48,12 @@ void UsbInterface::open(std::shared_ptr<UsbDeviceHandle> handle) {
     silentUntil_ = {};
 }
 
+void UsbInterface::setAccessDenied(bool denied) {
+    if (denied == accessDenied_) return;
+    accessDenied_ = denied;
+    emit accessChanged();
+}
+
 void UsbInterface::close() {
     handle_.reset();
     attached_ = false;

@@ -7,6 +7,7 @@
 // Main thread only.
 #pragma once
 
+#include <QObject>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -29,7 +30,8 @@ inline constexpr int kRequestBurstGapMs = 100;
 
 class Clock;
 
-class UsbInterface {
+class UsbInterface : public QObject {
+    Q_OBJECT
 public:
     // The burst gate keeps time with `clock` (the steady clock without one), which must outlive
     // the interface.
@@ -50,6 +52,11 @@ public:
     // removal).
     void setAttached(bool attached) { attached_ = attached; }
     bool isAttached() const { return attached_; }
+
+    // Whether an H8 is plugged in that this user may not open (no udev rule yet): the session
+    // says so while it keeps trying. Such an interface counts as not there at all.
+    void setAccessDenied(bool denied);
+    bool isAccessDenied() const { return accessDenied_; }
 
     // Sends one control transfer with the current time-out and traces it. Returns the
     // libusb-style status; kUsbErrorNoDevice, sending nothing, without a handle. After a
@@ -94,12 +101,17 @@ public:
         UsbInterface* previous_;
     };
 
+signals:
+    // isAccessDenied() changed.
+    void accessChanged();
+
 private:
     std::chrono::nanoseconds now() const;
 
     const Clock* clock_ = nullptr;
     std::shared_ptr<UsbDeviceHandle> handle_;
     bool attached_ = false;
+    bool accessDenied_ = false;
     ControlTraceSink trace_;
     unsigned timeoutMs_ = kControlTimeoutMs;
     // After a request ran into its time-out, the requests that follow it back to back (the rest

@@ -1,6 +1,7 @@
 #include "core/usb_session.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <cstring>
 #include <optional>
 
@@ -21,7 +22,13 @@ struct Session {
     bool armed = true;
     std::optional<UsbDeviceId> current;
     QList<UsbDeviceId> waiting;
+    // H8s this user may not open (no udev rule yet), tried again every kAccessRetryMs: a rule
+    // installed later (and `udevadm trigger`) binds the interface without a re-plug.
+    QList<UsbDeviceId> denied;
+    QPointer<QTimer> retry;
 };
+
+constexpr int kAccessRetryMs = 1000;
 
 Session& session() {
     static Session* s = new Session();
@@ -52,19 +59,54 @@ void publishIdentity() {
     store.deviceSn = QString::asprintf("%02x%02x%02x%02x", b[0], b[1], b[2], b[3]).toUpper();
 }
 
+bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying);
+
+void noteDenied(UsbDeviceId id) {
+    Session& s = session();
+    if (!s.denied.contains(id)) s.denied.append(id);
+    if (!s.retry && s.transport) {
+        s.retry = new QTimer(s.transport);
+        s.retry->setInterval(kAccessRetryMs);
+        QObject::connect(s.retry, &QTimer::timeout, s.retry, [] {
+            Session& s = session();
+            if (s.armed && !s.denied.isEmpty()) usbDeviceAdded(QList<UsbDeviceId>(s.denied), true);
+        });
+    }
+    if (s.retry && !s.retry->isActive()) s.retry->start();
+    if (s.armed) s.usb->setAccessDenied(true);
+}
+
+void forgetDenied(UsbDeviceId id) {
+    Session& s = session();
+    s.denied.removeAll(id);
+    if (!s.denied.isEmpty()) return;
+    if (s.retry) s.retry->stop();
+    if (s.usb) s.usb->setAccessDenied(false);
+}
+
 // Tries the devices in order and accepts the first one that opens. Returns true when one was
-// accepted.
-bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
+// accepted. `retrying`: another look at devices that could not be opened for lack of access,
+// which says nothing while they still cannot.
+bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying) {
     Session& s = session();
     for (UsbDeviceId id : ids) {
-        diagTrace("while .....1");
+        if (!retrying) diagTrace("while .....1");
         std::unique_ptr<UsbDeviceHandle> handle;
         int status = s.transport->open(id, &handle);
+        if (status == kUsbErrorAccess) {
+            // Said once per arrival; the programs show the advice in their own way.
+            if (!retrying) {
+                diagTrace(usbPermissionHint().toStdString());
+                diagTracef("Unable to create a plug-in (%08x)", static_cast<unsigned>(status));
+            }
+            noteDenied(id);
+            continue;
+        }
         if (status != kUsbSuccess || !handle) {
-            if (status == kUsbErrorAccess) diag(usbPermissionHint().toStdString());
             diagf("Unable to create a plug-in (%08x)", static_cast<unsigned>(status));
             continue;
         }
+        if (retrying) diag("Access to the H8's USB device was granted");
         UsbDeviceInfo info;
         status = handle->deviceInfo(&info);
         if (status != kUsbSuccess) {
@@ -86,6 +128,7 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids) {
         if (status == kUsbErrorNotFound) continue;  // a configuration without interfaces
 
         // Accepted: every vendor request now goes through this handle.
+        forgetDenied(id);
         s.usb->open(std::shared_ptr<UsbDeviceHandle>(std::move(handle)));
         s.usb->setAttached(true);
         s.current = id;
@@ -107,11 +150,12 @@ void onArrived(UsbDeviceId id) {
         s.waiting.append(id);  // a second H8: ignored while the first one is in use
         return;
     }
-    usbDeviceAdded({id});
+    usbDeviceAdded({id}, false);
 }
 
 void onLeft(UsbDeviceId id) {
     Session& s = session();
+    if (s.denied.contains(id)) forgetDenied(id);
     if (s.current != id) {
         s.waiting.removeAll(id);  // an ignored second device went away: nothing to tell
         return;
@@ -123,7 +167,7 @@ void onLeft(UsbDeviceId id) {
     s.usb->setAttached(false);
     NotificationCenter::defaultCenter().post(kRawDeviceRemoved);
     // Another H8 that was waiting while this one was in use takes its place.
-    if (!s.waiting.isEmpty()) usbDeviceAdded(QList<UsbDeviceId>(s.waiting));
+    if (!s.waiting.isEmpty()) usbDeviceAdded(QList<UsbDeviceId>(s.waiting), false);
 }
 
 }  // namespace
@@ -145,7 +189,7 @@ bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb) {
                                           [](UsbDeviceId id) { onArrived(id); }));
     s.connections.append(QObject::connect(&transport, &UsbTransport::deviceLeft, &transport,
                                           [](UsbDeviceId id) { onLeft(id); }));
-    if (!present.isEmpty() && !usbDeviceAdded(present)) return true;
+    if (!present.isEmpty() && !usbDeviceAdded(present, false)) return true;
     // Devices after the accepted one wait their turn.
     for (UsbDeviceId id : present) {
         if (s.current != id) s.waiting.append(id);
@@ -161,16 +205,21 @@ void stopUSBMonitoring() {
     s.armed = true;
     s.current.reset();
     s.waiting.clear();
-    if (s.usb) s.usb->close();
+    s.denied.clear();
+    delete s.retry;
+    if (s.usb) {
+        s.usb->setAccessDenied(false);
+        s.usb->close();
+    }
     s.usb = nullptr;
 }
 
 QString usbPermissionHint() {
     return QStringLiteral(
-        "Cannot open the H8 (USB 309c:0018): permission denied. Install the udev rule that gives "
-        "the logged-in user access: `h8ctl udev-rule | sudo tee "
-        "/etc/udev/rules.d/70-h8-controller.rules && sudo udevadm control --reload && sudo "
-        "udevadm trigger`, then re-plug the interface.");
+               "Cannot open the H8 (USB 309c:0018): permission denied. Install the udev rule that "
+               "gives the logged-in user access: `%1`, or the package: `%2`. The interface is "
+               "bound within seconds once access is granted.")
+        .arg(QLatin1String(kUdevRuleInstallCommand), QLatin1String(kPackageInstallCommand));
 }
 
 QString IOUSBHelper::getpNameWitKidVendor(int vendor, int product) {

@@ -32,7 +32,15 @@ bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb);
 // is released.
 void stopUSBMonitoring();
 
-// The one line printed when the H8 cannot be opened for lack of permission.
+// The two commands that give the logged-in user access to the H8: the udev rule that h8ctl
+// prints, installed by hand, or the package, which installs it.
+inline constexpr char kUdevRuleInstallCommand[] =
+    "h8ctl udev-rule | sudo tee /etc/udev/rules.d/70-h8-controller.rules && sudo udevadm control "
+    "--reload && sudo udevadm trigger";
+inline constexpr char kPackageInstallCommand[] =
+    "sudo apt install ./build/package/h8-controller_*_amd64.deb";
+
+// The one line logged when the H8 cannot be opened for lack of permission.
 QString usbPermissionHint();
 
 class IOUSBHelper {

@@ -349,8 +349,27 @@ EmulatedH8::Fault EmulatedH8::fault() const {
     return faultNow();
 }
 
+void EmulatedH8::denyAccess(std::optional<std::chrono::milliseconds> until) {
+    std::lock_guard lock(mutex_);
+    denied_ = !until || until->count() > 0;
+    deniedUntil_.reset();
+    if (until) deniedUntil_ = std::chrono::steady_clock::now() + *until;
+}
+
+bool EmulatedH8::accessDenied() const {
+    std::lock_guard lock(mutex_);
+    return denied_ && (!deniedUntil_ || std::chrono::steady_clock::now() < *deniedUntil_);
+}
+
 bool EmulatedH8::setFaultFromText(const QByteArray& text) {
-    if (text == "stall") {
+    if (text == "denied") {
+        denyAccess(std::nullopt);
+    } else if (text.startsWith("denied-until@")) {
+        bool ok = false;
+        const int ms = text.mid(13).toInt(&ok);
+        if (!ok || ms < 0) return false;
+        denyAccess(std::chrono::milliseconds(ms));
+    } else if (text == "stall") {
         setFault(Fault::Stall);
     } else if (text == "timeout") {
         setFault(Fault::Timeout);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/usb_transport.h"
@@ -90,9 +91,15 @@ public:
     // The fault takes effect `after` from now (at once by default).
     void setFault(Fault fault, std::chrono::milliseconds after = std::chrono::milliseconds(0));
     Fault fault() const;  // the fault in effect now
-    // "stall", "timeout", "hang" or "hang@MS" (hanging from MS milliseconds on), as the programs
-    // take it from H8_SIMULATE_FAULT; false for anything else.
+    // "stall", "timeout", "hang" or "hang@MS" (hanging from MS milliseconds on), "denied" or
+    // "denied-until@MS" (access granted MS milliseconds from now), as the programs take it from
+    // H8_SIMULATE_FAULT; false for anything else.
     bool setFaultFromText(const QByteArray& text);
+
+    // The user may not open the device (as without the udev rule): opening it fails with
+    // kUsbErrorAccess until `until` from now (for good with std::nullopt); zero grants access.
+    void denyAccess(std::optional<std::chrono::milliseconds> until);
+    bool accessDenied() const;
 
     H8State state() const;
     void setState(const H8State& state);
@@ -122,6 +129,8 @@ private:
     mutable std::mutex mutex_;
     H8State state_;
     Fault fault_ = Fault::None;
+    bool denied_ = false;
+    std::optional<std::chrono::steady_clock::time_point> deniedUntil_;  // none: for good
     std::chrono::steady_clock::time_point faultFrom_{};
     Fault faultNow() const;  // under mutex_
     std::vector<TransferRecord> transfers_;

@@ -117,6 +117,7 @@ int EmulatedUsbTransport::open(UsbDeviceId id, std::unique_ptr<UsbDeviceHandle>*
     Slot* slot = slotFor(id);
     if (!slot) return kUsbErrorNoDevice;
     if (openFailure_ != kUsbSuccess) return openFailure_;
+    if (slot->model.accessDenied()) return kUsbErrorAccess;
     const std::shared_ptr<Attachment>& a = slot->attachment;
     *handle = std::make_unique<EmulatedHandle>(a, a->model, &a->attached);
     return kUsbSuccess;

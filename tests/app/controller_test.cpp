@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -145,6 +146,53 @@ TEST_F(ControllerTest, WithoutTheInterfaceTheDisconnectedViewStays) {
     EXPECT_TRUE(NorvShareHelper::shared().sampleRate.isEmpty());
     replug();
     EXPECT_TRUE(QTest::qWaitFor([this] { return controller()->hardwareDevice != nullptr; }, 5000));
+}
+
+// The commonest first run: the udev rule is not installed yet. The sound server lists the H8,
+// but nothing the panel does could reach it: it is not bound, and the view says why and how to
+// mend it, until access arrives (no re-plug needed).
+TEST_F(ControllerTest, AnInterfaceThisUserMayNotOpenIsNotBoundUntilAccessArrives) {
+    usb_.model().denyAccess(std::nullopt);
+    usb_.plug();
+    launch();
+    // The audio side lists it at once; the USB side has tried and failed.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return usbInterface_.isAccessDenied(); }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(controller()->isBound());
+    EXPECT_FALSE(controller()->hardwareDevice);
+    EXPECT_FALSE(controller()->uncontectView->isHidden());
+    EXPECT_EQ(controller()->uncontectView->label->text(), "无法访问 H8 的 USB 设备");
+    const QString advice = controller()->uncontectView->adviceView()->text();
+    EXPECT_TRUE(controller()->uncontectView->adviceView()->isVisibleTo(controller()));
+    EXPECT_TRUE(advice.contains("h8ctl udev-rule | sudo tee")) << advice.toStdString();
+    EXPECT_TRUE(advice.contains("sudo apt install ./build/package/h8-controller_"))
+        << advice.toStdString();
+    EXPECT_FALSE(menu("File")->isEnabled());
+    EXPECT_FALSE(controller()->norvMainContaiView);
+
+    // The rule is installed: the next look binds it, and the advice goes.
+    usb_.model().denyAccess(std::chrono::milliseconds(0));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return controller()->isBound(); }, 5000));
+    EXPECT_TRUE(usbInterface_.isAttached());
+    EXPECT_FALSE(usbInterface_.isAccessDenied());
+    EXPECT_TRUE(controller()->hardwareDevice);
+    EXPECT_TRUE(controller()->uncontectView->isHidden());
+    EXPECT_FALSE(controller()->uncontectView->adviceView()->isVisibleTo(controller()));
+}
+
+TEST_F(ControllerTest, UnpluggingAnInterfaceThisUserMayNotOpenForgetsIt) {
+    usb_.model().denyAccess(std::nullopt);
+    usb_.plug();
+    launch();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return usbInterface_.isAccessDenied(); }, 5000));
+    unplug();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !usbInterface_.isAccessDenied(); }, 5000));
+    EXPECT_EQ(controller()->uncontectView->label->text(), "当前设备未连接，请连接设备后使用！");
+    EXPECT_FALSE(controller()->uncontectView->adviceView()->isVisibleTo(controller()));
+    // Plugged in again with access, it binds as any arrival does.
+    usb_.model().denyAccess(std::chrono::milliseconds(0));
+    replug();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return controller()->isBound(); }, 5000));
 }
 
 TEST_F(ControllerTest, CtrlOCtrlSAndCtrlQWorkOnceTheFileMenuDoes) {

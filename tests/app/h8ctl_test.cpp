@@ -170,6 +170,22 @@ TEST_F(H8ctlTest, UsageErrorsExitOneAndSendNothing) {
     EXPECT_TRUE(help.out.startsWith("Usage: h8ctl"));
 }
 
+TEST_F(H8ctlTest, WithoutUsbAccessItSaysHowToGetItAndChangesNothing) {
+    QProcessEnvironment denied;
+    denied.insert("H8_SIMULATE_FAULT", "denied");
+    for (const QStringList& args :
+         {QStringList{"status"}, QStringList{"route", "pb3", "hp1", "on"}}) {
+        const Result r = sim(args, denied);
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("h8ctl: no access to the H8 (USB 309c:0018)"))
+            << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("h8ctl udev-rule | sudo tee")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("sudo apt install")) << r.err.toStdString();
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(QFile::exists(demoDefaults()));  // the route was not stored either
+}
+
 TEST_F(H8ctlTest, DeviceFailuresHaveTheirOwnExitCodes) {
     QProcessEnvironment stall;
     stall.insert("H8_SIMULATE_FAULT", "stall");
@@ -407,8 +423,7 @@ TEST_F(H8ctlTest, PresetImportOfTheVectorSetsTheRateMutesAndCrosspointsOfTheEmul
     EXPECT_EQ(device["mute"].toObject()["0:1"].toInt(), 1);
     EXPECT_EQ(device["mute"].toObject()["0:2"].toInt(), 1);
 
-    const QJsonObject defaults =
-        QJsonDocument::fromJson(fileBytes(demoDefaults())).object();
+    const QJsonObject defaults = QJsonDocument::fromJson(fileBytes(demoDefaults())).object();
     EXPECT_EQ(defaults["channelRowName2"].toString(), "Vocal");
     EXPECT_EQ(defaults["channelName6"].toString(), "Stream mix");
     EXPECT_EQ(defaults["outputVolume5"].toInt(), 42);

@@ -75,6 +75,8 @@ ViewController::ViewController(UsbInterface& usb, Clock& clock, QWidget* parent)
                        [this](const Notification& n) { addDeviceFunc(n); });
     center.addObserver(this, notify::kRawDeviceRemoved,
                        [this](const Notification&) { removeDeviceFunc(); });
+    // An H8 this user may not open counts as not there; the view says why and what mends it.
+    connect(&usb_, &UsbInterface::accessChanged, this, &ViewController::usbAccessChanged);
     // The status bar tells whether the sound server is missing or only the interface's audio
     // device; the server's state may change after the device list did.
     if (AudioBackend* backend = SimplyCoreAudio::backend()) {
@@ -197,6 +199,8 @@ void ViewController::handleDeviceListChanged(const Notification& n) {
         }
     }
     if (added.isEmpty() || hardwareDevice) return;
+    // Without USB access nothing of the panel could reach the interface: it is not bound.
+    if (!bound_ && usb_.isAccessDenied()) return;
     // Only the H8 is ever bound: other USB sound cards coming and going change nothing.
     const AudioDevicePtr device = findH8AudioDevice(added);
     if (!device) return;
@@ -251,9 +255,44 @@ void ViewController::showAudioStatus() {
     norvMainContaiView->bottomVew->setAudioNote(reason, details);
 }
 
+void ViewController::usbAccessChanged() {
+    if (usb_.isAccessDenied()) {
+        // Bound through the audio device list before the USB side found it cannot open the
+        // interface: nothing the panel does would reach it.
+        if (bound_ && !usb_.isAttached()) removeDeviceFunc();
+        if (!bound_) showNoAccess();
+    } else if (!bound_) {
+        uncontectView->label->setText(
+            QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));
+        uncontectView->setAdvice({});
+    }
+}
+
+void ViewController::showNoAccess() {
+    diag("No access to the H8's USB device: showing how to grant it");
+    uncontectView->label->setText(QCoreApplication::translate("Panel", "无法访问 H8 的 USB 设备"));
+    // The commands as blocks to copy, the long one over two lines (a line that ends in "&&"
+    // goes on in the shell).
+    const auto block = [](QString command) {
+        command.replace(QStringLiteral(" && sudo udevadm control"),
+                        QStringLiteral(" &&\n    sudo udevadm control"));
+        return QStringLiteral("<pre>%1</pre>").arg(command.toHtmlEscaped());
+    };
+    uncontectView->setAdvice(
+        QCoreApplication::translate(
+            "Panel",
+            "当前用户无权打开 H8（USB 309c:0018）。请安装 udev 规则：\n%1\n或安装软件包：\n%2\n"
+            "获得权限后几秒内即可连接，无需重新插拔。")
+            .toHtmlEscaped()
+            .replace('\n', QStringLiteral("<br>"))
+            .arg(block(QLatin1String(kUdevRuleInstallCommand)),
+                 block(QLatin1String(kPackageInstallCommand))));
+}
+
 void ViewController::addDeviceFunc(const Notification& n) {
     NorvShareHelper& store = NorvShareHelper::shared();
     poller_->resume(HardwarePoller::Pause::unbound);
+    uncontectView->setAdvice({});
     uncontectView->label->setText(QCoreApplication::translate("Panel", "初始化中..."));
     store.timestamp = now();
     if (bound_) {
@@ -371,6 +410,7 @@ void ViewController::removeDeviceFunc() {
     if (norvMainContaiView) norvMainContaiView->hide();
     uncontectView->label->setText(
         QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));
+    if (usb_.isAccessDenied()) showNoAccess();
     if (disableMainMenu) disableMainMenu();
     store.timestamp = now();
     store.isInit = false;

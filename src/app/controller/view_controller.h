@@ -115,6 +115,9 @@ private:
     // stopped or restarted) while the interface stays bound.
     void attachAudioDevice(const AudioDevicePtr& device);
     void audioDeviceGone();
+    // The USB session found (or stopped finding) an H8 this user may not open.
+    void usbAccessChanged();
+    void showNoAccess();
     void showAudioStatus();
 
     UsbInterface& usb_;

@@ -319,12 +319,14 @@ int main(int argc, char** argv) {
                                       Qt::QueuedConnection);
         });
         // H8_SIMULATE_FAULT=stall|timeout|hang|hang@MS: an interface that fails every request
-        // (hang: one that stops answering, from MS milliseconds after the start on).
+        // (hang: one that stops answering, from MS milliseconds after the start on);
+        // denied|denied-until@MS: one this user may not open (until MS milliseconds after the
+        // start), as without the udev rule.
         const QByteArray fault = qgetenv("H8_SIMULATE_FAULT");
         if (!fault.isEmpty() && !sim->model().setFaultFromText(fault))
             std::fprintf(stderr,
-                         "h8-controller: H8_SIMULATE_FAULT=%s is not stall, timeout, hang "
-                         "or hang@MS; ignored\n",
+                         "h8-controller: H8_SIMULATE_FAULT=%s is not stall, timeout, hang, "
+                         "hang@MS, denied or denied-until@MS; ignored\n",
                          fault.constData());
         auto emulatedAudio = std::make_unique<h8::emulated::EmulatedAudioBackend>(sim->model());
         simAudio = emulatedAudio.get();

@@ -980,7 +980,8 @@ private:
         if (!fault.isEmpty() && !sim_->model().setFaultFromText(fault))
             err() << "h8ctl: "
                   << Text::tr(
-                         "H8_SIMULATE_FAULT=%1 is not stall, timeout, hang or hang@MS; ignored")
+                         "H8_SIMULATE_FAULT=%1 is not stall, timeout, hang, hang@MS, denied or "
+                         "denied-until@MS; ignored")
                          .arg(QString::fromLatin1(fault))
                   << "\n";
         sim_->plug();
@@ -1016,6 +1017,16 @@ private:
             return kExitNoDevice;
         }
         monitoring_ = true;
+        if (usb_.isAccessDenied()) {
+            err() << "h8ctl: "
+                  << Text::tr(
+                         "no access to the H8 (USB 309c:0018): this user may not open its "
+                         "USB device. Install the udev rule:\n  %1\nor the package:\n  %2")
+                         .arg(QLatin1String(kUdevRuleInstallCommand),
+                              QLatin1String(kPackageInstallCommand))
+                  << "\n";
+            return kExitNoDevice;
+        }
         if (!usb_.isAttached()) {
             err() << "h8ctl: " << Text::tr("no H8 found (USB 309c:0018)") << "\n";
             return kExitNoDevice;

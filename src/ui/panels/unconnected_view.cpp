@@ -20,7 +20,11 @@ constexpr int kImageToText = 10;
 }  // namespace
 
 NorvUnconnectedView::NorvUnconnectedView(QWidget* parent)
-    : QWidget(parent), label(new LumLabel), content_(new QWidget(this)), image_(new QLabel) {
+    : QWidget(parent),
+      label(new LumLabel),
+      content_(new QWidget(this)),
+      image_(new QLabel),
+      advice_(new QLabel) {
     image_->setFixedSize(kImageSize, kImageSize);
     image_->setPixmap(image(QStringLiteral("shebeiweilianjie"), QSize(kImageSize, kImageSize)));
 
@@ -35,10 +39,24 @@ NorvUnconnectedView::NorvUnconnectedView(QWidget* parent)
     group->setSpacing(kImageToText);
     group->addWidget(image_, 0, Qt::AlignHCenter);
     group->addWidget(label, 0, Qt::AlignHCenter);
+    // Commands the user copies into a terminal: selectable, wrapped to the window.
+    advice_->setTextFormat(Qt::RichText);
+    advice_->setWordWrap(true);
+    advice_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    advice_->setFont(systemFont(13));
+    advice_->setStyleSheet(QStringLiteral("color: rgb(224, 223, 223);"));
+    advice_->setFixedWidth(820);
+    advice_->hide();
+    group->addWidget(advice_, 0, Qt::AlignHCenter);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(content_, 0, Qt::AlignCenter);
+}
+
+void NorvUnconnectedView::setAdvice(const QString& text) {
+    advice_->setText(text);
+    advice_->setVisible(!text.isEmpty());
 }
 
 void NorvUnconnectedView::paintEvent(QPaintEvent*) {
