@@ -35,6 +35,11 @@ H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --automation "$
 printf 'wait 800\nscreenshot %s\nquit\n' "$out/app-no-usb-access.png" > "$scratch/noaccess.txt"
 env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 H8_SIMULATE_FAULT=denied \
     H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/noaccess.txt"
+# Preferences that cannot be saved (their folder cannot be created), in English.
+touch "$scratch/not-a-folder"
+printf 'wait 800\nscreenshot %s\nquit\n' "$out/app-settings-not-saved.png" > "$scratch/nosave.txt"
+env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 H8_CONFIG_DIR="$scratch/not-a-folder/config" \
+    H8_LOG_DIR="$scratch/log" "$app" --automation "$scratch/nosave.txt" || true
 for outcome in denied restricted; do
     printf 'wait 800\nscreenshot-alert %s\nquit\n' "$out/alert-$outcome.png" > "$scratch/$outcome.txt"
     H8_MIC_AUTH=$outcome H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/$outcome.txt"

@@ -262,6 +262,12 @@ or install the package:
 %2
 Once access is granted the H8 is bound within seconds, without a re-plug.</translation>
     </message>
+    <message>
+        <source>设置无法保存：%1
+更改会保留，并在可以写入后立即保存。</source>
+        <translation>Settings cannot be saved: %1
+Your changes are kept and saved as soon as writing works again.</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>
@@ -280,6 +286,10 @@ Once access is granted the H8 is bound within seconds, without a re-plug.</trans
     <message>
         <source>确定</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>无法保存预设</source>
+        <translation>The preset cannot be saved</translation>
     </message>
 </context>
 <context>

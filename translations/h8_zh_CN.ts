@@ -262,6 +262,12 @@
 %2
 获得权限后几秒内即可连接，无需重新插拔。</translation>
     </message>
+    <message>
+        <source>设置无法保存：%1
+更改会保留，并在可以写入后立即保存。</source>
+        <translation>设置无法保存：%1
+更改会保留，并在可以写入后立即保存。</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>
@@ -280,6 +286,10 @@
     <message>
         <source>确定</source>
         <translation>确定</translation>
+    </message>
+    <message>
+        <source>无法保存预设</source>
+        <translation>无法保存预设</translation>
     </message>
 </context>
 <context>

@@ -172,13 +172,14 @@ QJsonObject NorvExportFileHelper::exportObject() const {
     return o;
 }
 
-bool NorvExportFileHelper::exportFile(const QString& path) const {
+bool NorvExportFileHelper::exportFile(const QString& path, QString* reason) const {
     diagTrace(path.toStdString());
     const QByteArray json = QJsonDocument(exportObject()).toJson(QJsonDocument::Compact);
     QString error;
     const std::optional<QByteArray> sealed = seal(json, &error);
     if (!sealed || !writeFileAtomically(path, *sealed, &error)) {
         diag("Error encrypting file: " + error.toStdString());
+        if (reason) *reason = error;
         return false;
     }
     diagTrace("File encrypted successfully.");

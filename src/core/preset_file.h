@@ -40,7 +40,7 @@ public:
     // The object an export writes, from the shared state and the user defaults.
     QJsonObject exportObject() const;
     // Builds, seals and writes the preset to `path` (atomically). Prints the outcome.
-    bool exportFile(const QString& path) const;
+    bool exportFile(const QString& path, QString* error = nullptr) const;
 
     // Reads and opens a preset file and parses its JSON; an empty map for anything that is not
     // an authentic preset of a JSON object (the reason is printed). A file larger than

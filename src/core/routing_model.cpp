@@ -1,11 +1,16 @@
 #include "core/routing_model.h"
 
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 
 #include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "core/vendor_requests.h"
+#include "platform/atomic_file.h"
 #include "platform/diagnostics.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
@@ -70,6 +75,21 @@ uint16_t sourceCodeForRow(int row) {
     return mixerSourceForPosition(row);
 }
 
+namespace {
+
+// A route's entry as it is meant: a boolean, or (written by hand) the number 0 or 1.
+std::optional<bool> switchOf(const QVariant& v) {
+    if (v.typeId() == QMetaType::Bool) return v.toBool();
+    if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int ||
+        v.typeId() == QMetaType::Double) {
+        const double d = v.toDouble();
+        if (d == 0 || d == 1) return d == 1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
     std::vector<Output> columns;
     columns.reserve(map.size());
@@ -77,13 +97,13 @@ std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
         Output column;
         if (entry.typeId() == QMetaType::QVariantList) {
             const QVariantList rows = entry.toList();
-            const bool allBooleans = std::all_of(rows.begin(), rows.end(), [](const QVariant& v) {
-                return v.typeId() == QMetaType::Bool;
+            const bool allSwitches = std::all_of(rows.begin(), rows.end(), [](const QVariant& v) {
+                return switchOf(v).has_value();
             });
-            if (allBooleans) {
+            if (allSwitches) {
                 for (qsizetype r = 0; r < rows.size() && r < kRows; ++r) {
-                    column.enableArray[r] = rows[r].toBool();
-                    column.isStart = column.isStart || rows[r].toBool();
+                    column.enableArray[r] = *switchOf(rows[r]);
+                    column.isStart = column.isStart || column.enableArray[r];
                 }
             }
         }
@@ -92,14 +112,49 @@ std::vector<Output> columnsFromStoredMap(const QVariantList& map) {
     return columns;
 }
 
+std::optional<QVariantList> storedMapAsMeant(const QVariant& stored) {
+    if (stored.typeId() != QMetaType::QVariantList) return std::nullopt;
+    QVariantList map;
+    for (const QVariant& entry : stored.toList()) {
+        if (entry.typeId() != QMetaType::QVariantList) return std::nullopt;
+        QVariantList rows;
+        for (const QVariant& v : entry.toList()) {
+            const std::optional<bool> on = switchOf(v);
+            if (!on) return std::nullopt;
+            rows.append(*on);
+        }
+        map.append(QVariant(rows));
+    }
+    return map;
+}
+
 RoutingModel::RoutingModel(UserDefaults& defaults, NotificationCenter& center, QObject* parent)
     : QObject(parent), defaults_(defaults), center_(center) {
     load();
 }
 
 void RoutingModel::load() {
-    const std::optional<QVariantList> stored = defaults_.arrayForKey(kChannelMapKey);
-    const QVariantList map = stored ? *stored : NorvShareHelper::defaultChannelMap();
+    const QVariant stored = defaults_.objectForKey(QString::fromLatin1(kChannelMapKey));
+    std::optional<QVariantList> readable = storedMapAsMeant(stored);
+    if (stored.isValid() && !readable) {
+        // A map this program cannot read (edited by hand, say) is kept beside the preferences
+        // before the default map takes its place, and never read as "every route off": that
+        // would silence the interface at its next bind.
+        const QString copy = defaults_.filePath() + ".unreadable-map-" +
+                             QDateTime::currentDateTime().toString("yyyyMMdd'T'HHmmss") + ".json";
+        const QJsonValue value = QJsonValue::fromVariant(stored);
+        const QByteArray bytes = value.isArray()
+                                     ? QJsonDocument(value.toArray()).toJson()
+                                     : QJsonDocument(QJsonObject{{kChannelMapKey, value}}).toJson();
+        QString error;
+        if (writeFileAtomically(copy, bytes, &error))
+            diag("The stored route map is not a list of on/off switches; kept it in " +
+                 copy.toStdString() + " and using the default map");
+        else
+            diag("The stored route map is not a list of on/off switches (and cannot be kept: " +
+                 error.toStdString() + "); using the default map");
+    }
+    const QVariantList map = readable ? *readable : NorvShareHelper::defaultChannelMap();
     const std::vector<Output> columns = columnsFromStoredMap(map);
     for (int col = 1; col <= kMatrixDestinations; ++col) {
         const Output fresh;

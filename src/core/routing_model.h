@@ -52,8 +52,13 @@ uint8_t crosspointLevelByte(float percent);
 uint16_t sourceCodeForRow(int row);
 
 // Columns of a stored route map, tolerant of whatever is stored: an entry that is not a list,
-// or holds anything but booleans, is an empty column; lists are cut or padded to 16 rows.
+// or holds anything but booleans (or the numbers 0 and 1), is an empty column; lists are cut
+// or padded to 16 rows.
 std::vector<Output> columnsFromStoredMap(const QVariantList& map);
+
+// A stored route map as it is meant: a list of lists of booleans, where a hand-edited 0 or 1
+// counts as off or on. Nothing when it is anything else (strings, other numbers, no lists).
+std::optional<QVariantList> storedMapAsMeant(const QVariant& stored);
 
 struct Crosspoint {
     int row = 0;  // source, 1-12

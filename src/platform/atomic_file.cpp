@@ -30,9 +30,35 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     return true;
 }
 
+std::function<int(const QString&)>& injectedFault() {
+    static std::function<int(const QString&)> fault;
+    return fault;
+}
+
 }  // namespace
 
-bool writeFileAtomically(const QString& path, const QByteArray& contents, QString* error) {
+void injectWriteFaults(std::function<int(const QString& path)> fault) {
+    injectedFault() = std::move(fault);
+}
+
+QString writeTarget(const QString& path) {
+    QString target = path;
+    // A chain of links, followed link by link (a loop ends after a few dozen).
+    for (int hops = 0; hops < 40 && QFileInfo(target).isSymLink(); ++hops) {
+        const QString next = QFileInfo(target).symLinkTarget();  // absolute
+        if (next.isEmpty()) break;
+        target = next;
+    }
+    return target;
+}
+
+bool writeFileAtomically(const QString& linkPath, const QByteArray& contents, QString* error) {
+    // Replacing a link by a plain file would cut the user's link (a dotfiles repository, a
+    // synced folder): its target is replaced instead.
+    const QString path = writeTarget(linkPath);
+    if (injectedFault()) {
+        if (const int err = injectedFault()(path)) return fail(error, "cannot write " + path, err);
+    }
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder)) return fail(error, "cannot create folder " + folder, errno);

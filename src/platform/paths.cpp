@@ -1,6 +1,11 @@
 #include "platform/paths.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
+#include <vector>
 
 namespace h8 {
 namespace {
@@ -12,12 +17,26 @@ QString env(const char* name) {
     return qEnvironmentVariable(name);
 }
 
+// The user's home folder: $HOME, or (unset or not absolute, as under some service managers)
+// the one the password database gives.
+QString homeFolder() {
+    const QString home = env("HOME");
+    if (!home.isEmpty() && QDir::isAbsolutePath(home)) return home;
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/')
+        return QFile::decodeName(found->pw_dir);
+    return QDir::rootPath();
+}
+
 // $<xdgVariable>/H8Controller, or ~/<fallback>/H8Controller when the variable is unset or empty.
 // The XDG base directory rules say relative values are invalid and must be ignored.
 QString xdgFolder(const char* xdgVariable, const char* fallback) {
     const QString base = env(xdgVariable);
     if (!base.isEmpty() && QDir::isAbsolutePath(base)) return base + '/' + kAppFolder;
-    return QDir::homePath() + '/' + fallback + '/' + kAppFolder;
+    return QDir::cleanPath(homeFolder() + '/' + fallback + '/' + kAppFolder);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -171,7 +172,8 @@ std::optional<QJsonValue> toJsonValue(const QVariant& value, QString* why) {
 
 }  // namespace
 
-UserDefaults::UserDefaults(QString filePath) : filePath_(std::move(filePath)) {
+UserDefaults::UserDefaults(QString filePath)
+    : filePath_(std::move(filePath)), notifier_(std::make_unique<UserDefaultsNotifier>()) {
     adopt(readDisk(), /*keepValuesWhenUnusable=*/false);
     removeStaleTemporaryFiles();
 }
@@ -197,30 +199,61 @@ void UserDefaults::setWriteDelay(int ms) {
 void UserDefaults::flush() {
     if (pending_.empty()) return;
     if (flushTimer_) flushTimer_->stop();
-    const std::vector<std::function<void(QJsonObject&)>> edits = std::exchange(pending_, {});
-    // Another program may have written meanwhile: its keys are kept, these changes go on top.
+    if (retryTimer_) retryTimer_->stop();
+    // Another program may have written meanwhile: its keys are kept, and every change not yet
+    // written (also those of writes that failed) goes on top.
     const DiskRead disk = readDisk();
     const bool unchanged = disk.state == FileState::Missing
                                ? !knownBytes_.has_value()
                                : knownBytes_.has_value() && *knownBytes_ == disk.bytes;
     if (!unchanged) {
         adopt(disk, /*keepValuesWhenUnusable=*/true);
-        for (const auto& edit : edits) edit(values_);
+        for (const auto& edit : pending_) edit(values_);
     }
-    write();
+    if (write()) pending_.clear();
 }
 
-void UserDefaults::write() {
-    if (memoryOnly_) return;
+bool UserDefaults::write() {
+    if (memoryOnly_) return true;
     const QByteArray bytes = QJsonDocument(values_).toJson(QJsonDocument::Indented);
     QString error;
     lastWrite_.restart();
     ++writes_;
     if (!writeFileAtomically(filePath_, bytes, &error)) {
-        warn(QString("Warning: could not save preferences to %1: %2").arg(filePath_, error));
-        return;
+        saveFailed(error);
+        return false;
     }
     knownBytes_ = bytes;
+    if (!saveProblem_.isEmpty()) {
+        warn(QString("The preferences are saved to %1 again").arg(filePath_));
+        saveProblem_.clear();
+        retryDelayMs_ = kFirstRetryMs;
+        emit notifier_->saveStateChanged();
+    }
+    return true;
+}
+
+void UserDefaults::saveFailed(const QString& error) {
+    // The changes stay (in memory, and in the list of edits to write): the next attempt, a
+    // little later each time, or the one at quit, writes them all.
+    const bool news = saveProblem_ != error;
+    saveProblem_ = error;
+    if (news) {
+        warn(QString("Warning: could not save preferences to %1: %2; the changes are kept and "
+                     "saved again in %3 s")
+                 .arg(filePath_, error)
+                 .arg(retryDelayMs_ / 1000));
+        emit notifier_->saveStateChanged();
+    }
+    if (!QCoreApplication::instance()) return;
+    if (!retryTimer_) {
+        retryTimer_ = std::make_unique<QTimer>();
+        retryTimer_->setSingleShot(true);
+        QObject::connect(retryTimer_.get(), &QTimer::timeout, retryTimer_.get(),
+                         [this] { flush(); });
+    }
+    retryTimer_->start(retryDelayMs_);
+    retryDelayMs_ = std::min(retryDelayMs_ * 2, kLastRetryMs);
 }
 
 UserDefaults& UserDefaults::standard() {
@@ -385,6 +418,11 @@ UserDefaults::DiskRead UserDefaults::readDisk() const {
 }
 
 void UserDefaults::adopt(const DiskRead& disk, bool keepValuesWhenUnusable) {
+    if (memoryOnly_ && disk.state != FileState::Unusable && !saveProblem_.isEmpty()) {
+        // The file that could not be moved aside is gone or readable again: saving resumes.
+        saveProblem_.clear();
+        emit notifier_->saveStateChanged();
+    }
     switch (disk.state) {
         case FileState::Missing:
             // Values held only in memory never reached the file, so its absence says nothing
@@ -434,27 +472,35 @@ void UserDefaults::moveAside(const DiskRead& disk) {
     // Remember these bytes so that later changes neither warn again nor overwrite them.
     knownBytes_ = disk.bytes;
     memoryOnly_ = true;
+    // Nothing is saved from now on: the window says so.
+    saveProblem_ = QString("%1 %2 and cannot be moved aside (%3); changes are kept in memory only")
+                       .arg(filePath_, disk.problem, errnoText(err));
+    emit notifier_->saveStateChanged();
 }
 
 void UserDefaults::change(const std::function<void(QJsonObject&)>& edit) {
+    if (pending_.empty()) {
+        // Adopt what another program wrote before this change goes on top of it.
+        const DiskRead disk = readDisk();
+        const bool unchanged = disk.state == FileState::Missing
+                                   ? !knownBytes_.has_value()
+                                   : knownBytes_.has_value() && *knownBytes_ == disk.bytes;
+        if (!unchanged) adopt(disk, /*keepValuesWhenUnusable=*/true);
+    }
+    // Seen at once by every read.
+    edit(values_);
+    pending_.push_back(edit);
+    // While writes fail, the retry writes this one too.
+    if (!saveProblem_.isEmpty() && retryTimer_ && retryTimer_->isActive()) return;
     if (writeDelayMs_ > 0) {
-        // Seen at once by every read; written with the others of the burst.
-        edit(values_);
-        pending_.push_back(edit);
+        // Written with the others of the burst.
         if (!flushTimer_->isActive()) {
             const qint64 since = lastWrite_.isValid() ? lastWrite_.elapsed() : writeDelayMs_;
             flushTimer_->start(static_cast<int>(std::max<qint64>(0, writeDelayMs_ - since)));
         }
         return;
     }
-    const DiskRead disk = readDisk();
-    const bool unchanged = disk.state == FileState::Missing
-                               ? !knownBytes_.has_value()
-                               : knownBytes_.has_value() && *knownBytes_ == disk.bytes;
-    if (!unchanged) adopt(disk, /*keepValuesWhenUnusable=*/true);
-
-    edit(values_);
-    write();
+    flush();
 }
 
 void UserDefaults::removeStaleTemporaryFiles() const {

@@ -24,6 +24,13 @@
 
 namespace h8 {
 
+// Tells the window when the preferences stop (or start again) being saved.
+class UserDefaultsNotifier : public QObject {
+    Q_OBJECT
+signals:
+    void saveStateChanged();
+};
+
 class UserDefaults {
 public:
     // Loads `filePath`; a missing file gives empty preferences.
@@ -41,6 +48,15 @@ public:
     void flush();
     // Times the file was written (tests, benchmarks).
     int writeCount() const { return writes_; }
+
+    // Why the last write failed (a full disk, a read-only folder, no permission); empty while
+    // the preferences are saved. A failed write keeps every change and is tried again after
+    // kFirstRetryMs, pausing longer each time up to kLastRetryMs (with an event loop), and at
+    // once on flush(): when writing works again, everything changed meanwhile is written once.
+    QString saveProblem() const { return saveProblem_; }
+    UserDefaultsNotifier* notifier() const { return notifier_.get(); }
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kLastRetryMs = 30000;
 
     // The program's preferences in configDir() + "/defaults.json", created on first use.
     static UserDefaults& standard();
@@ -97,7 +113,8 @@ private:
     void moveAside(const DiskRead& disk);
     // Re-reads the file if another process changed it, applies `edit` and writes the result.
     void change(const std::function<void(QJsonObject&)>& edit);
-    void write();
+    bool write();
+    void saveFailed(const QString& error);
     void removeStaleTemporaryFiles() const;
 
     QString filePath_;
@@ -108,8 +125,13 @@ private:
     // may be the only copy of the user's data, is not overwritten.
     bool memoryOnly_ = false;
     int writeDelayMs_ = 0;
+    // The changes not yet written: those of the current burst, and those of writes that failed.
     std::vector<std::function<void(QJsonObject&)>> pending_;
     std::unique_ptr<QTimer> flushTimer_;
+    std::unique_ptr<QTimer> retryTimer_;
+    int retryDelayMs_ = kFirstRetryMs;
+    QString saveProblem_;
+    std::unique_ptr<UserDefaultsNotifier> notifier_;
     QElapsedTimer lastWrite_;
     int writes_ = 0;
 };

@@ -6,11 +6,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstring>
 
 #include "app_delegate.h"
 #include "core/audio_helper.h"
@@ -19,6 +22,7 @@
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "emulated_panel_test.h"
+#include "platform/atomic_file.h"
 #include "platform/user_defaults.h"
 #include "temp_env.h"
 #include "ui/panels/unconnected_view.h"
@@ -193,6 +197,42 @@ TEST_F(ControllerTest, UnpluggingAnInterfaceThisUserMayNotOpenForgetsIt) {
     usb_.model().denyAccess(std::chrono::milliseconds(0));
     replug();
     EXPECT_TRUE(QTest::qWaitFor([this] { return controller()->isBound(); }, 5000));
+}
+
+// A full disk under the preferences: the window says so while it lasts, a drag made meanwhile
+// is in the file once the disk has room again, without a restart; a preset that cannot be
+// written says why.
+TEST_F(ControllerTest, StorageThatFailsIsShownAndNothingDoneMeanwhileIsLost) {
+    usb_.plug();
+    launch();
+    advance(std::chrono::milliseconds(2000));
+    const QString preferences = UserDefaults::standard().filePath();
+    bool full = true;
+    injectWriteFaults([&](const QString&) { return full ? ENOSPC : 0; });
+    auto* warning = controller()->findChild<QLabel*>("saveWarning");
+    ASSERT_TRUE(warning);
+    EXPECT_FALSE(warning->isVisibleTo(controller()));
+
+    controller()->routing().drop(1, 5);  // mic 1 -> loop 1
+    EXPECT_TRUE(warning->isVisibleTo(controller()));
+    EXPECT_TRUE(warning->text().contains(std::strerror(ENOSPC))) << warning->text().toStdString();
+    EXPECT_EQ(warning->y(), 0);
+
+    QMessageBox* alert = window_->savePreset(env_.root() + "/p.norv");
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "无法保存预设");
+    EXPECT_TRUE(alert->informativeText().contains(std::strerror(ENOSPC)));
+    alert->close();
+
+    full = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !warning->isVisibleTo(controller()); }, 5000));
+    injectWriteFaults({});
+    QFile file(preferences);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray map = QJsonDocument::fromJson(file.readAll())["H8TTChannelMapArray"].toArray();
+    ASSERT_GT(map.size(), 4);
+    EXPECT_TRUE(map[4].toArray()[0].toBool());
+    EXPECT_FALSE(window_->savePreset(env_.root() + "/p.norv"));
 }
 
 TEST_F(ControllerTest, CtrlOCtrlSAndCtrlQWorkOnceTheFileMenuDoes) {

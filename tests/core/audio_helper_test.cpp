@@ -224,10 +224,16 @@ TEST_F(AudioHelperTest, CorruptStoredMapsNeverBreakABuild) {
     create();
     EXPECT_TRUE(helper_->outputUnits()[0]->enableArray[1]);
     EXPECT_FALSE(helper_->outputUnits()[0]->enableArray[15]);
-    // Entries that are not lists of booleans give fresh columns.
-    defaults().setObject(kChannelMapKey, QVariantList{QVariant(QVariantList{1, 1})});
+    // A hand edit's 0 and 1 are off and on.
+    defaults().setObject(kChannelMapKey, QVariantList{QVariant(QVariantList{1, 0, 1})});
     create();
-    EXPECT_FALSE(helper_->outputUnits()[0]->isStart);
+    EXPECT_TRUE(helper_->outputUnits()[0]->isStart);
+    EXPECT_TRUE(helper_->outputUnits()[0]->enableArray[2]);
+    EXPECT_FALSE(helper_->outputUnits()[0]->enableArray[1]);
+    // A map that cannot be read is not "every route off": the default map is used.
+    defaults().setObject(kChannelMapKey, QVariantList{QVariant(QVariantList{1, 2})});
+    create();
+    EXPECT_TRUE(helper_->outputUnits()[0]->enableArray[4]);  // playback 1 -> headphones 1
 }
 
 // A map with a route into each of the 12 destinations and levels for them.

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
 
 #include "core/audio_helper.h"
@@ -181,18 +185,39 @@ TEST_F(RoutingMatrixTest, WithoutAnEngineNothingIsCommitted) {
     EXPECT_TRUE(routing_->isOn(2, 7));
 }
 
-TEST_F(RoutingMatrixTest, ShortOrMalformedStoredMapsAreReadAsFarAsTheyGo) {
-    // A destination that is not a list is empty; a short list counts what it has.
-    UserDefaults::standard().setObject(kChannelMapKey,
-                                       QVariantList{QVariant("x"), QVariant(QVariantList{true})});
+TEST_F(RoutingMatrixTest, ShortStoredMapsAreReadAsFarAsTheyGoAndHandWritten01AsMeant) {
+    // A short list counts what it has; a hand edit's 0 and 1 are off and on.
+    UserDefaults::standard().setObject(
+        kChannelMapKey,
+        QVariantList{QVariant(QVariantList{0, 0, 0, 0, 1}), QVariant(QVariantList{true})});
     build(false);
-    EXPECT_FALSE(routing_->isOn(5, 1));
+    EXPECT_TRUE(routing_->isOn(5, 1));
+    EXPECT_FALSE(routing_->isOn(1, 1));
     EXPECT_TRUE(routing_->isOn(1, 2));
     EXPECT_FALSE(routing_->isOn(1, 12));
     chips_->recoverLastBuildUI();
     for (int col = 1; col <= 12; ++col) {
-        EXPECT_EQ(chips_->chips(col), col == 2 ? QList<int>{1} : QList<int>{}) << col;
+        EXPECT_EQ(chips_->chips(col), col == 1   ? QList<int>{5}
+                                      : col == 2 ? QList<int>{1}
+                                                 : QList<int>{})
+            << col;
     }
+    EXPECT_TRUE(QDir(env_.configDir()).entryList({"*unreadable-map*"}).isEmpty());
+}
+
+TEST_F(RoutingMatrixTest, AStoredMapThatCannotBeReadIsKeptBesideAndTheDefaultMapIsUsed) {
+    // Read as "every route off", it would silence the interface at the next bind.
+    const QVariantList odd{QVariant("x"), QVariant(QVariantList{true, 2})};
+    UserDefaults::standard().setObject(kChannelMapKey, odd);
+    build(false);
+    EXPECT_TRUE(routing_->isOn(5, 1));  // the default map: playback 1-2 to the headphones
+    EXPECT_TRUE(routing_->isOn(6, 2));
+    EXPECT_FALSE(routing_->isOn(1, 2));
+    const QStringList kept = QDir(env_.configDir()).entryList({"defaults.json.unreadable-map-*"});
+    ASSERT_EQ(kept.size(), 1);
+    QFile copy(env_.configDir() + "/" + kept[0]);
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QJsonDocument::fromJson(copy.readAll()).array().toVariantList(), odd);
 }
 
 TEST(DropTest, FiveUnitMargin) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include "temp_env.h"
@@ -34,6 +35,16 @@ TEST(Paths, OverridesThenXdgThenHome) {
     EXPECT_EQ(configDir(), home.path() + "/.config/H8Controller");
     EXPECT_EQ(stateDir(), home.path() + "/.local/state/H8Controller");
     EXPECT_EQ(logDir(), home.path() + "/.local/state/H8Controller/Logs");
+
+    // Without HOME (some service managers start programs so) the password database gives the
+    // home folder: never "//.config".
+    qunsetenv("HOME");
+    const QString home2 = configDir();
+    EXPECT_FALSE(home2.startsWith("//")) << home2.toStdString();
+    EXPECT_TRUE(home2.endsWith("/.config/H8Controller")) << home2.toStdString();
+    EXPECT_EQ(QDir::cleanPath(home2), home2);
+    qputenv("HOME", "relative/home");
+    EXPECT_EQ(configDir(), home2);
 
     qputenv("HOME", savedHome);
 }

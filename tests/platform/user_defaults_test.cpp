@@ -18,11 +18,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <thread>
 
 #include "captured_diagnostics.h"
+#include "platform/atomic_file.h"
 #include "platform/diagnostics.h"
 #include "temp_env.h"
 
@@ -337,6 +339,82 @@ TEST_F(UserDefaultsTest, TwoWritersKeepEachOthersChanges) {
 
     // Each writer also sees the other's keys after its own write.
     EXPECT_EQ(panel.integerForKey("tool.sampleRate"), 48000);
+}
+
+// A full disk, a read-only file system, a folder without write permission: nothing changed
+// meanwhile is lost, also when another program writes the file in between, and it is all
+// written once writing works again, without a restart.
+class UserDefaultsWriteFaultTest : public UserDefaultsTest,
+                                   public ::testing::WithParamInterface<int> {
+protected:
+    void TearDown() override { injectWriteFaults({}); }
+};
+
+TEST_P(UserDefaultsWriteFaultTest, ChangesAreKeptRetriedAndWrittenOnceWritingWorksAgain) {
+    UserDefaults defaults(path);
+    defaults.setInteger("before", 1);
+    int notices = 0;
+    QObject::connect(defaults.notifier(), &UserDefaultsNotifier::saveStateChanged,
+                     [&notices] { ++notices; });
+    const int fault = GetParam();
+    bool failing = true;
+    injectWriteFaults([&](const QString& target) { return failing && target == path ? fault : 0; });
+
+    defaults.setInteger("during", 2);
+    defaults.setString("name", "Mic");
+    EXPECT_THAT(defaults.saveProblem().toStdString(), HasSubstr(std::strerror(fault)));
+    EXPECT_EQ(notices, 1);                           // once, not once per failed write
+    EXPECT_EQ(defaults.integerForKey("during"), 2);  // reads see the changes
+    EXPECT_FALSE(parseObject(path).contains("during"));
+    // Another program writes meanwhile; its key is kept, ours still go on top.
+    writeFile(path, R"({"before": 1, "other": 7})");
+    defaults.setInteger("late", 3);
+
+    // Writing works again: the next retry (a second later) writes everything, once.
+    failing = false;
+    const int writesBefore = defaults.writeCount();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return defaults.saveProblem().isEmpty(); }, 5000));
+    const QJsonObject saved = parseObject(path);
+    EXPECT_EQ(saved["during"].toInt(), 2);
+    EXPECT_EQ(saved["name"].toString(), "Mic");
+    EXPECT_EQ(saved["late"].toInt(), 3);
+    EXPECT_EQ(saved["other"].toInt(), 7);
+    EXPECT_EQ(defaults.writeCount(), writesBefore + 1);
+    EXPECT_EQ(notices, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UserDefaultsWriteFaultTest,
+                         ::testing::Values(ENOSPC, EROFS, EACCES));
+
+TEST_F(UserDefaultsTest, AFailedBurstIsWrittenAtOnceOnFlush) {
+    UserDefaults defaults(path);
+    defaults.setWriteDelay(250);
+    bool failing = true;
+    injectWriteFaults([&](const QString&) { return failing ? ENOSPC : 0; });
+    defaults.setInteger("a", 1);
+    defaults.flush();
+    EXPECT_FALSE(defaults.saveProblem().isEmpty());
+    failing = false;
+    defaults.flush();  // quitting: at once, not at the next retry
+    injectWriteFaults({});
+    EXPECT_TRUE(defaults.saveProblem().isEmpty());
+    EXPECT_EQ(parseObject(path)["a"].toInt(), 1);
+}
+
+TEST_F(UserDefaultsTest, ALinkedFileIsWrittenThroughItsLink) {
+    const QString target = env.root() + "/dotfiles/h8.json";
+    writeFile(target, R"({"kept": true})");
+    QDir().mkpath(env.configDir());
+    ASSERT_TRUE(QFile::link("../dotfiles/h8.json", path));
+    {
+        UserDefaults defaults(path);
+        EXPECT_TRUE(defaults.boolForKey("kept"));
+        defaults.setInteger("new", 5);
+    }
+    EXPECT_TRUE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(parseObject(target)["new"].toInt(), 5);
+    EXPECT_TRUE(parseObject(target)["kept"].toBool());
+    EXPECT_TRUE(filesInConfigDir(".defaults.json.tmp-*").isEmpty());
 }
 
 TEST_F(UserDefaultsTest, StandardFollowsConfigDirAndCanBeReplaced) {

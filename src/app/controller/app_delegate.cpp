@@ -51,9 +51,8 @@ AppDelegate::AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, Clock& c
         ui::importPreset(QApplication::activeWindow(),
                          [this](const QString& f) { controller->importPreset(f); });
     });
-    file->addAction(tr("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this, [] {
-        ui::exportPreset(QApplication::activeWindow(),
-                         [](const QString& f) { NorvExportFileHelper::shared().exportFile(f); });
+    file->addAction(tr("&Save…"), QKeySequence(Qt::CTRL | Qt::Key_S), this, [this] {
+        ui::exportPreset(QApplication::activeWindow(), [this](const QString& f) { savePreset(f); });
     });
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), qApp, &QApplication::quit);
@@ -137,6 +136,12 @@ void AppDelegate::clickOutline(QAction* item) {
     if (lastItem && lastItem != item) lastItem->setChecked(false);
     item->setChecked(true);
     lastItem = item;
+}
+
+QMessageBox* AppDelegate::savePreset(const QString& path) {
+    QString error;
+    if (NorvExportFileHelper::shared().exportFile(path, &error)) return nullptr;
+    return ui::showPresetSaveFailedAlert(this, error);
 }
 
 bool AppDelegate::chooseSampleRate(int hz) {

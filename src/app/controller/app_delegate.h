@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <functional>
 
+class QMessageBox;
+
 namespace h8 {
 
 class Clock;
@@ -49,6 +51,9 @@ public:
     // its check on the device's current rate (also when another program changed it).
     void updateSampleRateMenu();
     void setMainMenuEnabled(bool enabled);
+    // Saves the preset `path` as File → Save does; a file that cannot be written shows an alert
+    // with the reason (returned; it closes itself when dismissed).
+    QMessageBox* savePreset(const QString& path);
     // The sample-rate menu's item for `hz` chosen, as a click on it does; false when the menu
     // has no such item (or is not built yet).
     bool chooseSampleRate(int hz);

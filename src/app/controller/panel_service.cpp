@@ -318,8 +318,9 @@ BusResult PanelService::exportPreset(const QString& path) {
     if (!QFileInfo(path).isAbsolute())
         return invalid(QStringLiteral("The preset's path '%1' is not absolute").arg(path));
     if (auto refused = needBound()) return refused;
-    if (!NorvExportFileHelper::shared().exportFile(path))
-        return BusError{bus::kErrorIo, QStringLiteral("Cannot write the preset '%1'").arg(path)};
+    QString error;
+    if (!NorvExportFileHelper::shared().exportFile(path, &error))
+        return BusError{bus::kErrorIo, QStringLiteral("Cannot write the preset: %1").arg(error)};
     return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -77,6 +78,18 @@ ViewController::ViewController(UsbInterface& usb, Clock& clock, QWidget* parent)
                        [this](const Notification&) { removeDeviceFunc(); });
     // An H8 this user may not open counts as not there; the view says why and what mends it.
     connect(&usb_, &UsbInterface::accessChanged, this, &ViewController::usbAccessChanged);
+    // Preferences that cannot be written (a full disk, a read-only folder) are said on top of
+    // whatever shows, until they are written again.
+    saveWarning_ = new QLabel(this);
+    saveWarning_->setObjectName(QStringLiteral("saveWarning"));
+    saveWarning_->setWordWrap(true);
+    saveWarning_->setMargin(6);
+    saveWarning_->setStyleSheet(
+        QStringLiteral("background: rgb(216, 30, 6); color: white; font-weight: bold;"));
+    saveWarning_->hide();
+    connect(UserDefaults::standard().notifier(), &UserDefaultsNotifier::saveStateChanged, this,
+            &ViewController::showSaveState);
+    showSaveState();
     // The status bar tells whether the sound server is missing or only the interface's audio
     // device; the server's state may change after the device list did.
     if (AudioBackend* backend = SimplyCoreAudio::backend()) {
@@ -100,6 +113,23 @@ void ViewController::setAutoStartHandler(std::function<void()> handler) {
 void ViewController::resizeEvent(QResizeEvent*) {
     uncontectView->setGeometry(rect());
     if (norvMainContaiView) norvMainContaiView->setGeometry(rect());
+    showSaveState();
+}
+
+void ViewController::showSaveState() {
+    const QString problem = UserDefaults::standard().saveProblem();
+    if (problem.isEmpty()) {
+        saveWarning_->hide();
+        return;
+    }
+    saveWarning_->setText(QCoreApplication::translate(
+                              "Panel", "设置无法保存：%1\n更改会保留，并在可以写入后立即保存。")
+                              .arg(problem));
+    saveWarning_->setFixedWidth(width());
+    saveWarning_->adjustSize();
+    saveWarning_->move(0, 0);
+    saveWarning_->show();
+    saveWarning_->raise();
 }
 
 void ViewController::checkMicrophonePermission() {
@@ -361,6 +391,7 @@ void ViewController::setupMainContainerView() {
     norvMainContaiView->setGeometry(rect());
     norvMainContaiView->show();
     norvMainContaiView->raise();
+    saveWarning_->raise();
     // Nothing is being edited at first: the name fields take focus only when clicked.
     norvMainContaiView->setFocusPolicy(Qt::ClickFocus);
     norvMainContaiView->setFocus();
@@ -407,6 +438,7 @@ void ViewController::removeDeviceFunc() {
     menuSync_->stop();
     uncontectView->show();
     uncontectView->raise();
+    saveWarning_->raise();
     if (norvMainContaiView) norvMainContaiView->hide();
     uncontectView->label->setText(
         QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));

@@ -13,6 +13,7 @@
 #include "core/audio_devices.h"
 #include "core/preset_file.h"
 
+class QLabel;
 class QMessageBox;
 
 namespace h8 {
@@ -118,6 +119,8 @@ private:
     // The USB session found (or stopped finding) an H8 this user may not open.
     void usbAccessChanged();
     void showNoAccess();
+    // Shows or hides the line that says the preferences cannot be saved, and why.
+    void showSaveState();
     void showAudioStatus();
 
     UsbInterface& usb_;
@@ -129,7 +132,8 @@ private:
     EditHistory* editHistory_ = nullptr;
     std::unique_ptr<ClockTimer> menuSync_;  // 2 s after a bind; a removal before then cancels it
     std::unique_ptr<ClockTimer> permissionStep_;  // the permission flow's step, 0.3 s after start
-    bool boundBeforeUsb_ = false;  // the last bind came from the audio side with USB not yet open
+    bool boundBeforeUsb_ = false;
+    QLabel* saveWarning_ = nullptr;  // the last bind came from the audio side with USB not yet open
 };
 
 }  // namespace h8

@@ -64,4 +64,15 @@ QMessageBox* showPresetMismatchAlert(QWidget* parent) {
     return alert;
 }
 
+QMessageBox* showPresetSaveFailedAlert(QWidget* parent, const QString& reason) {
+    const QString title = QCoreApplication::translate("Preset", "无法保存预设");
+    auto* alert = new QMessageBox(QMessageBox::Critical, title, title, QMessageBox::Ok,
+                                  parent ? parent->window() : nullptr);
+    alert->setInformativeText(reason);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    alert->open();
+    return alert;
+}
+
 }  // namespace h8::ui
