@@ -96,7 +96,7 @@ results=()
 for run in $(seq 1 "$runs"); do
     # A display number nobody uses; Xvfb writes it to the pipe once it accepts connections.
     exec {displayfd}<> <(:)
-    Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
+    Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
     xvfb_pid=$!
     read -r -t 10 -u "$displayfd" display || { echo "cpu.sh: Xvfb did not start" >&2; exit 1; }
     exec {displayfd}>&-

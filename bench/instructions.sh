@@ -35,7 +35,7 @@ count() {
     local dir=$scratch/$1 quit_ms=$2 displayfd display xvfb
     mkdir -p "$dir" && mkdir -m 700 "$dir/runtime"
     exec {displayfd}<> <(:)
-    Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+    Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
     xvfb=$!
     read -r -t 10 -u "$displayfd" display || { echo "instructions.sh: Xvfb did not start" >&2; exit 1; }
     exec {displayfd}>&-

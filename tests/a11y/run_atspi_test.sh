@@ -6,7 +6,7 @@
 set -euo pipefail
 panel=$1
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb dbus-run-session /usr/libexec/at-spi-bus-launcher; do
+for tool in Xvfb xdpyinfo dbus-run-session /usr/libexec/at-spi-bus-launcher; do
     command -v "$tool" >/dev/null || { echo "run_atspi_test.sh: $tool is missing" >&2; exit 1; }
 done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
@@ -30,11 +30,33 @@ mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset LANGUAGE LC_ALL LC_MESSAGES
 export LANG=en_US.UTF-8
 
-exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
-pids+=($!)
-read -r -t 10 -u "$displayfd" display || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$display
+# Xvfb names its display when it starts listening; the panel starts only once a client has
+# actually been answered there. -noreset: by default the server resets when its last client
+# leaves (xdpyinfo here, or at-spi-bus-launcher publishing its address on the root window),
+# and a panel connecting during that reset finds no display (seen on CI, 1 run in 8 here).
+start_xvfb() {
+    local displayfd display pid
+    exec {displayfd}<> <(:)
+    Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp -noreset >>"$scratch/xvfb.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
+    read -r -t 10 -u "$displayfd" display || return 1
+    exec {displayfd}>&-
+    for _ in $(seq 1 100); do
+        kill -0 "$pid" 2>/dev/null || return 1
+        if xdpyinfo -display ":$display" >/dev/null 2>&1; then
+            export DISPLAY=:$display
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+if ! start_xvfb; then
+    echo "Xvfb did not start; its output:" >&2
+    cat "$scratch/xvfb.log" >&2
+    exit 1
+fi
 
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$scratch/atspi.log" 2>&1 &
 pids+=($!)
@@ -48,5 +70,7 @@ timeout 120 /usr/bin/python3 "$here/atspi_client.py" "$scratch/emulated-h8.json"
 if [[ $status != 0 ]]; then
     echo "--- panel output" >&2
     tail -30 "$scratch/panel.log" >&2
+    echo "--- X server output" >&2
+    tail -30 "$scratch/xvfb.log" >&2
 fi
 exit $status
