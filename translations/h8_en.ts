@@ -268,6 +268,10 @@ Once access is granted the H8 is bound within seconds, without a re-plug.</trans
         <translation>Settings cannot be saved: %1
 Your changes are kept and saved as soon as writing works again.</translation>
     </message>
+    <message>
+        <source>另一台 H8 已连接，未使用。</source>
+        <translation>Another H8 is connected and is not used.</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>

@@ -268,6 +268,10 @@
         <translation>设置无法保存：%1
 更改会保留，并在可以写入后立即保存。</translation>
     </message>
+    <message>
+        <source>另一台 H8 已连接，未使用。</source>
+        <translation>另一台 H8 已连接，未使用。</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QRegularExpression>
 #include <atomic>
 
 #include "core/notification_names.h"
@@ -95,6 +96,31 @@ std::optional<QString> AudioDevice::uid() const {
 std::optional<QString> AudioDevice::modelUID() const {
     const auto i = info();
     return i ? i->modelUID : std::nullopt;
+}
+
+Unit unitOf(const AudioDeviceInfo& info, const QString& serial, const QString& usbPorts) {
+    if (serial.isEmpty()) return Unit::unknown;
+    bool sameSerial = false;
+    if (!info.serial.isEmpty()) {
+        sameSerial = info.serial.endsWith(serial, Qt::CaseInsensitive);
+    } else {
+        // Without a serial property, the persistent name may carry it ("..._1234ABCD-00").
+        static const QRegularExpression inName(QStringLiteral("_([0-9A-Fa-f]{8})(?:-|$)"));
+        const QRegularExpressionMatch m = inName.match(info.uid);
+        if (!m.hasMatch()) return Unit::unknown;
+        sameSerial = m.captured(1).compare(serial, Qt::CaseInsensitive) == 0;
+    }
+    if (!sameSerial) return Unit::other;
+    // udev's path of a USB device: "...-usb-0:<ports>:<configuration>.<interface>".
+    if (usbPorts.isEmpty() || info.busPath.isEmpty()) return Unit::same;
+    return info.busPath.contains(QStringLiteral("-usb-0:") + usbPorts + QLatin1Char(':'))
+               ? Unit::same
+               : Unit::other;
+}
+
+Unit AudioDevice::unit(const QString& serial, const QString& usbPorts) const {
+    const auto i = info();
+    return i ? unitOf(*i, serial, usbPorts) : Unit::other;
 }
 
 std::optional<TransportType> AudioDevice::transportType() const {
@@ -199,12 +225,28 @@ AudioDeviceList audioDeviceListFrom(const QVariant& value) {
     return value.canConvert<AudioDeviceList>() ? value.value<AudioDeviceList>() : AudioDeviceList();
 }
 
-AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices) {
-    AudioDevicePtr found;
+AudioDeviceList h8AudioDevices(const AudioDeviceList& devices) {
+    AudioDeviceList found;
     for (const AudioDevicePtr& d : devices) {
-        if (isUsbModel(d->transportType(), d->modelUID(), 0x309C, 0x0018)) found = d;
+        if (isUsbModel(d->transportType(), d->modelUID(), 0x309C, 0x0018)) found.append(d);
     }
     return found;
+}
+
+AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices) {
+    const AudioDeviceList h8s = h8AudioDevices(devices);
+    return h8s.isEmpty() ? nullptr : h8s.first();
+}
+
+AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices, const QString& serial,
+                                 const QString& usbPorts) {
+    AudioDevicePtr unknown;
+    for (const AudioDevicePtr& d : h8AudioDevices(devices)) {
+        const Unit u = d->unit(serial, usbPorts);
+        if (u == Unit::same) return d;
+        if (u == Unit::unknown && !unknown) unknown = d;
+    }
+    return unknown;
 }
 
 QString sampleRateText(double rate) {

@@ -18,6 +18,13 @@ namespace h8 {
 
 enum class Scope { global, input, output, playthrough, main, wildcard };
 
+// Whether an audio device is the USB unit with a given serial number (as the interface reports
+// it, "1234ABCD") and port path ("2", "1.4"; empty when unknown). The platform's serial ends
+// with it; without one, the device's persistent name may hold it. With two units of one serial
+// the port path tells them apart. `unknown`: the device carries no serial at all.
+enum class Unit { same, other, unknown };
+Unit unitOf(const AudioDeviceInfo& info, const QString& serial, const QString& usbPorts);
+
 class AudioDevice {
 public:
     explicit AudioDevice(uint32_t id, QString cachedName);
@@ -29,6 +36,8 @@ public:
     std::optional<QString> uid() const;
     std::optional<QString> modelUID() const;
     std::optional<TransportType> transportType() const;
+    // Whether this is the unit with USB serial number `serial` (see unitOf).
+    Unit unit(const QString& serial, const QString& usbPorts = {}) const;
     std::optional<double> nominalSampleRate() const;
     std::optional<float> volumeScalar() const;
     uint32_t channels(Scope scope) const;
@@ -87,9 +96,15 @@ public:
 // Reads the device lists of a "SimplyCoreAudio.deviceListChanged" payload entry.
 AudioDeviceList audioDeviceListFrom(const QVariant& value);
 
-// The interface's audio device in a list: USB transport and a model identifier whose vendor
-// and product parts are 309C and 0018. Null when there is none.
+// The interface's audio devices in a list: USB transport and a model identifier whose vendor
+// and product parts are 309C and 0018, in the list's order.
+AudioDeviceList h8AudioDevices(const AudioDeviceList& devices);
+// The first of them; null when there is none.
 AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices);
+// The one that is the unit with USB serial number `serial` at `usbPorts`, else the first whose
+// unit cannot be told; never one that is another unit. Null when there is none.
+AudioDevicePtr findH8AudioDevice(const AudioDeviceList& devices, const QString& serial,
+                                 const QString& usbPorts);
 
 // "48000Hz": the rate truncated to an integer followed by Hz.
 QString sampleRateText(double rate);

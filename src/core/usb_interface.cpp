@@ -54,6 +54,12 @@ void UsbInterface::setAccessDenied(bool denied) {
     emit accessChanged();
 }
 
+void UsbInterface::setOtherUnits(int count) {
+    if (count == otherUnits_) return;
+    otherUnits_ = count;
+    emit otherUnitsChanged();
+}
+
 void UsbInterface::close() {
     handle_.reset();
     attached_ = false;

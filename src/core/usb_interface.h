@@ -56,6 +56,16 @@ public:
     // Whether an H8 is plugged in that this user may not open (no udev rule yet): the session
     // says so while it keeps trying. Such an interface counts as not there at all.
     void setAccessDenied(bool denied);
+
+    // The port path of the attached device (see UsbTransport::portPath), with its serial number
+    // in the store the unit the audio side must match.
+    void setPortPath(const QString& ports) { portPath_ = ports; }
+    QString portPath() const { return portPath_; }
+
+    // H8s plugged in beside the one in use (waiting their turn, or not openable), as the
+    // session counts them.
+    void setOtherUnits(int count);
+    int otherUnits() const { return otherUnits_; }
     bool isAccessDenied() const { return accessDenied_; }
 
     // Sends one control transfer with the current time-out and traces it. Returns the
@@ -104,6 +114,8 @@ public:
 signals:
     // isAccessDenied() changed.
     void accessChanged();
+    // otherUnits() changed.
+    void otherUnitsChanged();
 
 private:
     std::chrono::nanoseconds now() const;
@@ -112,6 +124,8 @@ private:
     std::shared_ptr<UsbDeviceHandle> handle_;
     bool attached_ = false;
     bool accessDenied_ = false;
+    QString portPath_;
+    int otherUnits_ = 0;
     ControlTraceSink trace_;
     unsigned timeoutMs_ = kControlTimeoutMs;
     // After a request ran into its time-out, the requests that follow it back to back (the rest

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "core/audio_devices.h"
 #include "core/share_helper.h"
 #include "core/vendor_requests.h"
 #include "platform/diagnostics.h"
@@ -61,6 +62,12 @@ void publishIdentity() {
 
 bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying);
 
+// Tells the interface object how many H8s are plugged in beside the one in use.
+void countOthers() {
+    Session& s = session();
+    if (s.usb) s.usb->setOtherUnits(static_cast<int>(s.waiting.size() + s.denied.size()));
+}
+
 void noteDenied(UsbDeviceId id) {
     Session& s = session();
     if (!s.denied.contains(id)) s.denied.append(id);
@@ -74,11 +81,13 @@ void noteDenied(UsbDeviceId id) {
     }
     if (s.retry && !s.retry->isActive()) s.retry->start();
     if (s.armed) s.usb->setAccessDenied(true);
+    countOthers();
 }
 
 void forgetDenied(UsbDeviceId id) {
     Session& s = session();
     s.denied.removeAll(id);
+    countOthers();
     if (!s.denied.isEmpty()) return;
     if (s.retry) s.retry->stop();
     if (s.usb) s.usb->setAccessDenied(false);
@@ -131,9 +140,11 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying) {
         forgetDenied(id);
         s.usb->open(std::shared_ptr<UsbDeviceHandle>(std::move(handle)));
         s.usb->setAttached(true);
+        s.usb->setPortPath(s.transport->portPath(id));
         s.current = id;
         s.armed = false;
         s.waiting.removeAll(id);
+        countOthers();
         publishIdentity();
         NotificationCenter::defaultCenter().post(
             kRawDeviceAdded, {},
@@ -148,6 +159,10 @@ void onArrived(UsbDeviceId id) {
     Session& s = session();
     if (!s.armed) {
         s.waiting.append(id);  // a second H8: ignored while the first one is in use
+        diag(
+            "Another H8 (USB 309c:0018) is plugged in; it is ignored while the first one is in "
+            "use");
+        countOthers();
         return;
     }
     usbDeviceAdded({id}, false);
@@ -158,6 +173,7 @@ void onLeft(UsbDeviceId id) {
     if (s.denied.contains(id)) forgetDenied(id);
     if (s.current != id) {
         s.waiting.removeAll(id);  // an ignored second device went away: nothing to tell
+        countOthers();
         return;
     }
     // The handle stays in place, so requests fail (and print their line) until a device is
@@ -168,6 +184,7 @@ void onLeft(UsbDeviceId id) {
     NotificationCenter::defaultCenter().post(kRawDeviceRemoved);
     // Another H8 that was waiting while this one was in use takes its place.
     if (!s.waiting.isEmpty()) usbDeviceAdded(QList<UsbDeviceId>(s.waiting), false);
+    countOthers();
 }
 
 }  // namespace
@@ -192,8 +209,13 @@ bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb) {
     if (!present.isEmpty() && !usbDeviceAdded(present, false)) return true;
     // Devices after the accepted one wait their turn.
     for (UsbDeviceId id : present) {
-        if (s.current != id) s.waiting.append(id);
+        if (s.current == id) continue;
+        s.waiting.append(id);
+        diag(
+            "Another H8 (USB 309c:0018) is plugged in; it is ignored while the first one is in "
+            "use");
     }
+    countOthers();
     return true;
 }
 
@@ -208,6 +230,7 @@ void stopUSBMonitoring() {
     s.denied.clear();
     delete s.retry;
     if (s.usb) {
+        s.usb->setOtherUnits(0);
         s.usb->setAccessDenied(false);
         s.usb->close();
     }
@@ -230,13 +253,20 @@ QString IOUSBHelper::getpNameWitKidVendor(int vendor, int product) {
 
 QString IOUSBHelper::getUSBDeviceUidWitKidVendor(int vendor, int product) {
     if (!audioDeviceSource()) return {};
+    // The audio device of the unit just opened (by its serial number and port path); with two
+    // H8s the first one listed is another unit as often as not.
+    const QString serial = NorvShareHelper::shared().deviceSn;
+    const QString ports = session().usb ? session().usb->portPath() : QString();
+    QString unknown;
     for (const AudioDeviceInfo& d : audioDeviceSource()()) {
-        if (isUsbModel(d.transportType, d.modelUID, static_cast<uint16_t>(vendor),
-                       static_cast<uint16_t>(product))) {
-            return d.uid;
-        }
+        if (!isUsbModel(d.transportType, d.modelUID, static_cast<uint16_t>(vendor),
+                        static_cast<uint16_t>(product)))
+            continue;
+        const Unit u = unitOf(d, serial, ports);
+        if (u == Unit::same) return d.uid;
+        if (u == Unit::unknown && unknown.isEmpty()) unknown = d.uid;
     }
-    return {};
+    return unknown;
 }
 
 void IOUSBHelper::setAudioDeviceSource(std::function<QList<AudioDeviceInfo>()> source) {

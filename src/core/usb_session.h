@@ -47,9 +47,10 @@ class IOUSBHelper {
 public:
     // The USB product name of the attached device with these ids; empty when there is none.
     static QString getpNameWitKidVendor(int vendor, int product);
-    // The identifier of the audio device of the USB device with these ids: the first listed
-    // device with USB transport whose model identifier carries them (any other USB sound card
-    // is passed over). Empty when the audio devices do not list it (yet).
+    // The identifier of the audio device of the USB device with these ids that was just opened:
+    // the listed device with USB transport whose model identifier carries them and which is the
+    // same unit (its serial number and port path; any other USB sound card, and another H8,
+    // are passed over). Empty when the audio devices do not list it (yet).
     static QString getUSBDeviceUidWitKidVendor(int vendor, int product);
 
     // Where the audio devices come from (the audio device layer installs it).

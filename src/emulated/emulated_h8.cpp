@@ -265,7 +265,7 @@ int EmulatedH8::answer(const UsbSetup& s, uint8_t* data) {
             }
             case kRegSerial:
                 if (s.value != 0 || s.length != 4) return kUsbErrorPipe;
-                return reply(kSerialBytes.data(), 4);
+                return reply(serial_.data(), 4);
             case kRegHwState: {
                 if (s.value != 0 || s.length != 4) return kUsbErrorPipe;
                 const uint8_t hw[4] = {state_.switchBits, state_.gainCode[0], state_.gainCode[1],

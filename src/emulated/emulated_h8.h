@@ -69,6 +69,9 @@ public:
     // Identity.
     static constexpr uint16_t kBcdDevice = 0x0102;
     static constexpr std::array<uint8_t, 4> kSerialBytes{0x12, 0x34, 0xAB, 0xCD};
+    // The serial number it reports (kSerialBytes unless set: a second unit takes its own).
+    void setSerial(const std::array<uint8_t, 4>& serial) { serial_ = serial; }
+    const std::array<uint8_t, 4>& serial() const { return serial_; }
     static QString productName() { return QStringLiteral("H8"); }
     // The 18-byte device descriptor and the full configuration descriptor (one audio-control
     // interface first), as the device returns them to GET_DESCRIPTOR.
@@ -129,6 +132,7 @@ private:
     mutable std::mutex mutex_;
     H8State state_;
     Fault fault_ = Fault::None;
+    std::array<uint8_t, 4> serial_ = kSerialBytes;
     bool denied_ = false;
     std::optional<std::chrono::steady_clock::time_point> deniedUntil_;  // none: for good
     std::chrono::steady_clock::time_point faultFrom_{};

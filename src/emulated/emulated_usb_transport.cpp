@@ -55,6 +55,8 @@ private:
 
 EmulatedUsbTransport::EmulatedUsbTransport(QObject* parent) : UsbTransport(parent) {
     for (auto& slot : slots_) slot = std::make_unique<Slot>();
+    // The second unit is another H8, with a serial number of its own.
+    slots_[1]->model.setSerial({0x56, 0x78, 0xEF, 0x01});
 }
 
 EmulatedUsbTransport::~EmulatedUsbTransport() {
@@ -121,6 +123,13 @@ int EmulatedUsbTransport::open(UsbDeviceId id, std::unique_ptr<UsbDeviceHandle>*
     const std::shared_ptr<Attachment>& a = slot->attachment;
     *handle = std::make_unique<EmulatedHandle>(a, a->model, &a->attached);
     return kUsbSuccess;
+}
+
+QString EmulatedUsbTransport::portPath(UsbDeviceId id) {
+    for (int i = 0; i < kSlots; ++i) {
+        if (slots_[i]->attachment && slots_[i]->attachment->id == id) return QString::number(i + 1);
+    }
+    return {};
 }
 
 QString EmulatedUsbTransport::productName(uint16_t vendorId, uint16_t productId) {

@@ -36,6 +36,8 @@ public:
                         QList<UsbDeviceId>* present) override;
     int open(UsbDeviceId id, std::unique_ptr<UsbDeviceHandle>* handle) override;
     QString productName(uint16_t vendorId, uint16_t productId) override;
+    // Slot 1 hangs from port 1, slot 2 from port 2.
+    QString portPath(UsbDeviceId id) override;
 
 private:
     struct Attachment;

@@ -224,6 +224,17 @@ int LibusbTransport::open(UsbDeviceId id, std::unique_ptr<UsbDeviceHandle>* hand
     return kUsbSuccess;
 }
 
+QString LibusbTransport::portPath(UsbDeviceId id) {
+    std::lock_guard lock(mutex_);
+    const auto it = devices_.find(id);
+    if (it == devices_.end()) return {};
+    uint8_t ports[8];
+    const int n = libusb_get_port_numbers(it->second, ports, sizeof ports);
+    QStringList parts;
+    for (int i = 0; i < n; ++i) parts.append(QString::number(ports[i]));
+    return parts.join(QLatin1Char('.'));
+}
+
 QString LibusbTransport::productName(uint16_t vendorId, uint16_t productId) {
     if (ensureContext() < 0) return {};
     libusb_device** list = nullptr;

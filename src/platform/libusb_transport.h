@@ -36,6 +36,7 @@ public:
     // kUsbErrorNoDevice when `id` is unknown or the device has left.
     int open(UsbDeviceId id, std::unique_ptr<UsbDeviceHandle>* handle) override;
     QString productName(uint16_t vendorId, uint16_t productId) override;
+    QString portPath(UsbDeviceId id) override;
 
     struct Context;  // the libusb context, shared with the open handles
 

@@ -93,6 +93,10 @@ public:
     // wins. Empty when none is attached or none can be read.
     virtual QString productName(uint16_t vendorId, uint16_t productId) = 0;
 
+    // The ports an attached device hangs from, from the root hub ("2", "1.4"); empty when
+    // unknown. Tells two units of one serial number apart.
+    virtual QString portPath(UsbDeviceId) { return {}; }
+
 signals:
     void deviceArrived(h8::UsbDeviceId id);
     void deviceLeft(h8::UsbDeviceId id);

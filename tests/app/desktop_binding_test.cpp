@@ -49,6 +49,23 @@ AudioDeviceInfo h8(uint32_t id, uint32_t inputs = 16) {
     return d;
 }
 
+// The second H8 of the two-unit tests: its own serial number and port (the emulated transport's
+// slot 2 answers with serial 5678EF01 from port 2).
+AudioDeviceInfo secondH8(uint32_t id) {
+    AudioDeviceInfo d = h8(id);
+    d.uid = QStringLiteral("alsa_card.usb-Norvalt_H8_5678EF01-00");
+    d.serial = QStringLiteral("Norvalt_H8_5678EF01");
+    d.busPath = QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0");
+    return d;
+}
+
+AudioDeviceInfo firstH8(uint32_t id) {
+    AudioDeviceInfo d = h8(id);
+    d.serial = QStringLiteral("Norvalt_H8_1234ABCD");
+    d.busPath = QStringLiteral("pci-0000:00:14.0-usb-0:1:1.0");
+    return d;
+}
+
 class DesktopBindingTest : public test::PanelAppTest {
 protected:
     void SetUp() override {
@@ -194,6 +211,58 @@ TEST_F(DesktopBindingTest, RateChangesByAnotherProgramShowAfterEveryReplug) {
     QTRY_COMPARE(statusBar()->samplel->text(), QStringLiteral("采样率:96000Hz"));
     QTRY_VERIFY(window_->sanpleMenu->actions()[3]->isChecked());   // 96000Hz
     EXPECT_FALSE(window_->sanpleMenu->actions()[1]->isChecked());  // 48000Hz
+}
+
+// Two H8s: the USB side and the audio side agree on one unit by its serial number, whatever
+// order they are listed in; the other is left alone (the status bar says it is there), its
+// coming and going changes nothing, and when the bound one goes the other is bound.
+TEST_F(DesktopBindingTest, OfTwoH8sBothSidesBindTheSameUnitAndTheOtherTakesOverWhenItGoes) {
+    // The audio side lists the second unit first; USB opens the first one (slot 1).
+    audio_.setDevices({secondH8(8), firstH8(7)});
+    usb_.plug(1);
+    usb_.plug(2);
+    launch();
+    ASSERT_TRUE(controller()->isBound());
+    EXPECT_EQ(NorvShareHelper::shared().deviceSn, "1234ABCD");
+    EXPECT_EQ(boundId(), 7u);
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{7});
+    EXPECT_TRUE(statusBar()->toolTip().contains("另一台 H8 已连接，未使用。"))
+        << statusBar()->toolTip().toStdString();
+
+    // The idle unit unplugged: nothing changes, the meters stay on the bound one.
+    audio_.setDevices({firstH8(7)});
+    usb_.unplug(2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boundId(), 7u);
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{7});
+    EXPECT_EQ(binds_, 1);
+    EXPECT_FALSE(statusBar()->toolTip().contains("另一台 H8"));
+
+    // It comes back, and then the bound unit is unplugged: the other one is bound, both sides.
+    usb_.plug(2);
+    audio_.setDevices({secondH8(9), firstH8(7)});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boundId(), 7u);
+    audio_.setDevices({secondH8(9)});
+    usb_.unplug(1);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return binds_ == 2 && controller()->isBound(); }, 5000));
+    EXPECT_EQ(NorvShareHelper::shared().deviceSn, "5678EF01");
+    EXPECT_EQ(boundId(), 9u);
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{9});
+}
+
+TEST_F(DesktopBindingTest, AnAudioSideThatBoundTheOtherH8FirstFollowsTheUnitUsbOpened) {
+    // Only the second unit's audio device is listed when the audio side binds, before USB.
+    launch();
+    audio_.setDevices({secondH8(8)});
+    ASSERT_EQ(boundId(), 8u);
+    // USB opens the first unit; its audio device appears: the meters follow the unit opened.
+    usb_.plug(1);
+    audio_.setDevices({secondH8(8), firstH8(7)});
+    ASSERT_TRUE(QTest::qWaitFor([this] { return usbInterface_.isAttached(); }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boundId(), 7u);
+    EXPECT_EQ(meteredDevices(), QSet<uint32_t>{7});
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ ViewController::ViewController(UsbInterface& usb, Clock& clock, QWidget* parent)
                        [this](const Notification&) { removeDeviceFunc(); });
     // An H8 this user may not open counts as not there; the view says why and what mends it.
     connect(&usb_, &UsbInterface::accessChanged, this, &ViewController::usbAccessChanged);
+    connect(&usb_, &UsbInterface::otherUnitsChanged, this, &ViewController::showAudioStatus);
     // Preferences that cannot be written (a full disk, a read-only folder) are said on top of
     // whatever shows, until they are written again.
     saveWarning_ = new QLabel(this);
@@ -228,12 +229,26 @@ void ViewController::handleDeviceListChanged(const Notification& n) {
             if (*d == *hardwareDevice) audioDeviceGone();
         }
     }
-    if (added.isEmpty() || hardwareDevice) return;
+    // Another H8 coming or going changes nothing but the status bar's note.
+    showAudioStatus();
+    if (h8AudioDevices(added).isEmpty()) return;
+    if (hardwareDevice) {
+        diag("Another H8's audio device is listed; it is ignored while this one is in use");
+        return;
+    }
     // Without USB access nothing of the panel could reach the interface: it is not bound.
     if (!bound_ && usb_.isAccessDenied()) return;
-    // Only the H8 is ever bound: other USB sound cards coming and going change nothing.
-    const AudioDevicePtr device = findH8AudioDevice(added);
-    if (!device) return;
+    // Only the H8 is ever bound: other USB sound cards coming and going change nothing. Bound on
+    // USB, it is the audio device of the same unit; before USB is open, the first H8 listed (the
+    // USB side checks it when it opens the interface).
+    const AudioDevicePtr device =
+        bound_ && usb_.isAttached()
+            ? findH8AudioDevice(added, NorvShareHelper::shared().deviceSn, usb_.portPath())
+            : findH8AudioDevice(added);
+    if (!device) {
+        diag("Another H8's audio device is listed; it is ignored while this one is in use");
+        return;
+    }
     if (bound_) {
         attachAudioDevice(device);
     } else {
@@ -276,13 +291,20 @@ QString ViewController::audioUnavailableReason() const {
 void ViewController::showAudioStatus() {
     if (!norvMainContaiView) return;
     const QString reason = audioUnavailableReason();
-    const QString details =
+    QString details =
         reason.isEmpty()
             ? QString()
             : reason + QStringLiteral("\n") +
                   QCoreApplication::translate(
                       "Panel", "电平表和采样率不可用；混音、静音、增益和预设照常工作。");
+    // A second H8 is left alone; the status bar says it is there.
+    const bool another = usb_.otherUnits() > 0 || h8AudioDevices(simply->allDevices()).size() > 1;
+    if (another) {
+        if (!details.isEmpty()) details += QStringLiteral("\n");
+        details += QCoreApplication::translate("Panel", "另一台 H8 已连接，未使用。");
+    }
     norvMainContaiView->bottomVew->setAudioNote(reason, details);
+    norvMainContaiView->bottomVew->setToolTip(details);
 }
 
 void ViewController::usbAccessChanged() {
@@ -331,6 +353,18 @@ void ViewController::addDeviceFunc(const Notification& n) {
         // that they can arrive (which sends the routes that are on), and switch off the rest.
         if (boundBeforeUsb_ && audio) {
             boundBeforeUsb_ = false;
+            // The audio side bound the first H8 it saw; the USB side opened this unit. With two
+            // H8s they can differ: the meters follow the unit that is bound.
+            const QString serial = store.deviceSn;
+            if (hardwareDevice && hardwareDevice->unit(serial, usb_.portPath()) == Unit::other) {
+                diag("The audio device bound first is another H8; following the one opened");
+                const AudioDevicePtr same =
+                    findH8AudioDevice(simply->allDevices(), serial, usb_.portPath());
+                if (same && same->unit(serial, usb_.portPath()) == Unit::same)
+                    attachAudioDevice(same);
+                else
+                    audioDeviceGone();
+            }
             audio->buildUnit(false);
             routing_->sendOffs();
         }

@@ -46,7 +46,9 @@ struct AudioDeviceInfo {
     uint32_t id = 0;  // unique while the device exists, never reused within a run
     QString uid;      // persistent name, e.g. "alsa_card.usb-Norvalt_H8_1234ABCD-00"
     QString name;     // human-readable name
-    std::optional<QString> modelUID;             // "H8:309C:0018"; absent without USB ids
+    std::optional<QString> modelUID;  // "H8:309C:0018"; absent without USB ids
+    QString serial;   // the USB serial as the platform gives it ("Norvalt_H8_1234ABCD"), or empty
+    QString busPath;  // where it is plugged in ("pci-0000:00:14.0-usb-0:2:1.0"), or empty
     std::optional<TransportType> transportType;  // absent when unknown to the platform
     uint32_t inputChannels = 0;
     uint32_t outputChannels = 0;

@@ -93,6 +93,8 @@ void describe(AudioDeviceInfo& info, const Properties& props, std::string_view u
         modelUidFrom(product.empty() ? info.name : text(product), lookup(props, "device.vendor.id"),
                      lookup(props, "device.product.id"));
     info.transportType = transportFromProperties(props);
+    info.serial = text(lookup(props, "device.serial"));
+    info.busPath = text(lookup(props, "device.bus-path"));
 }
 
 struct Entry {
