@@ -99,23 +99,21 @@ std::optional<QString> AudioDevice::modelUID() const {
 }
 
 Unit unitOf(const AudioDeviceInfo& info, const QString& serial, const QString& usbPorts) {
-    if (serial.isEmpty()) return Unit::unknown;
-    bool sameSerial = false;
-    if (!info.serial.isEmpty()) {
-        sameSerial = info.serial.endsWith(serial, Qt::CaseInsensitive);
-    } else {
-        // Without a serial property, the persistent name may carry it ("..._1234ABCD-00").
-        static const QRegularExpression inName(QStringLiteral("_([0-9A-Fa-f]{8})(?:-|$)"));
-        const QRegularExpressionMatch m = inName.match(info.uid);
-        if (!m.hasMatch()) return Unit::unknown;
-        sameSerial = m.captured(1).compare(serial, Qt::CaseInsensitive) == 0;
-    }
-    if (!sameSerial) return Unit::other;
     // udev's path of a USB device: "...-usb-0:<ports>:<configuration>.<interface>".
-    if (usbPorts.isEmpty() || info.busPath.isEmpty()) return Unit::same;
-    return info.busPath.contains(QStringLiteral("-usb-0:") + usbPorts + QLatin1Char(':'))
-               ? Unit::same
-               : Unit::other;
+    if (!usbPorts.isEmpty() && !info.busPath.isEmpty()) {
+        return info.busPath.contains(QStringLiteral("-usb-0:") + usbPorts + QLatin1Char(':'))
+                   ? Unit::same
+                   : Unit::other;
+    }
+    if (serial.isEmpty()) return Unit::unknown;
+    if (!info.serial.isEmpty()) {
+        return info.serial.endsWith(serial, Qt::CaseInsensitive) ? Unit::same : Unit::unknown;
+    }
+    // Without a serial property, the persistent name may carry it ("..._1234ABCD-00").
+    static const QRegularExpression inName(QStringLiteral("_([0-9A-Fa-f]{8})(?:-|$)"));
+    const QRegularExpressionMatch m = inName.match(info.uid);
+    return m.hasMatch() && m.captured(1).compare(serial, Qt::CaseInsensitive) == 0 ? Unit::same
+                                                                                   : Unit::unknown;
 }
 
 Unit AudioDevice::unit(const QString& serial, const QString& usbPorts) const {

@@ -18,10 +18,12 @@ namespace h8 {
 
 enum class Scope { global, input, output, playthrough, main, wildcard };
 
-// Whether an audio device is the USB unit with a given serial number (as the interface reports
-// it, "1234ABCD") and port path ("2", "1.4"; empty when unknown). The platform's serial ends
-// with it; without one, the device's persistent name may hold it. With two units of one serial
-// the port path tells them apart. `unknown`: the device carries no serial at all.
+// Whether an audio device is the USB unit at port path `usbPorts` ("2", "1.4"; empty when
+// unknown) whose interface reports serial number `serial` ("1234ABCD"). The port path decides
+// where both sides know it (the platform's bus path names the ports: "...-usb-0:2:1.0"). Else a
+// platform serial (or persistent name) ending with `serial` makes it the same unit; anything
+// else is `unknown`, never `other`: the interface's serial need not be the USB descriptor's
+// serial that the platform lists, and the only H8 must not be refused on a mere difference.
 enum class Unit { same, other, unknown };
 Unit unitOf(const AudioDeviceInfo& info, const QString& serial, const QString& usbPorts);
 
