@@ -2,14 +2,21 @@
 # A private, headless PipeWire stack for the tests: a session bus, pipewire, wireplumber and a
 # fake-card program, all living in one folder. The fake card (tests/pipewire/fake-card/, compiled
 # into the folder on first use) presents two USB sound cards the way the session manager's ALSA
-# monitor presents real ones: an Audio/Device object each, then a capture node whose device.id is
+# monitor presents real ones: an Audio/Device object each, then its nodes, whose device.id is
 # that device's global id. A webcam microphone comes first (2 channels, fed from DIR/webcam.fifo),
-# then the H8, whose input node follows its profile:
+# then the H8, with a 2-channel playback node and an input node that follows its profile:
 #   16   (at start)  16 channels, fed from DIR/usb16.fifo
 #   2                2 channels, fed from DIR/usb2.fifo
-#   off              no input node; the device stays
-# The FIFOs take S16LE at 48 kHz. DIR/card.state says what the card shows, in one line:
-#   profile=16 h8_device=ID h8_node=ID|none webcam_device=ID webcam_node=ID connected=1 generation=N
+#   off              no nodes; the device stays
+# The FIFOs take S16LE at 48 kHz. Like ALSA nodes, the nodes take a runtime "audio.rate" in their
+# Props param and report it back (0 until set: the server chooses). DIR/card.state says what the
+# card shows, in one line:
+#   profile=16 plugged=1 h8_device=ID h8_node=ID|none h8_rate=R|none h8_out_node=ID|none
+#   h8_out_rate=R|none webcam_device=ID webcam_node=ID webcam_rate=R webcam_rate_writes=N
+#   second_device=ID|none second_node=ID|none connected=1 generation=N
+# (second_*: a second H8, another unit on another port, absent until `second-plug`;
+# webcam_rate_writes counts the Props writes naming "audio.rate" that the webcam's node has
+# received).
 #
 #   scripts/pipewire-env.sh start DIR   starts the stack in DIR (created if missing), waits until
 #                                       the H8 input is there and the session manager has chosen
@@ -19,6 +26,16 @@
 #   scripts/pipewire-env.sh profile DIR 2|16|off
 #                                       switches the H8's profile, as a desktop's sound settings
 #                                       do, and waits until the card shows it
+#   scripts/pipewire-env.sh unplug DIR
+#   scripts/pipewire-env.sh plug DIR    takes the H8 away (its nodes, then its device) or brings it
+#                                       back with new ids, as a re-plug does, and waits until the
+#                                       card shows it
+#   scripts/pipewire-env.sh second-plug DIR
+#   scripts/pipewire-env.sh second-unplug DIR
+#                                       plugs in a second H8 (serial 5678EF01 on port 2; the first
+#                                       is on port 1) with a 2-channel input fed from
+#                                       DIR/second.fifo, or takes it away, and waits until the card
+#                                       shows it
 #   scripts/pipewire-env.sh stop-server DIR
 #                                       stops wireplumber and pipewire only; the card keeps
 #                                       running, shows connected=0 and keeps trying to reconnect
@@ -47,7 +64,7 @@
 H8_PW_SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 h8_pw_usage() {
-    echo "usage: pipewire-env.sh start|stop|stop-server|start-server|restart-server DIR" >&2
+    echo "usage: pipewire-env.sh start|stop|stop-server|start-server|restart-server|unplug|plug|second-plug|second-unplug DIR" >&2
     echo "       pipewire-env.sh profile DIR 2|16|off" >&2
 }
 
@@ -169,7 +186,8 @@ h8_pw_card_state() {
 }
 
 # Waits until the server runs with everything in place: the card is connected and shows the
-# H8's input (unless its profile is off), and the session manager has chosen a default input,
+# H8's input (unless its profile is off or it is unplugged), and the session manager has chosen
+# a default input,
 # so it is linking streams. $2 names what is awaited in messages. On failure, says why and
 # returns 1; the caller stops what it started.
 h8_pw_wait_ready() {
@@ -177,7 +195,8 @@ h8_pw_wait_ready() {
     for _ in $(seq 1 400); do
         state=$(h8_pw_card_state "$dir")
         if [[ $state == *" connected=1 "* ]] &&
-            [[ $state == *" profile=off "* || $state =~ \ h8_node=[0-9]+\  ]]; then
+            [[ $state == *" profile=off "* || $state == *" plugged=0 "* ||
+                $state =~ \ h8_node=[0-9]+\  ]]; then
             # Read whole rather than piped into `grep -q`, which a caller's pipefail would fail.
             metadata=$(PIPEWIRE_RUNTIME_DIR=$dir PIPEWIRE_REMOTE='' pw-metadata -n default 0 \
                 default.audio.source 2>/dev/null)
@@ -321,12 +340,69 @@ h8_pw_profile() {
     for _ in $(seq 1 200); do
         state=$(h8_pw_card_state "$dir")
         if [[ $state == *" profile=$profile "* && $state == *" connected=1 "* ]] &&
-            [[ $profile == off || $state =~ \ h8_node=[0-9]+\  ]]; then
+            [[ $profile == off || $state == *" plugged=0 "* || $state =~ \ h8_node=[0-9]+\  ]]; then
             return 0
         fi
         sleep 0.025
     done
     echo "pipewire-env: the card did not show profile $profile within 5 s" \
+        "(card.state:${state% }; log: $dir/card.log)" >&2
+    return 1
+}
+
+# Unplugs (`unplug`) or re-plugs (`plug`) the H8 and waits until the card shows it: unplugged,
+# no device; plugged, a device and, unless the profile is off, an input node.
+h8_pw_plug() {
+    local dir=$1 command=$2 fd state
+    if ! h8_pw_running "$dir" card; then
+        echo "pipewire-env: no fake card runs in $dir" >&2
+        return 1
+    fi
+    exec {fd}<>"$dir/card.ctl" || return 1
+    echo "$command" >&"$fd"
+    exec {fd}>&-
+    for _ in $(seq 1 200); do
+        state=$(h8_pw_card_state "$dir")
+        if [[ $state == *" connected=1 "* ]]; then
+            if [[ $command == unplug && $state == *" plugged=0 "* &&
+                $state == *" h8_device=none "* ]]; then
+                return 0
+            fi
+            if [[ $command == plug && $state == *" plugged=1 "* && $state =~ \ h8_device=[0-9]+\  ]] &&
+                [[ $state == *" profile=off "* || $state =~ \ h8_node=[0-9]+\  ]]; then
+                return 0
+            fi
+        fi
+        sleep 0.025
+    done
+    echo "pipewire-env: the card did not show \"$command\" within 5 s" \
+        "(card.state:${state% }; log: $dir/card.log)" >&2
+    return 1
+}
+
+# Plugs in (`plug`) or takes away (`unplug`) the second H8 and waits until the card shows it.
+h8_pw_second() {
+    local dir=$1 command=$2 fd state
+    if ! h8_pw_running "$dir" card; then
+        echo "pipewire-env: no fake card runs in $dir" >&2
+        return 1
+    fi
+    exec {fd}<>"$dir/card.ctl" || return 1
+    echo "second $command" >&"$fd"
+    exec {fd}>&-
+    for _ in $(seq 1 200); do
+        state=$(h8_pw_card_state "$dir")
+        if [[ $state == *" connected=1 "* ]]; then
+            if [[ $command == unplug && $state == *" second_device=none "* ]]; then
+                return 0
+            fi
+            if [[ $command == plug && $state =~ \ second_node=[0-9]+\  ]]; then
+                return 0
+            fi
+        fi
+        sleep 0.025
+    done
+    echo "pipewire-env: the card did not show \"second $command\" within 5 s" \
         "(card.state:${state% }; log: $dir/card.log)" >&2
     return 1
 }
@@ -347,6 +423,8 @@ h8_pw_main() {
     stop-server) h8_pw_stop_server "$2" ;;
     start-server) h8_pw_start_server "$2" ;;
     restart-server) h8_pw_stop_server "$2" && h8_pw_start_server "$2" ;;
+    unplug | plug) h8_pw_plug "$2" "$cmd" ;;
+    second-plug | second-unplug) h8_pw_second "$2" "${cmd#second-}" ;;
     *) h8_pw_usage; return 2 ;;
     esac
 }

@@ -43,7 +43,11 @@ protected:
     void TearDown() override {
         simply_.reset();
         SimplyCoreAudio::setBackend(nullptr);
-        if (backend_) backend_->releaseNominalSampleRate();
+        backend_.reset();
+        // A rate set on the card's nodes stays there: leave it to the server again.
+        if (stack_.problem.empty()) {
+            EXPECT_TRUE(test::resetCardRates(stack_));
+        }
     }
     QString fifo() const { return QString::fromStdString(stack_.dir) + "/usb16.fifo"; }
 
@@ -159,13 +163,29 @@ Result h8ctl(const QStringList& args) {
 }
 
 TEST_F(AudioLayerPipeWireTest, H8ctlRateAndMonitorNeedOnlyTheSoundServer) {
+    const std::string webcamWrites = test::readCardState(stack_)["webcam_rate_writes"];
     // No USB access at all here: only the sound server sees the interface.
     Result r = h8ctl({"rate", "96000"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "96000Hz\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return device_->nominalSampleRate() == 96000.0; }, 3000));
+    // The H8's own nodes keep the rate after h8ctl has gone; the next h8ctl reads it there.
     EXPECT_EQ(h8ctl({"rate"}).out, "96000Hz\n");
-    ASSERT_TRUE(backend_->releaseNominalSampleRate());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            auto state = test::readCardState(stack_);
+            return state["h8_rate"] == "96000" && state["h8_out_rate"] == "96000";
+        },
+        3000))
+        << "the H8's nodes do not hold 96000 Hz";
+    auto card = test::readCardState(stack_);
+    // Nothing else was touched: not the webcam's node, not the server's settings.
+    EXPECT_EQ(card["webcam_rate"], "0");
+    EXPECT_EQ(card["webcam_rate_writes"], webcamWrites);
+    const auto forced = test::forcedGraphRate();
+    ASSERT_TRUE(forced) << "pw-metadata cannot read the settings";
+    EXPECT_TRUE(*forced == "" || *forced == "0") << *forced;
+    ASSERT_TRUE(test::resetCardRates(stack_));
 
     {
         // The webcam's microphone, listed before the H8, talks: h8ctl meters the H8, not it.

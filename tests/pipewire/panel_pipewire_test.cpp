@@ -56,12 +56,14 @@ protected:
     }
     void TearDown() override {
         PanelAppTest::TearDown();
-        if (backend_) {
-            backend_->releaseNominalSampleRate();
-            backend_.reset();
-        }
+        backend_.reset();
         // The next test finds the stack as it was.
-        if (stack_.problem.empty()) stackCommand("profile", "16");
+        if (stack_.problem.empty()) {
+            stackCommand("second-unplug");
+            stackCommand("plug");
+            stackCommand("profile", "16");
+            EXPECT_TRUE(test::resetCardRates(stack_));
+        }
     }
 
     bool stackCommand(const char* command, const char* argument = nullptr) {
@@ -116,7 +118,7 @@ TEST_F(PanelPipeWireTest, BindsTheH8OnceWithTheWebcamListedFirstAndNeverMetersTh
     ASSERT_GT(h8At, webcamAt);
 
     launch();
-    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 3000);
     EXPECT_EQ(NorvShareHelper::shared().inputUnits->size(), 16u);
 
     // The webcam talks (and something records it), the H8's inputs are silent: no H8 meter
@@ -152,14 +154,54 @@ TEST_F(PanelPipeWireTest, BindsTheH8OnceWithTheWebcamListedFirstAndNeverMetersTh
     EXPECT_EQ(boundUid(), kH8Uid);
 }
 
+// Two H8s on the sound server, the other one (another unit, on another port) listed first:
+// the panel meters the unit whose USB side it opened, and says that another is connected.
+TEST_F(PanelPipeWireTest, OfTwoH8sTheUnitOpenedOnUsbIsMeteredThoughTheOtherIsListedFirst) {
+    const QString otherUid = QStringLiteral("alsa_card.usb-Norvalt_H8_5678EF01-00");
+    // The server hands out the lowest free ids, and lists by id: the second H8 plugged in while
+    // the first is away takes its place in the list, and the first comes back after it.
+    ASSERT_TRUE(stackCommand("unplug"));
+    ASSERT_TRUE(stackCommand("second-plug"));
+    ASSERT_TRUE(stackCommand("plug"));
+    qsizetype otherAt = -1, h8At = -1;
+    H8_ASSERT_EVENTUALLY(
+        [&] {
+            const QList<AudioDeviceInfo> listed = backend_->devices();
+            for (qsizetype i = 0; i < listed.size(); ++i) {
+                if (listed[i].uid == otherUid) otherAt = i;
+                if (listed[i].uid == kH8Uid) h8At = i;
+            }
+            return otherAt >= 0 && h8At >= 0;
+        }(),
+        5000);
+    ASSERT_LT(otherAt, h8At);
+
+    test::FifoFeeder all16(fifo("usb16.fifo"));
+    ASSERT_TRUE(all16.error().empty()) << all16.error();
+    launch();
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 5000);
+    EXPECT_EQ(NorvShareHelper::shared().inputUnits->size(), 16u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
+    EXPECT_TRUE(controller()->norvMainContaiView->bottomVew->toolTip().contains(
+        QStringLiteral("另一台 H8 已连接，未使用。")));
+
+    // The other one goes: nothing changes for the unit in use.
+    ASSERT_TRUE(stackCommand("second-unplug"));
+    H8_ASSERT_EVENTUALLY(!controller()->norvMainContaiView->bottomVew->toolTip().contains(
+                             QStringLiteral("另一台 H8 已连接，未使用。")),
+                         5000);
+    EXPECT_EQ(boundUid(), kH8Uid);
+    EXPECT_EQ(binds_, 1);
+}
+
 TEST_F(PanelPipeWireTest, MetersFollowTheProfileOfTheCard) {
     ASSERT_TRUE(stackCommand("profile", "2"));
-    QTRY_VERIFY_WITH_TIMEOUT(
+    H8_ASSERT_EVENTUALLY(
         findH8AudioDevice(SimplyCoreAudio().allDevices()) &&
             findH8AudioDevice(SimplyCoreAudio().allDevices())->channels(Scope::input) == 2,
         5000);
     launch();
-    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 3000);
     EXPECT_EQ(NorvShareHelper::shared().inputUnits->size(), 2u);
     const size_t writes = mixerWrites();
 
@@ -167,13 +209,13 @@ TEST_F(PanelPipeWireTest, MetersFollowTheProfileOfTheCard) {
     test::FifoFeeder all16(fifo("usb16.fifo"));
     ASSERT_TRUE(all16.error().empty()) << all16.error();
     ASSERT_TRUE(stackCommand("profile", "16"));
-    QTRY_COMPARE_WITH_TIMEOUT(NorvShareHelper::shared().inputUnits->size(), size_t{16}, 5000);
+    H8_ASSERT_EVENTUALLY(NorvShareHelper::shared().inputUnits->size() == size_t{16}, 5000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
 
     // 16 → 2: the two left carry the stereo input; the other meters fall to 0.
     test::FifoFeeder stereo(fifo("usb2.fifo"), std::nullopt, 2);
     ASSERT_TRUE(stackCommand("profile", "2"));
-    QTRY_COMPARE_WITH_TIMEOUT(NorvShareHelper::shared().inputUnits->size(), size_t{2}, 5000);
+    H8_ASSERT_EVENTUALLY(NorvShareHelper::shared().inputUnits->size() == size_t{2}, 5000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(2); }, 8000));
     const auto levels = meters();
     for (size_t i = 2; i < 16; ++i) EXPECT_EQ(levels[i], 0.0) << "meter " << i;
@@ -183,10 +225,47 @@ TEST_F(PanelPipeWireTest, MetersFollowTheProfileOfTheCard) {
     EXPECT_EQ(mixerWrites(), writes);
 }
 
+TEST_F(PanelPipeWireTest, TheRateMenuSetsTheH8sOwnRateWhichItsNewNodesGetAfterARePlug) {
+    const std::string webcamWrites = test::readCardState(stack_)["webcam_rate_writes"];
+    launch();
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 3000);
+    H8_ASSERT_EVENTUALLY(window_->sanpleMenu->isEnabled(), 3000);
+    ui::LumLabel* rate = controller()->norvMainContaiView->bottomVew->samplel;
+
+    ASSERT_TRUE(window_->chooseSampleRate(96000));
+    H8_ASSERT_EVENTUALLY(rate->text() == QStringLiteral("采样率:96000Hz"), 5000);
+    // On the H8's capture and playback nodes, nowhere else. The card writes its state file
+    // after it has answered the server.
+    H8_ASSERT_EVENTUALLY(test::readCardState(stack_)["h8_rate"] == "96000", 3000);
+    H8_ASSERT_EVENTUALLY(test::readCardState(stack_)["h8_out_rate"] == "96000", 3000);
+    auto card = test::readCardState(stack_);
+    EXPECT_EQ(card["webcam_rate"], "0");
+    EXPECT_EQ(card["webcam_rate_writes"], webcamWrites);
+    const auto forced = test::forcedGraphRate();
+    ASSERT_TRUE(forced) << "pw-metadata cannot read the settings";
+    EXPECT_TRUE(*forced == "" || *forced == "0") << *forced;
+
+    // The card goes and comes back while the panel runs (its USB side stays): the new nodes
+    // start with the rate left to the server and get the chosen one again.
+    ASSERT_TRUE(stackCommand("unplug"));
+    H8_ASSERT_EVENTUALLY(!controller()->hardwareDevice, 5000);
+    EXPECT_TRUE(controller()->isBound());
+    // Well past the time in which rate changes count as the device settling.
+    NorvShareHelper::shared().timestamp = NorvShareHelper::shared().timestamp.value_or(0) - 10;
+    ASSERT_TRUE(stackCommand("plug"));
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 5000);
+    H8_ASSERT_EVENTUALLY(test::readCardState(stack_)["h8_rate"] == std::string("96000"), 5000);
+    H8_ASSERT_EVENTUALLY(test::readCardState(stack_)["h8_out_rate"] == std::string("96000"), 5000);
+    H8_ASSERT_EVENTUALLY(rate->text() == QStringLiteral("采样率:96000Hz"), 5000);
+    H8_ASSERT_EVENTUALLY(window_->sanpleMenu->actions()[3]->isChecked(), 5000);
+    EXPECT_EQ(test::readCardState(stack_)["webcam_rate_writes"], webcamWrites);
+    EXPECT_EQ(binds_, 1);
+}
+
 TEST_F(PanelPipeWireTest, AServerRestartUnderTheRunningPanelBringsMetersAndRateBack) {
     launch();
-    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(window_->sanpleMenu->isEnabled(), 3000);
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 3000);
+    H8_ASSERT_EVENTUALLY(window_->sanpleMenu->isEnabled(), 3000);
     controller()->norvMainContaiView->routing().drop(5, 1);  // playback 1 → destination 1
     const size_t writes = mixerWrites();
     ui::LumLabel* rate = controller()->norvMainContaiView->bottomVew->samplel;
@@ -194,7 +273,7 @@ TEST_F(PanelPipeWireTest, AServerRestartUnderTheRunningPanelBringsMetersAndRateB
     // Whatever happens below, the tests that follow find the server running.
     auto restart = qScopeGuard([this] { stackCommand("start-server"); });
     ASSERT_TRUE(stackCommand("stop-server"));
-    QTRY_VERIFY_WITH_TIMEOUT(!controller()->hardwareDevice, 5000);
+    H8_ASSERT_EVENTUALLY(!controller()->hardwareDevice, 5000);
     EXPECT_TRUE(controller()->isBound());
     EXPECT_FALSE(controller()->norvMainContaiView->isHidden());
     EXPECT_FALSE(window_->sanpleMenu->isEnabled());
@@ -203,21 +282,22 @@ TEST_F(PanelPipeWireTest, AServerRestartUnderTheRunningPanelBringsMetersAndRateB
     test::FifoFeeder all16(fifo("usb16.fifo"));
     ASSERT_TRUE(stackCommand("start-server"));
     restart.dismiss();
-    QTRY_COMPARE_WITH_TIMEOUT(boundUid(), kH8Uid, PipeWireBackend::kMaxRetryMs + 8000);
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, PipeWireBackend::kMaxRetryMs + 8000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
     EXPECT_TRUE(window_->sanpleMenu->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(rate->text(), QStringLiteral("采样率:48000Hz"), 3000);
+    H8_ASSERT_EVENTUALLY(rate->text() == QStringLiteral("采样率:48000Hz"), 3000);
     // The interface kept its mixer all along: nothing is re-sent for a sound server restart.
     EXPECT_EQ(mixerWrites(), writes);
     EXPECT_EQ(binds_, 1);
 
-    // Another program changes the rate: the panel follows it again.
+    // Another program changes the rate of the H8's nodes: the panel follows it again.
     NorvShareHelper::shared().timestamp = NorvShareHelper::shared().timestamp.value_or(0) - 10;
-    QProcess tool;
-    tool.start(QStringLiteral("pw-metadata"), {"-n", "settings", "0", "clock.force-rate", "96000"});
-    ASSERT_TRUE(tool.waitForFinished(5000));
-    QTRY_COMPARE_WITH_TIMEOUT(rate->text(), QStringLiteral("采样率:96000Hz"), 5000);
-    QTRY_VERIFY(window_->sanpleMenu->actions()[3]->isChecked());
+    auto card = test::readCardState(stack_);
+    test::PipeWireClient other;
+    for (const char* node : {"h8_node", "h8_out_node"})
+        ASSERT_TRUE(other.setNodeRate(static_cast<uint32_t>(std::stoul(card[node])), 96000));
+    H8_ASSERT_EVENTUALLY(rate->text() == QStringLiteral("采样率:96000Hz"), 5000);
+    H8_ASSERT_EVENTUALLY(window_->sanpleMenu->actions()[3]->isChecked(), 5000);
 
     EXPECT_EQ(binds_, 1);
 }

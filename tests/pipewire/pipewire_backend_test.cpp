@@ -24,8 +24,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The fake H8 as the stack's card presents it: a USB card device with a capture node.
+// The fake H8 as the stack's card presents it: a USB card device with a capture node and a
+// playback node; the webcam beside it has a capture node.
 const QString kFakeUid = QStringLiteral("alsa_card.usb-Norvalt_H8_CI0001-00");
+const QString kWebcamUid = QStringLiteral("alsa_card.usb-Generic_USB_Webcam_WC0001-02");
 
 // Keeps per-channel peaks and a frame count; called on PipeWire's real-time thread.
 class PeakSink : public CaptureSink {
@@ -82,6 +84,35 @@ bool setSettingFromOutside(const QString& key, const QString& value) {
            tool.exitCode() == 0;
 }
 
+// Runs scripts/pipewire-env.sh with `command` (and `argument`) on the test stack.
+bool stackCommand(const test::PipeWireStack& stack, const QString& command,
+                  const QString& argument = {}) {
+    QStringList args{QStringLiteral(H8_SOURCE_DIR "/scripts/pipewire-env.sh"), command,
+                     QString::fromStdString(stack.dir)};
+    if (!argument.isEmpty()) args.append(argument);
+    QProcess script;
+    script.setProcessChannelMode(QProcess::ForwardedChannels);
+    script.start(QStringLiteral("bash"), args);
+    return script.waitForFinished(30000) && script.exitStatus() == QProcess::NormalExit &&
+           script.exitCode() == 0;
+}
+
+// A field of the fake card's state: what its nodes themselves hold.
+std::string cardField(const test::PipeWireStack& stack, const std::string& key) {
+    return test::readCardState(stack)[key];
+}
+
+// Another program sets the rate on both of the H8's nodes, as a user's tool would.
+bool setH8RateFromOutside(const test::PipeWireStack& stack, uint32_t rate) {
+    auto state = test::readCardState(stack);
+    test::PipeWireClient other;
+    for (const char* node : {"h8_node", "h8_out_node"}) {
+        if (state[node].empty() || state[node] == "none") return false;
+        if (!other.setNodeRate(static_cast<uint32_t>(std::stoul(state[node])), rate)) return false;
+    }
+    return true;
+}
+
 class PipeWireBackendTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -95,8 +126,12 @@ protected:
     }
 
     void TearDown() override {
-        // The graph rate is server-wide: never leave it forced for the tests that follow.
-        if (backend_) backend_->releaseNominalSampleRate();
+        // The card's nodes keep a rate set on them: leave the H8's to the server again for the
+        // tests that follow (without a backend that would set its chosen rate once more).
+        backend_.reset();
+        if (stack_.problem.empty()) {
+            EXPECT_TRUE(test::resetCardRates(stack_));
+        }
     }
 
     std::optional<AudioDeviceInfo> findByUid(const QString& uid) const {
@@ -123,9 +158,9 @@ TEST_F(PipeWireBackendTest, ListsTheFakeInterfaceAsAUsbDeviceWithSixteenInputs) 
     EXPECT_TRUE(fake->modelUID->endsWith(QStringLiteral(":309C:0018")))
         << fake->modelUID->toStdString();
     EXPECT_EQ(fake->inputChannels, 16u);
-    EXPECT_EQ(fake->outputChannels, 0u);
+    EXPECT_EQ(fake->outputChannels, 2u);
+    // Its nodes leave the rate to the server: the graph's.
     EXPECT_EQ(fake->nominalSampleRate, 48000.0);
-    EXPECT_FALSE(fake->volumeScalar);  // an input has no main output volume
 }
 
 TEST_F(PipeWireBackendTest, TheServerSideHelpersAreNotDevices) {
@@ -287,9 +322,13 @@ TEST_F(PipeWireCaptureTest, NothingToCaptureFromUnknownDevices) {
     EXPECT_EQ(backend_->startCapture(fakeId_, nullptr), nullptr);
 }
 
-// ---- The graph's sample rate ----
+// ---- The sample rate ----
 
-TEST_F(PipeWireCaptureTest, SettingTheRateMakesTheGraphRunAtIt) {
+TEST_F(PipeWireCaptureTest, TheRateIsSetOnTheInterfacesOwnNodesAndNowhereElse) {
+    const auto webcam = findByUid(kWebcamUid);
+    ASSERT_TRUE(webcam);
+    const std::string webcamWrites = cardField(stack_, "webcam_rate_writes");
+    ASSERT_FALSE(webcamWrites.empty()) << "the card shows no webcam";
     QSignalSpy rateChanged(backend_.get(), &AudioBackend::nominalSampleRateChanged);
     bool offMainThread = false;
     QObject::connect(backend_.get(), &AudioBackend::nominalSampleRateChanged, backend_.get(),
@@ -297,53 +336,97 @@ TEST_F(PipeWireCaptureTest, SettingTheRateMakesTheGraphRunAtIt) {
 
     ASSERT_TRUE(backend_->setNominalSampleRate(fakeId_, 96000));
     EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 96000.0);
-    // The graph's rate is every device's rate: the webcam's changes too, and comes first.
-    const auto signalledForFake = [&] {
-        for (const QList<QVariant>& args : rateChanged) {
-            if (args.at(0).value<uint32_t>() == fakeId_) return true;
-        }
-        return false;
-    };
-    ASSERT_TRUE(QTest::qWaitFor(signalledForFake, 2000));
+    ASSERT_EQ(rateChanged.size(), 1);
+    EXPECT_EQ(rateChanged.first().at(0).value<uint32_t>(), fakeId_);
     EXPECT_FALSE(offMainThread);
+    // Both of the H8's nodes hold it, as the card itself says.
+    H8_ASSERT_EVENTUALLY(cardField(stack_, "h8_rate") == std::string("96000"), 2000);
+    EXPECT_EQ(cardField(stack_, "h8_out_rate"), "96000");
 
-    {
-        // The graph clock, seen as frames delivered per second, runs at the new rate; the fake
-        // input itself stays at 48 kHz and is resampled.
-        PeakSink sink;
-        auto stream = backend_->startCapture(fakeId_, &sink);
-        ASSERT_TRUE(stream);
-        ASSERT_TRUE(waitForFrames(sink, 19200));
-        EXPECT_NEAR(sink.measureRate(96000), 96000.0, 9600.0);
-        sink.resetPeaks();
-        uint64_t before = sink.frames();
-        ASSERT_TRUE(waitForFrames(sink, before + 48000));
-        EXPECT_NEAR(sink.peak(15), test::fakeInputLevel(15), 0.02f);
-    }
+    // The webcam's node was never written to, the server's settings force nothing, and the
+    // graph keeps its clock.
+    EXPECT_EQ(cardField(stack_, "webcam_rate"), "0");
+    EXPECT_EQ(cardField(stack_, "webcam_rate_writes"), webcamWrites);
+    EXPECT_EQ(backend_->device(webcam->id)->nominalSampleRate, 48000.0);
+    const auto forced = test::forcedGraphRate();
+    ASSERT_TRUE(forced) << "pw-metadata cannot read the settings";
+    EXPECT_TRUE(*forced == "" || *forced == "0") << *forced;
+    PeakSink sink;
+    auto stream = backend_->startCapture(fakeId_, &sink);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(waitForFrames(sink, 9600));
+    EXPECT_NEAR(sink.measureRate(48000), 48000.0, 4800.0);
 
+    // Setting the rate it already has changes nothing and still succeeds.
     rateChanged.clear();
-    ASSERT_TRUE(backend_->releaseNominalSampleRate());
-    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
-    EXPECT_FALSE(rateChanged.isEmpty());
-    {
-        PeakSink sink;
-        auto stream = backend_->startCapture(fakeId_, &sink);
-        ASSERT_TRUE(stream);
-        ASSERT_TRUE(waitForFrames(sink, 9600));
-        EXPECT_NEAR(sink.measureRate(48000), 48000.0, 4800.0);
-    }
+    ASSERT_TRUE(backend_->setNominalSampleRate(fakeId_, 96000));
+    EXPECT_TRUE(rateChanged.isEmpty());
 }
 
 TEST_F(PipeWireBackendTest, FollowsRateChangesMadeByOtherPrograms) {
     QSignalSpy rateChanged(backend_.get(), &AudioBackend::nominalSampleRateChanged);
-    ASSERT_TRUE(setSettingFromOutside(QStringLiteral("clock.force-rate"), QStringLiteral("44100")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !rateChanged.isEmpty(); }, 5000));
-    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 44100.0);
+    ASSERT_TRUE(setH8RateFromOutside(stack_, 44100));
+    H8_ASSERT_EVENTUALLY(backend_->device(fakeId_)->nominalSampleRate == 44100.0, 5000);
+    EXPECT_FALSE(rateChanged.isEmpty());
 
-    rateChanged.clear();
+    // Back to the server's choice: the graph's rate, which another program may force.
+    ASSERT_TRUE(setH8RateFromOutside(stack_, 0));
+    H8_ASSERT_EVENTUALLY(backend_->device(fakeId_)->nominalSampleRate == 48000.0, 5000);
+    ASSERT_TRUE(setSettingFromOutside(QStringLiteral("clock.force-rate"), QStringLiteral("44100")));
+    H8_ASSERT_EVENTUALLY(backend_->device(fakeId_)->nominalSampleRate == 44100.0, 5000);
     ASSERT_TRUE(setSettingFromOutside(QStringLiteral("clock.force-rate"), QStringLiteral("0")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !rateChanged.isEmpty(); }, 5000));
-    EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
+    H8_ASSERT_EVENTUALLY(backend_->device(fakeId_)->nominalSampleRate == 48000.0, 5000);
+}
+
+TEST_F(PipeWireBackendTest, TheChosenRateComesBackWithTheInterfacesNewNodes) {
+    // Whatever happens below, the tests that follow find the H8 as the stack starts it.
+    auto restore = qScopeGuard([&] {
+        stackCommand(stack_, QStringLiteral("plug"));
+        stackCommand(stack_, QStringLiteral("profile"), QStringLiteral("16"));
+    });
+    const std::string webcamWrites = cardField(stack_, "webcam_rate_writes");
+    ASSERT_TRUE(backend_->setNominalSampleRate(fakeId_, 96000));
+
+    // Re-plugged: a new device with new nodes, which the card makes with the rate left to the
+    // server; the backend sets the chosen one on them.
+    ASSERT_TRUE(stackCommand(stack_, QStringLiteral("unplug")));
+    H8_ASSERT_EVENTUALLY(!findByUid(kFakeUid), 5000);
+    ASSERT_TRUE(stackCommand(stack_, QStringLiteral("plug")));
+    H8_ASSERT_EVENTUALLY(findByUid(kFakeUid) && findByUid(kFakeUid)->outputChannels == 2 &&
+                             findByUid(kFakeUid)->nominalSampleRate == 96000.0,
+                         5000);
+    H8_ASSERT_EVENTUALLY(cardField(stack_, "h8_rate") == std::string("96000"), 2000);
+    H8_ASSERT_EVENTUALLY(cardField(stack_, "h8_out_rate") == std::string("96000"), 2000);
+
+    // A profile switch brings a new capture node: it gets the rate too.
+    ASSERT_TRUE(stackCommand(stack_, QStringLiteral("profile"), QStringLiteral("2")));
+    H8_ASSERT_EVENTUALLY(cardField(stack_, "h8_rate") == std::string("96000"), 5000);
+    H8_ASSERT_EVENTUALLY(findByUid(kFakeUid) && findByUid(kFakeUid)->inputChannels == 2 &&
+                             findByUid(kFakeUid)->nominalSampleRate == 96000.0,
+                         5000);
+
+    // Another program chooses another rate: that choice stands, and the next nodes are left to
+    // the server rather than given the old rate.
+    ASSERT_TRUE(setH8RateFromOutside(stack_, 44100));
+    H8_ASSERT_EVENTUALLY(findByUid(kFakeUid) && findByUid(kFakeUid)->nominalSampleRate == 44100.0,
+                         5000);
+    ASSERT_TRUE(stackCommand(stack_, QStringLiteral("unplug")));
+    H8_ASSERT_EVENTUALLY(!findByUid(kFakeUid), 5000);
+    ASSERT_TRUE(stackCommand(stack_, QStringLiteral("plug")));
+    H8_ASSERT_EVENTUALLY(findByUid(kFakeUid) && findByUid(kFakeUid)->outputChannels == 2, 5000);
+    // A capture made now starts after the backend has read the new nodes' Props (the server
+    // answers in order), when it would have set a rate.
+    PeakSink sink;
+    auto stream = backend_->startCapture(findByUid(kFakeUid)->id, &sink);
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(waitForFrames(sink, 4800));
+    EXPECT_EQ(findByUid(kFakeUid)->nominalSampleRate, 48000.0);
+    EXPECT_EQ(cardField(stack_, "h8_rate"), "0");
+    EXPECT_EQ(cardField(stack_, "h8_out_rate"), "0");
+
+    // The webcam was never touched.
+    EXPECT_EQ(cardField(stack_, "webcam_rate"), "0");
+    EXPECT_EQ(cardField(stack_, "webcam_rate_writes"), webcamWrites);
 }
 
 TEST_F(PipeWireBackendTest, RefusesRatesItCannotSet) {
@@ -357,6 +440,18 @@ TEST_F(PipeWireBackendTest, RefusesRatesItCannotSet) {
     QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(rateChanged.isEmpty());
     EXPECT_EQ(backend_->device(fakeId_)->nominalSampleRate, 48000.0);
+    EXPECT_EQ(cardField(stack_, "h8_rate"), "0");
+
+    // A device whose node takes no rate of its own: refused, and the graph is not forced
+    // instead.
+    const QString uid = QStringLiteral("h8-test-fixed-rate-%1").arg(getpid());
+    test::PipeWireClient other;
+    ASSERT_TRUE(other.createSink(uid.toStdString(), 2));
+    H8_ASSERT_EVENTUALLY(findByUid(uid).has_value(), 5000);
+    EXPECT_FALSE(backend_->setNominalSampleRate(findByUid(uid)->id, 96000));
+    const auto forced = test::forcedGraphRate();
+    ASSERT_TRUE(forced);
+    EXPECT_TRUE(*forced == "" || *forced == "0") << *forced;
 }
 
 // ---- Connecting ----
@@ -408,16 +503,6 @@ std::optional<AudioDeviceInfo> listedH8(const AudioBackend& backend) {
     return std::nullopt;
 }
 
-// Runs scripts/pipewire-env.sh with `command` on the test stack.
-bool stackCommand(const test::PipeWireStack& stack, const QString& command) {
-    QProcess script;
-    script.setProcessChannelMode(QProcess::ForwardedChannels);
-    script.start(QStringLiteral("bash"), {QStringLiteral(H8_SOURCE_DIR "/scripts/pipewire-env.sh"),
-                                          command, QString::fromStdString(stack.dir)});
-    return script.waitForFinished(30000) && script.exitStatus() == QProcess::NormalExit &&
-           script.exitCode() == 0;
-}
-
 TEST(PipeWireBackendReconnect, WithoutAServerItKeepsLookingCalmlyAndAttachesWhenOneAppears) {
     test::PipeWireStack stack;
     H8_USE_PIPEWIRE_STACK(stack);
@@ -443,10 +528,10 @@ TEST(PipeWireBackendReconnect, WithoutAServerItKeepsLookingCalmlyAndAttachesWhen
                                    std::chrono::milliseconds(PipeWireBackend::kMaxRetryMs)));
     ASSERT_TRUE(available.wait(5000));
     EXPECT_TRUE(backend->isAvailable());
-    QTRY_VERIFY_WITH_TIMEOUT(listedH8(*backend).has_value(), 3000);
+    H8_ASSERT_EVENTUALLY(listedH8(*backend).has_value(), 3000);
 }
 
-TEST(PipeWireBackendReconnect, AServerRestartEmptiesTheListThenBringsTheDevicesBackWithNewIds) {
+TEST(PipeWireBackendReconnect, AServerRestartBringsTheDevicesBackWithNewIdsAndTheChosenRate) {
     test::PipeWireStack stack;
     H8_USE_PIPEWIRE_STACK(stack);
     QString error;
@@ -455,21 +540,35 @@ TEST(PipeWireBackendReconnect, AServerRestartEmptiesTheListThenBringsTheDevicesB
     const auto before = listedH8(*backend);
     ASSERT_TRUE(before);
     QSignalSpy availability(backend.get(), &AudioBackend::availabilityChanged);
+    const std::string webcamWrites = cardField(stack, "webcam_rate_writes");
+    auto resetRates = qScopeGuard([&] {
+        backend.reset();
+        EXPECT_TRUE(test::resetCardRates(stack));
+    });
+    ASSERT_TRUE(backend->setNominalSampleRate(before->id, 88200));
 
     // Whatever happens below, the tests that follow find the server running.
     auto restart = qScopeGuard([&] { stackCommand(stack, QStringLiteral("start-server")); });
     ASSERT_TRUE(stackCommand(stack, QStringLiteral("stop-server")));
-    QTRY_VERIFY_WITH_TIMEOUT(!backend->isAvailable(), 5000);
+    H8_ASSERT_EVENTUALLY(!backend->isAvailable(), 5000);
     EXPECT_TRUE(backend->devices().isEmpty());
     const int attemptsWhileDown = backend->connectionAttempts();
 
     ASSERT_TRUE(stackCommand(stack, QStringLiteral("start-server")));
     restart.dismiss();
-    QTRY_VERIFY_WITH_TIMEOUT(backend->isAvailable(), PipeWireBackend::kMaxRetryMs + 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(listedH8(*backend).has_value(), 5000);
+    H8_ASSERT_EVENTUALLY(backend->isAvailable(), PipeWireBackend::kMaxRetryMs + 5000);
+    H8_ASSERT_EVENTUALLY(listedH8(*backend).has_value(), 5000);
     const auto after = listedH8(*backend);
     EXPECT_NE(after->id, before->id);  // never the id of the device that went
     EXPECT_EQ(after->uid, before->uid);
+    // The server made the card's nodes anew, with the rate left to it; the backend set the
+    // chosen one on them again, and on the webcam's nothing.
+    H8_ASSERT_EVENTUALLY(listedH8(*backend) && listedH8(*backend)->nominalSampleRate == 88200.0,
+                         5000);
+    H8_ASSERT_EVENTUALLY(cardField(stack, "h8_rate") == std::string("88200"), 2000);
+    H8_ASSERT_EVENTUALLY(cardField(stack, "h8_out_rate") == std::string("88200"), 2000);
+    EXPECT_EQ(cardField(stack, "webcam_rate"), "0");
+    EXPECT_EQ(cardField(stack, "webcam_rate_writes"), webcamWrites);
     EXPECT_GE(availability.size(), 2);
     // While the server was down, at most one look per pause.
     EXPECT_LE(backend->connectionAttempts() - attemptsWhileDown, 8);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <spa/param/audio/raw.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
 
 namespace h8::pw {
 namespace {
@@ -115,17 +117,39 @@ TEST(PipeWireDeviceModel, DevicesAndLoneNodesAreOrderedById) {
     EXPECT_EQ(model.devices[3].id, 50u);
 }
 
-TEST(PipeWireDeviceModel, EveryDeviceRunsAtTheGraphRate) {
+TEST(PipeWireDeviceModel, ADeviceWhoseNodesLeaveTheRateToTheServerRunsAtTheGraphRate) {
     std::map<uint32_t, DeviceObject> devices{{40, usbInterface()}};
-    std::map<uint32_t, NodeObject> nodes{{33, node("Audio/Source", 16)}};
+    NodeObject unknown = node("Audio/Source", 16);  // no rate setting known
+    NodeObject leftToServer = node("Audio/Sink", 2, 40);
+    leftToServer.rate = 0;
     auto rates = [&](GraphSettings graph) {
-        DeviceModel model = buildDeviceModel(devices, nodes, graph);
+        DeviceModel model = buildDeviceModel(devices, {{33, unknown}, {41, leftToServer}}, graph);
         return std::make_pair(*model.devices[0].nominalSampleRate,
                               *model.devices[1].nominalSampleRate);
     };
     EXPECT_EQ(rates({}), std::make_pair(48000.0, 48000.0));
     EXPECT_EQ(rates({44100, 0}), std::make_pair(44100.0, 44100.0));
     EXPECT_EQ(rates({44100, 96000}), std::make_pair(96000.0, 96000.0));
+}
+
+TEST(PipeWireDeviceModel, ADeviceRunsAtItsNodesOwnRateWhateverTheGraphSays) {
+    std::map<uint32_t, DeviceObject> devices{{40, usbInterface()}};
+    NodeObject webcam = node("Audio/Source", 2);
+    webcam.rate = 0;
+    NodeObject capture = node("Audio/Source", 16, 40);
+    capture.rate = 0;
+    NodeObject playback = node("Audio/Sink", 2, 40);
+    playback.rate = 96000;
+    DeviceModel model =
+        buildDeviceModel(devices, {{33, webcam}, {50, capture}, {51, playback}}, {44100, 0});
+    // The one node with a rate of its own gives the device's; the others are not moved by it.
+    EXPECT_EQ(find(model, 40)->nominalSampleRate, 96000.0);
+    EXPECT_EQ(find(model, 33)->nominalSampleRate, 44100.0);
+
+    // Two nodes that disagree (another program set one): the first one's counts.
+    capture.rate = 88200;
+    model = buildDeviceModel(devices, {{51, playback}, {50, capture}}, {});
+    EXPECT_EQ(find(model, 40)->nominalSampleRate, 88200.0);
 }
 
 TEST(PipeWireDeviceModel, TheMainVolumeIsThatOfTheFirstOutputAsUsersSeeIt) {
@@ -146,6 +170,97 @@ TEST(PipeWireDeviceModel, TheMainVolumeIsThatOfTheFirstOutputAsUsersSeeIt) {
     EXPECT_FLOAT_EQ(*model.devices[0].volumeScalar, 1.0f);
     model = buildDeviceModel(devices, {{50, input}}, {});
     EXPECT_FALSE(model.devices[0].volumeScalar);
+}
+
+// ---- The rate setting in a node's Props ----
+
+// A Props param as an ALSA node reports it: its device, then its runtime settings as a list of
+// key/value pairs, here written item by item.
+class PropsBuilder {
+public:
+    PropsBuilder() : builder_(SPA_POD_BUILDER_INIT(buffer_, sizeof buffer_)) {
+        spa_pod_builder_push_object(&builder_, &object_, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+        spa_pod_builder_add(&builder_, SPA_PROP_device, SPA_POD_String("hw:2"), 0);
+        spa_pod_builder_prop(&builder_, SPA_PROP_params, 0);
+        spa_pod_builder_push_struct(&builder_, &params_);
+    }
+    PropsBuilder& text(const char* value) {
+        spa_pod_builder_string(&builder_, value);
+        return *this;
+    }
+    PropsBuilder& integer(int32_t value) {
+        spa_pod_builder_int(&builder_, value);
+        return *this;
+    }
+    PropsBuilder& longInteger(int64_t value) {
+        spa_pod_builder_long(&builder_, value);
+        return *this;
+    }
+    PropsBuilder& real(float value) {
+        spa_pod_builder_float(&builder_, value);
+        return *this;
+    }
+    const spa_pod* done() {
+        spa_pod_builder_pop(&builder_, &params_);
+        return static_cast<const spa_pod*>(spa_pod_builder_pop(&builder_, &object_));
+    }
+
+private:
+    uint8_t buffer_[1024];
+    spa_pod_builder builder_;
+    spa_pod_frame object_{};
+    spa_pod_frame params_{};
+};
+
+TEST(PipeWireNodeRate, IsReadFromTheKeyValuePairsOfAnAlsaNodesProps) {
+    PropsBuilder alsa;
+    alsa.text("audio.channels").integer(16).text("audio.rate").integer(96000);
+    alsa.text("audio.format").text("S32LE");
+    EXPECT_EQ(rateFromProps(alsa.done()), 96000u);
+    // 0: the node leaves the rate to the server.
+    EXPECT_EQ(rateFromProps(PropsBuilder().text("audio.rate").integer(0).done()), 0u);
+    // Values written as a long or as text, as ALSA nodes also take them.
+    EXPECT_EQ(rateFromProps(PropsBuilder().text("audio.rate").longInteger(44100).done()), 44100u);
+    EXPECT_EQ(rateFromProps(PropsBuilder().text("audio.rate").text("88200").done()), 88200u);
+}
+
+TEST(PipeWireNodeRate, IsAbsentWhereThePropsDoNotTellOne) {
+    // The converter's Props: settings, but no rate.
+    EXPECT_FALSE(rateFromProps(PropsBuilder().text("resample.quality").integer(4).done()));
+    EXPECT_FALSE(rateFromProps(nullptr));
+
+    // Not a rate.
+    EXPECT_FALSE(rateFromProps(PropsBuilder().text("audio.rate").integer(-1).done()));
+    EXPECT_FALSE(rateFromProps(PropsBuilder().text("audio.rate").text("fast").done()));
+    EXPECT_FALSE(rateFromProps(PropsBuilder().text("audio.rate").longInteger(1LL << 40).done()));
+    EXPECT_FALSE(rateFromProps(PropsBuilder().text("audio.rate").real(48000.0f).done()));
+
+    // A broken list: a key without its value, or a value where a key belongs. Read up to
+    // there, never past the end.
+    EXPECT_FALSE(rateFromProps(PropsBuilder().text("audio.rate").done()));
+    EXPECT_FALSE(rateFromProps(PropsBuilder().integer(7).text("audio.rate").integer(96000).done()));
+
+    // Another object than Props.
+    uint8_t buffer[256];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    auto* info = static_cast<const spa_pod*>(
+        spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_PropInfo, SPA_PARAM_PropInfo,
+                                   SPA_PROP_INFO_id, SPA_POD_Id(SPA_PROP_params)));
+    EXPECT_FALSE(rateFromProps(info));
+}
+
+TEST(PipeWireNodeRate, TheParamThatSetsItReadsBackAsTheSameRate) {
+    for (uint32_t rate : {0u, 44100u, 48000u, 96000u, 192000u}) {
+        uint8_t buffer[256];
+        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+        const spa_pod* param = buildRateProps(&builder, rate);
+        ASSERT_NE(param, nullptr);
+        EXPECT_EQ(rateFromProps(param), rate);
+    }
+    // Too small a buffer: no half-built param.
+    uint8_t tiny[16];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(tiny, sizeof tiny);
+    EXPECT_EQ(buildRateProps(&builder, 48000), nullptr);
 }
 
 // ---- Identifiers ----

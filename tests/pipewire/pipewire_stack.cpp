@@ -12,8 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace h8::test {
@@ -36,6 +39,52 @@ PipeWireStack findPipeWireStack() {
 bool runningInCi() {
     const char* ci = std::getenv("CI");
     return ci != nullptr && (std::strcmp(ci, "true") == 0 || std::strcmp(ci, "1") == 0);
+}
+
+std::map<std::string, std::string> readCardState(const PipeWireStack& stack) {
+    std::map<std::string, std::string> state;
+    std::ifstream file(stack.dir + "/card.state");
+    std::string field;
+    while (file >> field) {
+        const size_t equals = field.find('=');
+        if (equals != std::string::npos) state[field.substr(0, equals)] = field.substr(equals + 1);
+    }
+    return state;
+}
+
+std::optional<std::string> forcedGraphRate() {
+    FILE* tool = popen("pw-metadata -n settings 0 clock.force-rate 2>/dev/null", "r");
+    if (tool == nullptr) return std::nullopt;
+    std::string out;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, tool) != nullptr) out += buffer;
+    if (pclose(tool) != 0) return std::nullopt;
+    // update: id:0 key:'clock.force-rate' value:'96000' type:''
+    const std::string key = "key:'clock.force-rate' value:'";
+    const size_t at = out.find(key);
+    if (at == std::string::npos) return std::string();
+    const size_t start = at + key.size();
+    return out.substr(start, out.find('\'', start) - start);
+}
+
+bool resetCardRates(const PipeWireStack& stack) {
+    auto state = readCardState(stack);
+    PipeWireClient client;
+    for (const char* node : {"h8_node", "h8_out_node"}) {
+        const std::string id = state[node];
+        if (id.empty() || id == "none") continue;
+        if (!client.setNodeRate(static_cast<uint32_t>(std::stoul(id)), 0)) return false;
+    }
+    // The card answers in its own time; its state file tells when.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        state = readCardState(stack);
+        const bool reset = (state["h8_rate"] == "0" || state["h8_rate"] == "none") &&
+                           (state["h8_out_rate"] == "0" || state["h8_out_rate"] == "none");
+        if (reset) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // ---- FifoFeeder ----
@@ -234,6 +283,36 @@ bool PipeWireClient::setSinkVolume(float linear, uint32_t channels) {
         SPA_POD_Array(sizeof(float), SPA_TYPE_Float, channels, volumes.data())));
     pw_node_set_param(reinterpret_cast<pw_node*>(sink_), SPA_PARAM_Props, 0, param);
     bool ok = roundTrip();
+    pw_thread_loop_unlock(loop_);
+    return ok;
+}
+
+bool PipeWireClient::setNodeRate(uint32_t nodeId, uint32_t rate) {
+    if (core_ == nullptr) return false;
+    pw_thread_loop_lock(loop_);
+    bool ok = false;
+    auto* registry = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    if (registry != nullptr) {
+        auto* node = static_cast<pw_node*>(
+            pw_registry_bind(registry, nodeId, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+        if (node != nullptr) {
+            // The key/value struct ALSA nodes read their runtime settings from.
+            uint8_t buffer[256];
+            spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+            spa_pod_frame object;
+            spa_pod_frame params;
+            spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+            spa_pod_builder_prop(&builder, SPA_PROP_params, 0);
+            spa_pod_builder_push_struct(&builder, &params);
+            spa_pod_builder_string(&builder, "audio.rate");
+            spa_pod_builder_int(&builder, static_cast<int32_t>(rate));
+            spa_pod_builder_pop(&builder, &params);
+            auto* param = static_cast<spa_pod*>(spa_pod_builder_pop(&builder, &object));
+            ok = pw_node_set_param(node, SPA_PARAM_Props, 0, param) >= 0 && roundTrip();
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(node));
+        }
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    }
     pw_thread_loop_unlock(loop_);
     return ok;
 }

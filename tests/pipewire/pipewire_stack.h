@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,6 +23,13 @@ struct pw_proxy;
 struct pw_impl_module;
 
 namespace h8::test {
+
+// In a test body: waits, handling events, until `condition` holds, and fails the test (returning
+// from it) when it does not within `ms` milliseconds. Qt's QTRY_ macros report only to a QTest
+// run: under gtest a condition that never comes would pass unnoticed. Needs <QTest>.
+#define H8_ASSERT_EVENTUALLY(condition, ms)                                          \
+    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(condition); }, (ms))) \
+        << "not within " << (ms) << " ms: " #condition
 
 // The stack's folder, or an explanation of why there is none.
 struct PipeWireStack {
@@ -41,6 +49,19 @@ bool runningInCi();
             GTEST_SKIP() << (stack).problem;                          \
         }                                                             \
     } while (false)
+
+// What the fake card shows (DIR/card.state) as key/value pairs: "h8_node" → "41", "h8_rate" →
+// "96000" (the rate the node itself holds, "none" without the node), "webcam_rate_writes" → "0";
+// empty without the file. scripts/pipewire-env.sh lists the keys.
+std::map<std::string, std::string> readCardState(const PipeWireStack& stack);
+
+// The graph rate forced in the server's "settings" metadata ("clock.force-rate"), as the
+// stack's pw-metadata reads it: "0" or "" when nothing is forced; absent when it cannot be read.
+std::optional<std::string> forcedGraphRate();
+
+// Leaves the rate of the H8's nodes to the server again (their "audio.rate" back to 0), as the
+// stack starts, and waits until the card shows it. For tests to leave the stack as they found it.
+bool resetCardRates(const PipeWireStack& stack);
 
 // The level of channel c of the signal FifoFeeder writes, as a fraction of full scale.
 constexpr float fakeInputLevel(uint32_t channel) {
@@ -88,6 +109,9 @@ public:
     std::optional<uint32_t> createSink(const std::string& name, uint32_t channels);
     // Sets every channel of the created sink to `linear` volume; true once the server has it.
     bool setSinkVolume(float linear, uint32_t channels);
+    // Sets "audio.rate" in the Props of node `nodeId` (any client's node), as a user's tool does
+    // with an ALSA node; true once the server has taken the request.
+    bool setNodeRate(uint32_t nodeId, uint32_t rate);
     // Adds an input (Audio/Source) named `name` with `channels` channels that reads S16LE from
     // the FIFO `fifoPath` (created if missing): silent while nothing writes to it.
     bool addPipeSource(const std::string& name, const std::string& fifoPath, uint32_t channels);

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/diagnostics.h"
 
@@ -55,11 +56,6 @@ const char* lookup(const spa_dict* dict, const char* key) {
 bool isAudioNodeClass(const char* mediaClass) {
     return mediaClass != nullptr && (std::strcmp(mediaClass, "Audio/Source") == 0 ||
                                      std::strcmp(mediaClass, "Audio/Sink") == 0 ||
-                                     std::strcmp(mediaClass, "Audio/Duplex") == 0);
-}
-
-bool hasOutput(const char* mediaClass) {
-    return mediaClass != nullptr && (std::strcmp(mediaClass, "Audio/Sink") == 0 ||
                                      std::strcmp(mediaClass, "Audio/Duplex") == 0);
 }
 
@@ -146,6 +142,11 @@ struct PipeWireBackend::Registry {
         pw_proxy* proxy = nullptr;
         spa_hook listener{};
         std::optional<float> channelVolume;  // from the node's Props, which may come first
+        std::optional<uint32_t> rate;        // likewise
+        // For a node of a device with a chosen rate: the rate last asked of the node, and the
+        // chosen rate it has reported since.
+        std::optional<uint32_t> requestedRate;
+        std::optional<uint32_t> confirmedRate;
     };
 
     PipeWireBackend* backend;  // only as the target of queued calls to the main thread
@@ -171,6 +172,9 @@ struct PipeWireBackend::Registry {
     std::map<uint32_t, pw::DeviceObject> devices;
     std::map<uint32_t, pw::NodeObject> nodes;
     pw::GraphSettings graph;
+    // Rates chosen through setNominalSampleRate, by device uid: set on the device's nodes
+    // whenever they come (again), until another program sets another rate on them.
+    std::map<std::string, uint32_t, std::less<>> chosenRates;
 
     // Round trips to the server.
     int waitSeq = -1;
@@ -191,17 +195,31 @@ struct PipeWireBackend::Registry {
     // Recomputes the device list and hands it to the main thread when it differs.
     void changed();
     pw::DeviceModel currentModel() const {
-        return withEpoch(pw::buildDeviceModel(devices, nodes, graph), epoch);
+        return withEpoch(pw::buildDeviceModel(devices, nodesAsShown(), graph), epoch);
     }
+    // The nodes as the device list shows them: a node of a device with a chosen rate that has
+    // not said its rate yet, or leaves it to the server, is about to be given the chosen one and
+    // counts at it. Otherwise a re-plugged device would first show the server's rate, then the
+    // chosen one, a change that is the device settling rather than anyone's choice.
+    std::map<uint32_t, pw::NodeObject> nodesAsShown() const;
     // Queues a call of the backend's `method`(epoch) on the main thread.
     void tellMainThread(void (PipeWireBackend::*method)(uint32_t));
     void dropObjects();
+
+    // The uid of the device a node belongs to, as the device model names it (the node's own
+    // name for a node without a known device); empty when it has none.
+    std::string uidOfNode(uint32_t nodeId) const;
+    // Asks the node for `rate` through its Props; false when the request cannot be sent.
+    bool requestRate(Bound& b, uint32_t rate);
+    // Sets the chosen rate on every node of a device with one that does not have it yet.
+    void applyChosenRates();
 
     void onGlobal(uint32_t id, const char* type, const spa_dict* props);
     void onGlobalRemove(uint32_t id);
     void onDeviceInfo(Bound& b, const pw_device_info* info);
     void onNodeInfo(Bound& b, const pw_node_info* info);
     void onNodeParam(Bound& b, uint32_t paramId, const spa_pod* param);
+    void onNodeRate(Bound& b, uint32_t rate);
     void onSetting(uint32_t subject, const char* key, const char* value);
     void onCoreDone(uint32_t id, int seq);
     void onCoreError(uint32_t id, int res, const char* message);
@@ -373,12 +391,11 @@ void Registry::onGlobal(uint32_t id, const char* type, const spa_dict* props) {
         if (b->proxy == nullptr) return;
         auto* node = reinterpret_cast<pw_node*>(b->proxy);
         pw_node_add_listener(node, &b->listener, &kNodeEvents, b.get());
-        if (hasOutput(mediaClass)) {
-            // Outputs report their volume in Props; the server repeats it on every change.
-            uint32_t ids[] = {SPA_PARAM_Props};
-            if (pw_node_subscribe_params(node, ids, 1) < 0) {
-                diagf("PipeWire: cannot follow the volume of node %u", id);
-            }
+        // Nodes report their rate setting in Props, outputs their volume too; the server
+        // repeats them on every change.
+        uint32_t ids[] = {SPA_PARAM_Props};
+        if (pw_node_subscribe_params(node, ids, 1) < 0) {
+            diagf("PipeWire: cannot follow the rate and volume of node %u", id);
         }
         bound[id] = std::move(b);
     } else if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
@@ -415,6 +432,8 @@ void Registry::onDeviceInfo(Bound& b, const pw_device_info* info) {
     if ((info->change_mask & PW_DEVICE_CHANGE_MASK_PROPS) == 0) return;
     devices[b.id].props = copyProperties(info->props);
     changed();
+    // Its nodes may have come first.
+    applyChosenRates();
 }
 
 void Registry::onNodeInfo(Bound& b, const pw_node_info* info) {
@@ -422,18 +441,104 @@ void Registry::onNodeInfo(Bound& b, const pw_node_info* info) {
     pw::NodeObject& node = nodes[b.id];
     node.props = copyProperties(info->props);
     node.channelVolume = b.channelVolume;
+    node.rate = b.rate;
     changed();
+    applyChosenRates();
 }
 
 void Registry::onNodeParam(Bound& b, uint32_t paramId, const spa_pod* param) {
     if (paramId != SPA_PARAM_Props) return;
-    // Props may come as several objects (converter and device); only one has channel volumes.
+    // Props may come as several objects (converter and device); only one has channel volumes,
+    // and only one names the node's rate.
+    if (auto rate = pw::rateFromProps(param)) onNodeRate(b, *rate);
     auto volume = firstChannelVolume(param);
     if (!volume || volume == b.channelVolume) return;
     b.channelVolume = volume;
     if (auto it = nodes.find(b.id); it != nodes.end()) {
         it->second.channelVolume = volume;
         changed();
+    }
+}
+
+void Registry::onNodeRate(Bound& b, uint32_t rate) {
+    b.rate = rate;
+    if (auto it = nodes.find(b.id); it != nodes.end()) {
+        it->second.rate = rate;
+        changed();
+        auto chosen = chosenRates.find(uidOfNode(b.id));
+        if (chosen != chosenRates.end()) {
+            if (rate == chosen->second) {
+                b.confirmedRate = rate;
+            } else if (b.confirmedRate == chosen->second) {
+                // The node had the chosen rate, and another program has set another since: that
+                // one is the device's rate from now on, also for its nodes to come.
+                diagf("PipeWire: another program set %s to %u Hz", chosen->first.c_str(), rate);
+                chosenRates.erase(chosen);
+            }
+        }
+        applyChosenRates();
+    }
+    // setNominalSampleRate waits for the nodes' answers.
+    pw_thread_loop_signal(connection->loop, false);
+}
+
+std::map<uint32_t, pw::NodeObject> Registry::nodesAsShown() const {
+    if (chosenRates.empty()) return nodes;
+    std::map<uint32_t, pw::NodeObject> shown = nodes;
+    for (auto& [id, node] : shown) {
+        if (node.rate.value_or(0) != 0) continue;
+        if (auto chosen = chosenRates.find(uidOfNode(id)); chosen != chosenRates.end()) {
+            node.rate = chosen->second;
+        }
+    }
+    return shown;
+}
+
+std::string Registry::uidOfNode(uint32_t nodeId) const {
+    auto node = nodes.find(nodeId);
+    if (node == nodes.end()) return {};
+    const pw::Properties& props = node->second.props;
+    if (auto owner = props.find("device.id"); owner != props.end()) {
+        auto device = devices.end();
+        if (auto deviceId = pw::parseUnsigned(owner->second)) device = devices.find(*deviceId);
+        if (device != devices.end()) {
+            auto name = device->second.props.find("device.name");
+            return name != device->second.props.end() ? name->second : std::string();
+        }
+    }
+    auto name = props.find("node.name");
+    return name != props.end() ? name->second : std::string();
+}
+
+bool Registry::requestRate(Bound& b, uint32_t rate) {
+    uint8_t buffer[256];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    const spa_pod* param = pw::buildRateProps(&builder, rate);
+    if (param == nullptr) return false;
+    int res = pw_node_set_param(reinterpret_cast<pw_node*>(b.proxy), SPA_PARAM_Props, 0, param);
+    if (res < 0) {
+        diagf("PipeWire: cannot set the rate of node %u: %s", b.id, spa_strerror(res));
+        return false;
+    }
+    b.requestedRate = rate;
+    return true;
+}
+
+void Registry::applyChosenRates() {
+    if (chosenRates.empty()) return;
+    for (const auto& [id, node] : nodes) {
+        auto b = bound.find(id);
+        // Only nodes that have said they take a rate are asked for one.
+        if (b == bound.end() || !b->second->rate) continue;
+        auto chosen = chosenRates.find(uidOfNode(id));
+        if (chosen == chosenRates.end()) continue;
+        const uint32_t rate = chosen->second;
+        // Asked once per node: a node that keeps another rate is not asked over and over.
+        if (*b->second->rate == rate || b->second->requestedRate == rate) continue;
+        if (requestRate(*b->second, rate)) {
+            diagf("PipeWire: setting node %u of %s to the chosen %u Hz", id, chosen->first.c_str(),
+                  rate);
+        }
     }
 }
 
@@ -671,6 +776,8 @@ bool PipeWireBackend::openSession(bool wait, QString* error) {
     }
 
     auto registry = std::make_unique<Registry>(this, connection.get(), epoch_);
+    // The devices of the new connection get the rates chosen before.
+    registry->chosenRates = chosenRates_;
     uint64_t generation = 0;
     pw::DeviceModel model;
     {
@@ -711,6 +818,7 @@ void PipeWireBackend::closeSession() {
     if (answerTimer_) answerTimer_->stop();
     if (registry_) {
         LoopLock lock(connection_->loop);
+        chosenRates_ = registry_->chosenRates;
         registry_->stop();
     }
     registry_.reset();
@@ -781,35 +889,71 @@ std::optional<AudioDeviceInfo> PipeWireBackend::device(uint32_t id) const {
 }
 
 bool PipeWireBackend::setNominalSampleRate(uint32_t id, double rate) {
-    if (!device(id)) return false;
+    const std::optional<AudioDeviceInfo> info = device(id);
+    if (!info || !registry_) return false;
     if (!(rate >= 1.0 && rate <= 1'000'000.0) ||
         rate != static_cast<double>(static_cast<uint32_t>(rate))) {
         return false;
     }
-    return writeForceRate(static_cast<uint32_t>(rate));
-}
-
-bool PipeWireBackend::releaseNominalSampleRate() {
-    return writeForceRate(0);
-}
-
-bool PipeWireBackend::writeForceRate(uint32_t rate) {
-    if (!registry_) return false;
+    const auto hz = static_cast<uint32_t>(rate);
+    const std::string uid = info->uid.toStdString();
     uint64_t generation = 0;
     pw::DeviceModel model;
     {
         LoopLock lock(connection_->loop);
         Registry& registry = *registry_;
-        if (registry.settings == nullptr || connection_->lost) return false;
-        std::string value = std::to_string(rate);
-        if (pw_metadata_set_property(registry.settings, PW_ID_CORE, "clock.force-rate", "",
-                                     value.c_str()) < 0) {
-            return false;
+        if (connection_->lost) return false;
+        // The device's nodes that take a rate.
+        std::vector<uint32_t> targets;
+        for (const auto& [nodeId, node] : registry.nodes) {
+            auto b = registry.bound.find(nodeId);
+            if (b != registry.bound.end() && b->second->rate && registry.uidOfNode(nodeId) == uid) {
+                targets.push_back(nodeId);
+            }
         }
+        if (targets.empty()) return false;
+
+        std::optional<uint32_t> previous;
+        if (auto it = registry.chosenRates.find(uid); it != registry.chosenRates.end()) {
+            previous = it->second;
+        }
+        auto fail = [&] {
+            if (previous) {
+                registry.chosenRates[uid] = *previous;
+            } else {
+                registry.chosenRates.erase(uid);
+            }
+            return false;
+        };
+        registry.chosenRates[uid] = hz;
+        for (uint32_t nodeId : targets) {
+            Registry::Bound& b = *registry.bound[nodeId];
+            if (b.rate == hz) {
+                b.confirmedRate = hz;
+            } else if (!registry.requestRate(b, hz)) {
+                return fail();
+            }
+        }
+        // Each node reports its Props anew once it has taken the rate.
+        auto allReport = [&] {
+            for (uint32_t nodeId : targets) {
+                auto b = registry.bound.find(nodeId);
+                if (b == registry.bound.end() || b->second->rate != hz) return false;
+            }
+            return true;
+        };
         timespec deadline{};
         pw_thread_loop_get_time(connection_->loop, &deadline, kConfirmTimeoutNs);
-        // The server answers the sync after it has sent the setting back to us.
-        if (!registry.roundTrip(deadline) || registry.graph.forceRate != rate) return false;
+        while (!allReport()) {
+            timespec until = deadline;
+            if (connection_->lost ||
+                pw_thread_loop_timed_wait_full(connection_->loop, &until) != 0) {
+                if (allReport()) break;
+                diagf("PipeWire: %s did not take %u Hz within 1 s", uid.c_str(), hz);
+                return fail();
+            }
+        }
+        chosenRates_ = registry.chosenRates;
         generation = registry.generation;
         model = registry.published;
     }

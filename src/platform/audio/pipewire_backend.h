@@ -1,5 +1,5 @@
 // The audio backend on the PipeWire sound server: lists the server's audio devices, follows
-// their appearance and removal, sets the graph's sample rate and captures input channels.
+// their appearance and removal, sets a device's sample rate and captures input channels.
 //
 // Threads: PipeWire's events arrive on a thread of its own, which keeps its copy of the server's
 // objects under the thread-loop lock and hands every change to the main thread as a complete
@@ -11,7 +11,9 @@
 #include <QHash>
 #include <QString>
 #include <QTimer>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "platform/audio/audio_backend.h"
 #include "platform/audio/pipewire_model.h"
@@ -44,15 +46,15 @@ public:
 
     QList<AudioDeviceInfo> devices() const override;
     std::optional<AudioDeviceInfo> device(uint32_t id) const override;
-    // The graph has one rate for all devices: this forces it for the whole server (the
-    // "clock.force-rate" setting) and returns once the server has confirmed it.
+    // Sets the rate on the device's own nodes, as their Props "audio.rate" (the runtime setting
+    // ALSA nodes take), and returns once every one of them reports it; other devices and the
+    // graph's settings are left alone. False when the device has no node that takes a rate.
+    // The rate is remembered by the device's uid and set again whenever its nodes come anew (a
+    // re-plug, a profile switch, a server restart), until another program sets another rate
+    // on them.
     bool setNominalSampleRate(uint32_t id, double rate) override;
     // Captures the device's widest input node in its own channel order, at the graph rate.
     std::unique_ptr<CaptureStream> startCapture(uint32_t id, CaptureSink* sink) override;
-
-    // Lets the server choose the graph rate again (undoes setNominalSampleRate). True once the
-    // server has confirmed it.
-    bool releaseNominalSampleRate();
 
     // Implementation details, defined in the source file.
     struct Connection;
@@ -71,7 +73,6 @@ private:
     void scheduleRetry();
     void retry();
 
-    bool writeForceRate(uint32_t rate);
     // Takes a new device list from the PipeWire thread; lists of an older connection, or older
     // than the current one, are ignored.
     void apply(uint32_t epoch, uint64_t generation, const pw::DeviceModel& model);
@@ -90,6 +91,9 @@ private:
     std::unique_ptr<ClockTimer> answerTimer_;  // a server that accepts but never answers
     uint64_t generation_ = 0;
     pw::DeviceModel model_;
+    // The rates set through setNominalSampleRate, by device uid, kept across connections: the
+    // registry of the current connection holds the live copy.
+    std::map<std::string, uint32_t, std::less<>> chosenRates_;
 };
 
 }  // namespace h8

@@ -1,6 +1,12 @@
 #include "platform/audio/pipewire_model.h"
 
 #include <spa/param/audio/raw-types.h>
+#include <spa/param/param.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
+#include <spa/pod/iter.h>
+#include <spa/pod/parser.h>
+#include <spa/utils/keys.h>
 
 #include <algorithm>
 #include <charconv>
@@ -101,9 +107,15 @@ struct Entry {
     AudioDeviceInfo info;
     std::optional<CaptureSource> capture;
     bool volumeFromSink = false;
+    bool rateFromNode = false;
 };
 
 void addNode(Entry& entry, uint32_t nodeId, const NodeObject& node, NodeRole role) {
+    // Nodes come in id order: the first one with a rate of its own gives the device's.
+    if (!entry.rateFromNode && node.rate.value_or(0) != 0) {
+        entry.info.nominalSampleRate = *node.rate;
+        entry.rateFromNode = true;
+    }
     uint32_t channels = channelCount(node.props);
     if (hasInput(role)) {
         entry.info.inputChannels += channels;
@@ -237,7 +249,7 @@ DeviceModel buildDeviceModel(const std::map<uint32_t, DeviceObject>& devices,
 
     DeviceModel model;
     for (auto& [id, entry] : entries) {
-        entry.info.nominalSampleRate = graph.rate();
+        if (!entry.rateFromNode) entry.info.nominalSampleRate = graph.rate();
         if (entry.capture) entry.info.inputStreamId = entry.capture->nodeId;
         model.devices.append(entry.info);
         if (entry.capture && entry.capture->channels > 0) {
@@ -245,6 +257,54 @@ DeviceModel buildDeviceModel(const std::map<uint32_t, DeviceObject>& devices,
         }
     }
     return model;
+}
+
+std::optional<uint32_t> rateFromProps(const spa_pod* param) {
+    if (param == nullptr || !spa_pod_is_object_type(param, SPA_TYPE_OBJECT_Props)) {
+        return std::nullopt;
+    }
+    const spa_pod_prop* prop = spa_pod_find_prop(param, nullptr, SPA_PROP_params);
+    if (prop == nullptr || !spa_pod_is_struct(&prop->value)) return std::nullopt;
+    // Pairs of a string key and a value, as ALSA nodes read and write them.
+    spa_pod_parser parser;
+    spa_pod_frame frame;
+    spa_pod_parser_pod(&parser, &prop->value);
+    if (spa_pod_parser_push_struct(&parser, &frame) < 0) return std::nullopt;
+    for (;;) {
+        const char* key = nullptr;
+        spa_pod* value = nullptr;
+        if (spa_pod_parser_get_string(&parser, &key) < 0 ||
+            spa_pod_parser_get_pod(&parser, &value) < 0) {
+            return std::nullopt;
+        }
+        if (std::string_view(key) != SPA_KEY_AUDIO_RATE) continue;
+        int32_t i = 0;
+        int64_t l = 0;
+        const char* text = nullptr;
+        if (spa_pod_get_int(value, &i) >= 0) {
+            return i >= 0 ? std::optional<uint32_t>(static_cast<uint32_t>(i)) : std::nullopt;
+        }
+        if (spa_pod_get_long(value, &l) >= 0) {
+            return l >= 0 && l <= UINT32_MAX ? std::optional<uint32_t>(static_cast<uint32_t>(l))
+                                             : std::nullopt;
+        }
+        if (spa_pod_get_string(value, &text) >= 0) return parseUnsigned(text);
+        return std::nullopt;
+    }
+}
+
+const spa_pod* buildRateProps(spa_pod_builder* builder, uint32_t rate) {
+    spa_pod_frame object;
+    spa_pod_frame params;
+    spa_pod_builder_push_object(builder, &object, SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+    spa_pod_builder_prop(builder, SPA_PROP_params, 0);
+    spa_pod_builder_push_struct(builder, &params);
+    spa_pod_builder_string(builder, SPA_KEY_AUDIO_RATE);
+    // ALSA nodes read an integer; rates above INT32_MAX do not exist.
+    spa_pod_builder_int(builder, static_cast<int32_t>(std::min<uint32_t>(rate, INT32_MAX)));
+    spa_pod_builder_pop(builder, &params);
+    // Null when the builder ran out of room.
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(builder, &object));
 }
 
 }  // namespace h8::pw

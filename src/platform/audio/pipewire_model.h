@@ -15,6 +15,9 @@
 
 #include "platform/audio/audio_backend.h"
 
+struct spa_pod;
+struct spa_pod_builder;
+
 namespace h8::pw {
 
 using Properties = std::map<std::string, std::string, std::less<>>;
@@ -28,9 +31,13 @@ struct DeviceObject {
 struct NodeObject {
     Properties props;
     std::optional<float> channelVolume;  // linear volume of the first channel, when known
+    // The node's own rate setting ("audio.rate" in its Props, as ALSA nodes have it): 0 leaves
+    // the rate to the server; absent while unknown or for a node that takes no such setting.
+    std::optional<uint32_t> rate;
 };
 
-// The graph clock settings from the server's "settings" metadata (0 = not set).
+// The graph clock settings from the server's "settings" metadata (0 = not set). A node that
+// leaves its rate to the server runs at the graph's.
 struct GraphSettings {
     uint32_t clockRate = 0;
     uint32_t forceRate = 0;
@@ -57,7 +64,8 @@ struct DeviceModel {
 };
 
 // Groups nodes under their devices (through the node's device.id) and describes every device
-// and every Audio/Source or Audio/Sink node that belongs to no device. Keys are global ids.
+// and every Audio/Source or Audio/Sink node that belongs to no device. Keys are global ids. A
+// device's rate is the first (lowest id) of its nodes' own rates that is set, else the graph's.
 DeviceModel buildDeviceModel(const std::map<uint32_t, DeviceObject>& devices,
                              const std::map<uint32_t, NodeObject>& nodes,
                              const GraphSettings& graph);
@@ -77,5 +85,15 @@ std::vector<uint32_t> parseChannelPositions(std::string_view value, uint32_t cha
 
 // Parses a decimal unsigned property value; absent when it is not one.
 std::optional<uint32_t> parseUnsigned(std::string_view value);
+
+// The "audio.rate" of a Props param: ALSA nodes list their runtime settings as key/value pairs
+// in its SPA_PROP_params struct. Absent when `param` is no Props object, lists no such key, or
+// gives a value that is not a rate (an integer, a long or a decimal string from 0 to 2^32 - 1).
+// A node reports several Props objects (its converter's and its own); only one names it.
+std::optional<uint32_t> rateFromProps(const spa_pod* param);
+
+// The Props param that sets a node's "audio.rate" (0 leaves it to the server), built into
+// `builder`; null when it does not fit.
+const spa_pod* buildRateProps(spa_pod_builder* builder, uint32_t rate);
 
 }  // namespace h8::pw

@@ -1,29 +1,43 @@
 /*
- * h8-fake-card: two USB sound cards for the private PipeWire test stack, presented the way the
+ * h8-fake-card: the USB sound cards of the private PipeWire test stack, presented the way the
  * session manager's ALSA monitor presents real ones. Each card is an Audio/Device object, and
- * its capture node is created after it and carries device.id = the device's global id:
+ * its nodes are created after it and carry device.id = the device's global id:
  *
- *   a webcam microphone   exported first; one 2-channel node reading DIR/webcam.fifo
- *   the H8                one node whose shape follows the profile:
+ *   a webcam microphone   exported first; one 2-channel capture node reading DIR/webcam.fifo
+ *   the H8                a capture node whose shape follows the profile, and a 2-channel
+ *                         playback node (its output is dropped):
  *                           16   16 channels reading DIR/usb16.fifo (the start-up profile)
  *                           2    2 channels reading DIR/usb2.fifo
- *                           off  no node; the device stays
+ *                           off  no nodes; the device stays
+ *   a second H8           absent until "second plug": another unit (serial 5678EF01, port 2;
+ *                         the first is on port 1), one 2-channel capture node reading
+ *                         DIR/second.fifo
+ *
+ * Like an ALSA node, every node takes a runtime "audio.rate" in its Props param (a
+ * SPA_PROP_params struct of key/value pairs; 0, the start value, leaves the rate to the server)
+ * and reports it back in the Props it enumerates. The FIFOs stay at 48 kHz whatever it says.
  *
  * Usage: h8-fake-card DIR. It talks to the server whose socket is DIR/pipewire-0, reads commands
- * from the FIFO DIR/card.ctl, one a line ("profile 2", "profile 16", "profile off", "quit"), and
- * keeps DIR/card.state up to date, one line:
- *   profile=16 h8_device=ID h8_node=ID|none webcam_device=ID webcam_node=ID connected=1 generation=N
+ * from the FIFO DIR/card.ctl, one a line ("profile 2", "profile 16", "profile off", "unplug",
+ * "plug", "second plug", "second unplug", "quit"), and keeps DIR/card.state up to date, one line:
+ *   profile=16 plugged=1 h8_device=ID h8_node=ID|none h8_rate=R|none h8_out_node=ID|none
+ *   h8_out_rate=R|none webcam_device=ID webcam_node=ID webcam_rate=R webcam_rate_writes=N
+ *   second_device=ID|none second_node=ID|none connected=1 generation=N
  * rewritten (atomically) whenever that line changes; N counts the rewrites. Ids are written once
- * the server has registered the objects and, for nodes, all their output ports.
+ * the server has registered the objects and, for nodes, all their ports. A rate is the node's
+ * Props "audio.rate"; webcam_rate_writes counts the Props writes naming "audio.rate" that the
+ * webcam's node has received.
  *
- * A profile switch removes the old H8 node and creates the new one only after the server has
- * reported the removal. When the server goes away everything is dropped, the state shows
- * connected=0, and the program reconnects every 200 ms, then exports everything again (new ids)
- * with the current profile. SIGTERM, SIGINT and "quit" end it with status 0.
+ * A profile switch removes the old H8 nodes and creates the new ones only after the server has
+ * reported the removal. "unplug" removes the H8's nodes, then its device; "plug" exports them
+ * again, with new ids and the rate left to the server, as a re-plugged card comes back. When the
+ * server goes away everything is dropped, the state shows connected=0, and the program
+ * reconnects every 200 ms, then exports everything again (new ids) with the current profile.
+ * SIGTERM, SIGINT and "quit" end it with status 0.
  *
- * The nodes are pipe-tunnel modules loaded in this program's own context; each makes its own
- * connection to the server. The FIFOs are created here and held open for reading, so that a
- * writer neither fails to open them nor gets SIGPIPE while a node is absent.
+ * The nodes are streams of this program's own connection. The FIFOs are created here and held
+ * open for reading, so that a writer neither fails to open them nor gets SIGPIPE while a node is
+ * absent.
  */
 #define _GNU_SOURCE
 
@@ -38,14 +52,19 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <pipewire/impl-module.h>
 #include <pipewire/pipewire.h>
 #include <spa/monitor/device.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/param/props.h>
+#include <spa/pod/builder.h>
+#include <spa/pod/parser.h>
 #include <spa/utils/result.h>
 #include <spa/utils/string.h>
 
 #define RETRY_NSEC (200 * SPA_NSEC_PER_MSEC)
 #define MAX_PORTS 64
+#define MAX_CHANNELS 16
+#define FIFO_RATE 48000
 
 enum profile { PROFILE_OFF, PROFILE_2, PROFILE_16 };
 static const char *const profile_names[] = {
@@ -55,7 +74,7 @@ static const char *const profile_names[] = {
 struct node_spec {
 	const char *name;
 	const char *description;
-	const char *fifo;		/* file name inside DIR */
+	const char *fifo;		/* file name inside DIR a capture node reads; NULL for playback */
 	uint32_t channels;
 	const char *profile_name;	/* device.profile.name */
 	const char *alsa_path;
@@ -71,7 +90,16 @@ static const struct node_spec h8_specs[] = {
 	[PROFILE_16] = { "alsa_input.usb-Norvalt_H8_CI0001-00.multichannel-input", "H8 Multichannel",
 		"usb16.fifo", 16, "multichannel-input", "hw:2" },
 };
-static const char *const fifo_names[] = { "webcam.fifo", "usb2.fifo", "usb16.fifo" };
+static const struct node_spec h8_playback_spec = {
+	"alsa_output.usb-Norvalt_H8_CI0001-00.analog-stereo", "H8 Analog Stereo",
+	NULL, 2, "analog-stereo", "front:2",
+};
+/* A second H8 (another unit: its own serial number and port), plugged on request. */
+static const struct node_spec second_spec = {
+	"alsa_input.usb-Norvalt_H8_5678EF01-00.analog-stereo", "H8 Analog Stereo",
+	"second.fifo", 2, "analog-stereo", "front:4",
+};
+static const char *const fifo_names[] = { "webcam.fifo", "usb2.fifo", "usb16.fifo", "second.fifo" };
 
 struct card;
 
@@ -86,16 +114,26 @@ struct fake_device {
 	uint32_t global_id;		/* SPA_ID_INVALID until the server has bound it */
 };
 
-struct capture_node {
+struct fake_node {
 	struct card *card;
 	struct fake_device *device;
-	const struct node_spec *spec;	/* what the loaded module makes */
+	const struct node_spec *spec;	/* what the stream makes */
 	uint32_t spec_device_id;	/* the device.id it gave the node */
-	struct pw_impl_module *module;
-	struct spa_hook module_listener;
+	struct pw_stream *stream;
+	struct spa_hook stream_listener;
+	bool failed;			/* the stream failed; it is made anew from the loop */
 	uint32_t node_id;		/* stays set after unloading until the server removes the node */
 	uint32_t ports[MAX_PORTS];
 	uint32_t n_ports;
+
+	uint32_t rate;			/* Props "audio.rate"; 0 leaves it to the server */
+	unsigned rate_writes;		/* Props writes naming "audio.rate", over the program's life */
+
+	/* Capture: the FIFO and a partial frame carried to the next cycle (data thread only). */
+	int fd;
+	uint32_t frame_size;
+	uint8_t leftover[MAX_CHANNELS * sizeof(int16_t)];
+	uint32_t leftover_count;
 };
 
 struct card {
@@ -119,9 +157,11 @@ struct card {
 	size_t ctl_len;
 	int fifo_fds[SPA_N_ELEMENTS(fifo_names)];
 
-	struct fake_device webcam_dev, h8_dev;
-	struct capture_node webcam, h8;
+	struct fake_device webcam_dev, h8_dev, second_dev;
+	struct fake_node webcam, h8, h8_out, second;
 	enum profile profile;
+	bool plugged;			/* the H8 is plugged in */
+	bool second_plugged;		/* the second H8 is plugged in */
 
 	char state[512];
 	unsigned generation;
@@ -257,102 +297,275 @@ static bool device_export(struct card *c, struct fake_device *d)
 	return true;
 }
 
-/* ---- capture nodes ---- */
+/* ---- nodes ---- */
 
-static void node_module_destroyed(void *data)
+static int fifo_fd(const struct card *c, const char *name)
 {
-	struct capture_node *n = data;
-	/* Only reached when the module ends itself: a stream error or a lost connection. */
-	spa_hook_remove(&n->module_listener);
-	n->module = NULL;
+	for (size_t i = 0; i < SPA_N_ELEMENTS(fifo_names); i++)
+		if (spa_streq(fifo_names[i], name))
+			return c->fifo_fds[i];
+	return -1;
+}
+
+/* The node's Props as an ALSA node reports them: its device, then a struct of key/value pairs
+ * with the settings it takes at runtime. */
+static const struct spa_pod *node_props(const struct fake_node *n, struct spa_pod_builder *b)
+{
+	struct spa_pod_frame f[2];
+
+	spa_pod_builder_push_object(b, &f[0], SPA_TYPE_OBJECT_Props, SPA_PARAM_Props);
+	spa_pod_builder_add(b,
+		SPA_PROP_device, SPA_POD_String(n->spec->alsa_path),
+		SPA_PROP_cardName, SPA_POD_String(pw_properties_get(n->device->props,
+				"api.alsa.card.name")),
+		0);
+	spa_pod_builder_prop(b, SPA_PROP_params, 0);
+	spa_pod_builder_push_struct(b, &f[1]);
+	spa_pod_builder_string(b, SPA_KEY_AUDIO_CHANNELS);
+	spa_pod_builder_int(b, (int32_t)n->spec->channels);
+	spa_pod_builder_string(b, SPA_KEY_AUDIO_RATE);
+	spa_pod_builder_int(b, (int32_t)n->rate);
+	spa_pod_builder_string(b, SPA_KEY_AUDIO_FORMAT);
+	spa_pod_builder_string(b, "S16LE");
+	spa_pod_builder_pop(b, &f[1]);
+	return spa_pod_builder_pop(b, &f[0]);
+}
+
+/* Takes "audio.rate" from a Props param's key/value struct as an ALSA node does: an integer,
+ * a long or a decimal string. Other keys are ignored. */
+static void node_take_prop_params(struct fake_node *n, const struct spa_pod *params)
+{
+	struct spa_pod_parser prs;
+	struct spa_pod_frame f;
+
+	spa_pod_parser_pod(&prs, params);
+	if (spa_pod_parser_push_struct(&prs, &f) < 0)
+		return;
+	for (;;) {
+		const char *key;
+		struct spa_pod *value;
+		int32_t i;
+		int64_t l;
+		const char *text;
+
+		if (spa_pod_parser_get_string(&prs, &key) < 0 ||
+				spa_pod_parser_get_pod(&prs, &value) < 0)
+			break;
+		if (!spa_streq(key, SPA_KEY_AUDIO_RATE))
+			continue;
+		n->rate_writes++;
+		if (spa_pod_get_int(value, &i) >= 0 && i >= 0)
+			n->rate = (uint32_t)i;
+		else if (spa_pod_get_long(value, &l) >= 0 && l >= 0 && l <= UINT32_MAX)
+			n->rate = (uint32_t)l;
+		else if (spa_pod_get_string(value, &text) >= 0)
+			n->rate = (uint32_t)strtoul(text, NULL, 10);
+	}
+}
+
+/* Main loop: a Props write from the server: some client's set_param, or the server handing the
+ * node the converter's settings while it sets the node up. */
+static void node_param_changed(void *data, uint32_t id, const struct spa_pod *param)
+{
+	struct fake_node *n = data;
+	const struct spa_pod *params = NULL;
+	const struct spa_pod *props;
+	uint8_t buffer[1024];
+	struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+	int res;
+
+	if (id != SPA_PARAM_Props)
+		return;
+	if (param != NULL &&
+			spa_pod_parse_object(param, SPA_TYPE_OBJECT_Props, NULL,
+				SPA_PROP_params, SPA_POD_OPT_Pod(&params)) >= 0 &&
+			params != NULL)
+		node_take_prop_params(n, params);
+	/* Report the Props anew, as the ALSA node does after every write. */
+	props = node_props(n, &b);
+	if ((res = pw_stream_update_params(n->stream, &props, 1)) < 0)
+		fprintf(stderr, "h8-fake-card: node %s cannot report its Props: %s\n",
+				n->spec->name, spa_strerror(res));
+	schedule_advance(n->card);
+}
+
+static void node_state_changed(void *data, enum pw_stream_state old, enum pw_stream_state state,
+		const char *error)
+{
+	struct fake_node *n = data;
+	(void)old;
+	if (state != PW_STREAM_STATE_ERROR)
+		return;
 	if (!n->card->lost)
-		fprintf(stderr, "h8-fake-card: node %s ended (its stream failed or lost the server)\n",
-				n->spec->name);
+		fprintf(stderr, "h8-fake-card: node %s failed (%s)\n", n->spec->name,
+				error ? error : "no reason given");
+	/* A stream is not destroyed from its own callback: the next step makes it anew. */
+	n->failed = true;
 	arm_retry(n->card, false);
 }
 
-static const struct pw_impl_module_events node_module_events = {
-	.version = PW_VERSION_IMPL_MODULE_EVENTS,
-	.destroy = node_module_destroyed,
+/* Data thread: what the FIFO holds, up to what the server asks for. */
+static void node_capture(void *data)
+{
+	struct fake_node *n = data;
+	struct pw_buffer *buf;
+	struct spa_data *d;
+	uint32_t want;
+	ssize_t got;
+
+	if ((buf = pw_stream_dequeue_buffer(n->stream)) == NULL)
+		return;
+	d = &buf->buffer->datas[0];
+	if ((want = (uint32_t)buf->requested * n->frame_size) == 0)
+		want = 4096 * n->frame_size;
+	want = SPA_MIN(want, d->maxsize);
+
+	d->chunk->offset = 0;
+	d->chunk->stride = (int32_t)n->frame_size;
+	d->chunk->size = SPA_MIN(want, n->leftover_count);
+	memcpy(d->data, n->leftover, d->chunk->size);
+	want -= d->chunk->size;
+	got = read(n->fd, SPA_PTROFF(d->data, d->chunk->size, void), want);
+	if (got > 0)
+		d->chunk->size += (uint32_t)got;
+	n->leftover_count = d->chunk->size % n->frame_size;
+	d->chunk->size -= n->leftover_count;
+	memcpy(n->leftover, SPA_PTROFF(d->data, d->chunk->size, void), n->leftover_count);
+	pw_stream_queue_buffer(n->stream, buf);
+}
+
+/* Data thread: the playback node's output goes nowhere. */
+static void node_playback(void *data)
+{
+	struct fake_node *n = data;
+	struct pw_buffer *buf = pw_stream_dequeue_buffer(n->stream);
+	if (buf != NULL)
+		pw_stream_queue_buffer(n->stream, buf);
+}
+
+static const struct pw_stream_events capture_events = {
+	.version = PW_VERSION_STREAM_EVENTS,
+	.state_changed = node_state_changed,
+	.param_changed = node_param_changed,
+	.process = node_capture,
 };
 
-static bool node_load(struct card *c, struct capture_node *n, const struct node_spec *spec)
+static const struct pw_stream_events playback_events = {
+	.version = PW_VERSION_STREAM_EVENTS,
+	.state_changed = node_state_changed,
+	.param_changed = node_param_changed,
+	.process = node_playback,
+};
+
+static bool node_load(struct card *c, struct fake_node *n, const struct node_spec *spec)
 {
 	const struct pw_properties *dp = n->device->props;
-	char positions[16 * 8] = "";
-	char *fifo = dir_path(c, spec->fifo);
-	char *args = NULL;
-	int len;
+	const bool playback = spec->fifo == NULL;
+	char positions[MAX_CHANNELS * 8] = "[";
+	struct pw_properties *props;
+	struct spa_audio_info_raw info = { 0 };
+	uint8_t buffer[2048];
+	struct spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+	const struct spa_pod *params[2];
+	int res;
 
 	for (uint32_t i = 0; i < spec->channels; i++) {
 		size_t used = strlen(positions);
 		snprintf(positions + used, sizeof(positions) - used, " AUX%u", i);
 	}
-	/* The extras are what a node of a real ALSA card carries; node.virtual=false because the
-	 * module marks its nodes virtual and ALSA nodes are not. */
-	len = asprintf(&args,
-		"{ tunnel.mode = source pipe.filename = \"%s\""
-		" audio.format = S16LE audio.rate = 48000 audio.channels = %u"
-		" audio.position = [%s ]"
-		" stream.props = {"
-		" node.name = \"%s\" node.description = \"%s\" node.nick = \"%s\""
-		" media.class = \"Audio/Source\" node.virtual = false"
-		" device.id = %u device.api = alsa device.bus = usb"
-		" device.vendor.id = \"%s\" device.product.id = \"%s\"%s%s%s"
-		" device.profile.name = \"%s\""
-		" api.alsa.path = \"%s\" api.alsa.pcm.stream = capture"
-		" api.alsa.card = %s alsa.card = %s api.alsa.card.name = \"%s\""
-		" priority.session = 1800 priority.driver = 1800 } }",
-		fifo, spec->channels, positions,
-		spec->name, spec->description, pw_properties_get(dp, "device.product.name"),
-		n->device->global_id,
-		pw_properties_get(dp, PW_KEY_DEVICE_VENDOR_ID),
-		pw_properties_get(dp, PW_KEY_DEVICE_PRODUCT_ID),
-		pw_properties_get(dp, PW_KEY_DEVICE_SERIAL) ? " device.serial = \"" : "",
-		pw_properties_get(dp, PW_KEY_DEVICE_SERIAL) ? pw_properties_get(dp, PW_KEY_DEVICE_SERIAL) : "",
-		pw_properties_get(dp, PW_KEY_DEVICE_SERIAL) ? "\"" : "",
-		spec->profile_name, spec->alsa_path,
-		pw_properties_get(dp, "api.alsa.card"), pw_properties_get(dp, "api.alsa.card"),
-		pw_properties_get(dp, "api.alsa.card.name"));
-	free(fifo);
-	if (len < 0) {
+	strncat(positions, " ]", sizeof(positions) - strlen(positions) - 1);
+
+	/* What a node of a real ALSA card carries. */
+	props = pw_properties_new(
+		PW_KEY_NODE_NAME, spec->name,
+		PW_KEY_NODE_DESCRIPTION, spec->description,
+		PW_KEY_NODE_NICK, pw_properties_get(dp, PW_KEY_DEVICE_PRODUCT_NAME),
+		PW_KEY_MEDIA_CLASS, playback ? "Audio/Sink" : "Audio/Source",
+		PW_KEY_NODE_VIRTUAL, "false",
+		PW_KEY_DEVICE_API, "alsa",
+		PW_KEY_DEVICE_BUS, "usb",
+		PW_KEY_DEVICE_VENDOR_ID, pw_properties_get(dp, PW_KEY_DEVICE_VENDOR_ID),
+		PW_KEY_DEVICE_PRODUCT_ID, pw_properties_get(dp, PW_KEY_DEVICE_PRODUCT_ID),
+		"device.profile.name", spec->profile_name,
+		"api.alsa.path", spec->alsa_path,
+		"api.alsa.pcm.stream", playback ? "playback" : "capture",
+		"api.alsa.card", pw_properties_get(dp, "api.alsa.card"),
+		"alsa.card", pw_properties_get(dp, "api.alsa.card"),
+		"api.alsa.card.name", pw_properties_get(dp, "api.alsa.card.name"),
+		"priority.session", "1800",
+		"priority.driver", "1800",
+		PW_KEY_AUDIO_FORMAT, "S16LE",
+		SPA_KEY_AUDIO_POSITION, positions,
+		NULL);
+	if (props == NULL) {
 		fprintf(stderr, "h8-fake-card: out of memory\n");
 		exit(1);
 	}
+	pw_properties_setf(props, PW_KEY_DEVICE_ID, "%u", n->device->global_id);
+	pw_properties_setf(props, PW_KEY_AUDIO_CHANNELS, "%u", spec->channels);
+	pw_properties_setf(props, PW_KEY_NODE_RATE, "1/%u", FIFO_RATE);
+	if (pw_properties_get(dp, PW_KEY_DEVICE_SERIAL) != NULL)
+		pw_properties_set(props, PW_KEY_DEVICE_SERIAL, pw_properties_get(dp, PW_KEY_DEVICE_SERIAL));
 
 	n->spec = spec;
 	n->spec_device_id = n->device->global_id;
 	n->n_ports = 0;
-	n->module = pw_context_load_module(c->context, "libpipewire-module-pipe-tunnel", args, NULL);
-	free(args);
-	if (n->module == NULL) {
+	n->failed = false;
+	n->rate = 0;	/* a new node, as the ALSA monitor makes it */
+	n->fd = playback ? -1 : fifo_fd(c, spec->fifo);
+	n->frame_size = spec->channels * sizeof(int16_t);
+	n->leftover_count = 0;
+
+	n->stream = pw_stream_new(c->core, spec->name, props);
+	if (n->stream == NULL) {
 		fprintf(stderr, "h8-fake-card: cannot create node %s: %s\n", spec->name, strerror(errno));
 		return false;
 	}
-	pw_impl_module_add_listener(n->module, &n->module_listener, &node_module_events, n);
+	pw_stream_add_listener(n->stream, &n->stream_listener,
+			playback ? &playback_events : &capture_events, n);
+
+	info.format = SPA_AUDIO_FORMAT_S16_LE;
+	info.rate = FIFO_RATE;
+	info.channels = spec->channels;
+	for (uint32_t i = 0; i < spec->channels; i++)
+		info.position[i] = SPA_AUDIO_CHANNEL_AUX0 + i;
+	params[0] = spa_format_audio_raw_build(&b, SPA_PARAM_EnumFormat, &info);
+	params[1] = node_props(n, &b);
+	res = pw_stream_connect(n->stream, playback ? PW_DIRECTION_INPUT : PW_DIRECTION_OUTPUT,
+			PW_ID_ANY,
+			PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS,
+			params, 2);
+	if (res < 0) {
+		fprintf(stderr, "h8-fake-card: cannot connect node %s: %s\n", spec->name,
+				spa_strerror(res));
+		spa_hook_remove(&n->stream_listener);
+		pw_stream_destroy(n->stream);
+		n->stream = NULL;
+		return false;
+	}
 	return true;
 }
 
-/* Removes the module; the server reports the node's removal afterwards. */
-static void node_unload(struct capture_node *n)
+/* Removes the stream; the server reports the node's removal afterwards. */
+static void node_unload(struct fake_node *n)
 {
-	struct pw_impl_module *module = n->module;
-	if (module == NULL)
+	if (n->stream == NULL)
 		return;
-	spa_hook_remove(&n->module_listener);
-	n->module = NULL;
-	pw_impl_module_destroy(module);
+	spa_hook_remove(&n->stream_listener);
+	pw_stream_destroy(n->stream);
+	n->stream = NULL;
+	n->failed = false;
 }
 
 /* Brings the node to `want` (NULL: no node) one step at a time; true once it is there. A node
- * made for an earlier incarnation of its device is replaced too. */
-static bool node_reconcile(struct card *c, struct capture_node *n, const struct node_spec *want)
+ * made for an earlier incarnation of its device, or whose stream failed, is replaced too. */
+static bool node_reconcile(struct card *c, struct fake_node *n, const struct node_spec *want)
 {
-	if (n->module != NULL) {
-		if (n->spec == want && n->spec_device_id == n->device->global_id)
+	if (n->stream != NULL) {
+		if (!n->failed && n->spec == want && n->spec_device_id == n->device->global_id)
 			return n->node_id != SPA_ID_INVALID && n->n_ports >= want->channels;
 		/* Let the server register the node first, so that its removal can be awaited. */
-		if (n->node_id == SPA_ID_INVALID)
+		if (n->node_id == SPA_ID_INVALID && !n->failed)
 			return false;
 		node_unload(n);
 		return false;
@@ -418,21 +631,38 @@ static const char *id_text(uint32_t id, char buf[static 12])
 	return buf;
 }
 
+/* The node's rate, or "none" while it has no node. */
+static const char *rate_text(const struct fake_node *n, bool connected, char buf[static 12])
+{
+	if (!connected || n->stream == NULL || n->node_id == SPA_ID_INVALID)
+		return "none";
+	snprintf(buf, 12, "%u", n->rate);
+	return buf;
+}
+
 /* Rewrites DIR/card.state when what it says has changed. */
 static void publish_state(struct card *c)
 {
 	char state[sizeof(c->state)], line[sizeof(c->state) + 32];
-	char b[4][12];
+	char b[11][12];
 	bool connected = c->core != NULL && !c->lost;
 
 	snprintf(state, sizeof(state),
-			"profile=%s h8_device=%s h8_node=%s webcam_device=%s webcam_node=%s connected=%d",
-			profile_names[c->profile],
+			"profile=%s plugged=%d h8_device=%s h8_node=%s h8_rate=%s h8_out_node=%s"
+			" h8_out_rate=%s webcam_device=%s webcam_node=%s webcam_rate=%s"
+			" webcam_rate_writes=%u second_device=%s second_node=%s connected=%d",
+			profile_names[c->profile], c->plugged,
 			id_text(connected ? c->h8_dev.global_id : SPA_ID_INVALID, b[0]),
 			id_text(connected ? c->h8.node_id : SPA_ID_INVALID, b[1]),
-			id_text(connected ? c->webcam_dev.global_id : SPA_ID_INVALID, b[2]),
-			id_text(connected ? c->webcam.node_id : SPA_ID_INVALID, b[3]),
-			connected);
+			rate_text(&c->h8, connected, b[2]),
+			id_text(connected ? c->h8_out.node_id : SPA_ID_INVALID, b[3]),
+			rate_text(&c->h8_out, connected, b[4]),
+			id_text(connected ? c->webcam_dev.global_id : SPA_ID_INVALID, b[5]),
+			id_text(connected ? c->webcam.node_id : SPA_ID_INVALID, b[6]),
+			rate_text(&c->webcam, connected, b[7]),
+			c->webcam.rate_writes,
+			id_text(connected ? c->second_dev.global_id : SPA_ID_INVALID, b[8]),
+			id_text(connected ? c->second.node_id : SPA_ID_INVALID, b[9]), connected);
 	if (strcmp(state, c->state) == 0)
 		return;
 	memcpy(c->state, state, sizeof(state));
@@ -454,14 +684,27 @@ static bool device_ready(struct card *c, struct fake_device *d)
 
 static void advance(struct card *c)
 {
+	const bool h8_nodes = c->plugged && c->profile != PROFILE_OFF;
+
 	if (c->core == NULL || c->lost)
 		return;
-	if (!device_ready(c, &c->webcam_dev) || !device_ready(c, &c->h8_dev))
+	if (!device_ready(c, &c->webcam_dev) || (c->plugged && !device_ready(c, &c->h8_dev)))
 		return;
 	if (!node_reconcile(c, &c->webcam, &webcam_spec))
 		return;
-	if (!node_reconcile(c, &c->h8, c->profile == PROFILE_OFF ? NULL : &h8_specs[c->profile]))
+	if (!node_reconcile(c, &c->h8, h8_nodes ? &h8_specs[c->profile] : NULL) ||
+			!node_reconcile(c, &c->h8_out, h8_nodes ? &h8_playback_spec : NULL))
 		return;
+	/* Unplugged: the device goes once its nodes have gone, as a card's do. */
+	if (!c->plugged && c->h8_dev.proxy != NULL)
+		pw_proxy_destroy(c->h8_dev.proxy);
+	/* The second H8, likewise: device, then node; node, then device. */
+	if (c->second_plugged && !device_ready(c, &c->second_dev))
+		return;
+	if (!node_reconcile(c, &c->second, c->second_plugged ? &second_spec : NULL))
+		return;
+	if (!c->second_plugged && c->second_dev.proxy != NULL)
+		pw_proxy_destroy(c->second_dev.proxy);
 	publish_state(c);
 }
 
@@ -481,7 +724,7 @@ static void schedule_advance(struct card *c)
 
 /* ---- registry: the ids of our nodes and their ports ---- */
 
-static struct capture_node *node_by_id(struct card *c, uint32_t id)
+static struct fake_node *node_by_id(struct card *c, uint32_t id)
 {
 	if (id == SPA_ID_INVALID)
 		return NULL;
@@ -489,6 +732,10 @@ static struct capture_node *node_by_id(struct card *c, uint32_t id)
 		return &c->webcam;
 	if (c->h8.node_id == id)
 		return &c->h8;
+	if (c->h8_out.node_id == id)
+		return &c->h8_out;
+	if (c->second.node_id == id)
+		return &c->second;
 	return NULL;
 }
 
@@ -496,7 +743,7 @@ static void registry_global(void *data, uint32_t id, uint32_t permissions, const
 		uint32_t version, const struct spa_dict *props)
 {
 	struct card *c = data;
-	struct capture_node *nodes[] = { &c->webcam, &c->h8 };
+	struct fake_node *nodes[] = { &c->webcam, &c->h8, &c->h8_out, &c->second };
 	(void)permissions; (void)version;
 
 	if (props == NULL)
@@ -504,9 +751,9 @@ static void registry_global(void *data, uint32_t id, uint32_t permissions, const
 	if (spa_streq(type, PW_TYPE_INTERFACE_Node)) {
 		const char *name = spa_dict_lookup(props, PW_KEY_NODE_NAME);
 		for (size_t i = 0; i < SPA_N_ELEMENTS(nodes); i++) {
-			struct capture_node *n = nodes[i];
+			struct fake_node *n = nodes[i];
 			const char *dev_id;
-			if (n->module == NULL || n->node_id != SPA_ID_INVALID || !spa_streq(name, n->spec->name))
+			if (n->stream == NULL || n->node_id != SPA_ID_INVALID || !spa_streq(name, n->spec->name))
 				continue;
 			n->node_id = id;
 			dev_id = spa_dict_lookup(props, PW_KEY_DEVICE_ID);
@@ -517,8 +764,10 @@ static void registry_global(void *data, uint32_t id, uint32_t permissions, const
 		}
 	} else if (spa_streq(type, PW_TYPE_INTERFACE_Port)) {
 		const char *node = spa_dict_lookup(props, PW_KEY_NODE_ID);
-		struct capture_node *n = node ? node_by_id(c, (uint32_t)atoi(node)) : NULL;
-		if (n == NULL || !spa_streq(spa_dict_lookup(props, PW_KEY_PORT_DIRECTION), "out") ||
+		struct fake_node *n = node ? node_by_id(c, (uint32_t)atoi(node)) : NULL;
+		/* A capture node's ports are outputs, a playback node's inputs. */
+		if (n == NULL || !spa_streq(spa_dict_lookup(props, PW_KEY_PORT_DIRECTION),
+					n->spec->fifo == NULL ? "in" : "out") ||
 				spa_atob(spa_dict_lookup(props, PW_KEY_PORT_MONITOR)))
 			return;
 		if (n->n_ports < MAX_PORTS)
@@ -530,10 +779,10 @@ static void registry_global(void *data, uint32_t id, uint32_t permissions, const
 static void registry_global_remove(void *data, uint32_t id)
 {
 	struct card *c = data;
-	struct capture_node *nodes[] = { &c->webcam, &c->h8 };
+	struct fake_node *nodes[] = { &c->webcam, &c->h8, &c->h8_out, &c->second };
 
 	for (size_t i = 0; i < SPA_N_ELEMENTS(nodes); i++) {
-		struct capture_node *n = nodes[i];
+		struct fake_node *n = nodes[i];
 		if (n->node_id == id) {
 			n->node_id = SPA_ID_INVALID;
 			n->n_ports = 0;
@@ -605,16 +854,19 @@ static bool connect_server(struct card *c)
 
 static void disconnect_server(struct card *c)
 {
-	struct fake_device *devices[] = { &c->webcam_dev, &c->h8_dev };
+	struct fake_device *devices[] = { &c->webcam_dev, &c->h8_dev, &c->second_dev };
 
-	node_unload(&c->h8);
-	node_unload(&c->webcam);
-	/* Disconnecting would leave the proxies behind, merely marked removed. */
+	struct fake_node *nodes[] = { &c->second, &c->h8_out, &c->h8, &c->webcam };
+
+	/* Disconnecting would leave the streams and proxies behind, merely marked removed. */
+	for (size_t i = 0; i < SPA_N_ELEMENTS(nodes); i++) {
+		node_unload(nodes[i]);
+		nodes[i]->node_id = SPA_ID_INVALID;
+		nodes[i]->n_ports = 0;
+	}
 	for (size_t i = 0; i < SPA_N_ELEMENTS(devices); i++)
 		if (devices[i]->proxy != NULL)
 			pw_proxy_destroy(devices[i]->proxy);
-	c->h8.node_id = c->webcam.node_id = SPA_ID_INVALID;
-	c->h8.n_ports = c->webcam.n_ports = 0;
 	if (c->registry != NULL) {
 		spa_hook_remove(&c->registry_listener);
 		pw_proxy_destroy((struct pw_proxy *)c->registry);
@@ -665,6 +917,23 @@ static void run_command(struct card *c, char *line)
 		pw_main_loop_quit(c->main_loop);
 		return;
 	}
+	if ((strcmp(verb, "unplug") == 0 || strcmp(verb, "plug") == 0) && arg == NULL) {
+		c->plugged = strcmp(verb, "plug") == 0;
+		if (c->core == NULL)
+			publish_state(c);	/* kept for when the server is back */
+		else
+			schedule_advance(c);
+		return;
+	}
+	if (strcmp(verb, "second") == 0 && arg != NULL && !extra &&
+			(strcmp(arg, "plug") == 0 || strcmp(arg, "unplug") == 0)) {
+		c->second_plugged = strcmp(arg, "plug") == 0;
+		if (c->core == NULL)
+			publish_state(c);	/* kept for when the server is back */
+		else
+			schedule_advance(c);
+		return;
+	}
 	if (strcmp(verb, "profile") == 0 && arg != NULL && !extra) {
 		for (size_t p = 0; p < SPA_N_ELEMENTS(profile_names); p++) {
 			if (strcmp(arg, profile_names[p]) == 0) {
@@ -677,7 +946,8 @@ static void run_command(struct card *c, char *line)
 			}
 		}
 	}
-	fprintf(stderr, "h8-fake-card: unknown command \"%s%s%s\" (profile 2|16|off, quit)\n",
+	fprintf(stderr, "h8-fake-card: unknown command \"%s%s%s\""
+			" (profile 2|16|off, unplug, plug, second plug|unplug, quit)\n",
 			verb, arg ? " " : "", arg ? arg : "");
 }
 
@@ -760,11 +1030,11 @@ static struct pw_properties *webcam_props(void)
 		PW_KEY_DEVICE_NAME, "alsa_card.usb-Generic_USB_Webcam_WC0001-02",
 		PW_KEY_DEVICE_NICK, "USB Webcam",
 		PW_KEY_DEVICE_FORM_FACTOR, "webcam",
-		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:2:1.2",
+		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:3:1.2",
 		PW_KEY_DEVICE_STRING, "1",
 		"api.alsa.card", "1",
 		"api.alsa.card.name", "USB Webcam",
-		"api.alsa.card.longname", "Generic USB Webcam at usb-0000:00:14.0-2, high speed",
+		"api.alsa.card.longname", "Generic USB Webcam at usb-0000:00:14.0-3, high speed",
 		NULL);
 }
 
@@ -782,11 +1052,33 @@ static struct pw_properties *h8_props(void)
 		PW_KEY_DEVICE_SERIAL, "CI0001",
 		PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_CI0001-00",
 		PW_KEY_DEVICE_NICK, "H8",
-		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:3:1.0",
+		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:1:1.0",
 		PW_KEY_DEVICE_STRING, "2",
 		"api.alsa.card", "2",
 		"api.alsa.card.name", "H8",
-		"api.alsa.card.longname", "Norvalt H8 at usb-0000:00:14.0-3, high speed",
+		"api.alsa.card.longname", "Norvalt H8 at usb-0000:00:14.0-1, high speed",
+		NULL);
+}
+
+static struct pw_properties *second_props(void)
+{
+	return pw_properties_new(
+		PW_KEY_MEDIA_CLASS, "Audio/Device",
+		PW_KEY_DEVICE_API, "alsa",
+		PW_KEY_DEVICE_BUS, "usb",
+		PW_KEY_DEVICE_VENDOR_ID, "0x309c",
+		PW_KEY_DEVICE_PRODUCT_ID, "0x0018",
+		PW_KEY_DEVICE_VENDOR_NAME, "Norvalt",
+		PW_KEY_DEVICE_PRODUCT_NAME, "H8",
+		PW_KEY_DEVICE_DESCRIPTION, "H8",
+		PW_KEY_DEVICE_SERIAL, "5678EF01",
+		PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_5678EF01-00",
+		PW_KEY_DEVICE_NICK, "H8",
+		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:2:1.0",
+		PW_KEY_DEVICE_STRING, "4",
+		"api.alsa.card", "4",
+		"api.alsa.card.name", "H8",
+		"api.alsa.card.longname", "Norvalt H8 at usb-0000:00:14.0-2, high speed",
 		NULL);
 }
 
@@ -805,6 +1097,7 @@ int main(int argc, char *argv[])
 	for (size_t i = 0; i < SPA_N_ELEMENTS(c->fifo_fds); i++)
 		c->fifo_fds[i] = -1;
 	c->profile = PROFILE_16;
+	c->plugged = true;
 
 	/* The server of DIR, whatever the caller's own settings say. */
 	if (setenv("PIPEWIRE_RUNTIME_DIR", c->dir, 1) < 0 || unsetenv("PIPEWIRE_REMOTE") < 0) {
@@ -837,8 +1130,11 @@ int main(int argc, char *argv[])
 
 	device_init(&c->webcam_dev, c, webcam_props());
 	device_init(&c->h8_dev, c, h8_props());
-	c->webcam = (struct capture_node){ .card = c, .device = &c->webcam_dev, .node_id = SPA_ID_INVALID };
-	c->h8 = (struct capture_node){ .card = c, .device = &c->h8_dev, .node_id = SPA_ID_INVALID };
+	device_init(&c->second_dev, c, second_props());
+	c->webcam = (struct fake_node){ .card = c, .device = &c->webcam_dev, .node_id = SPA_ID_INVALID };
+	c->h8 = (struct fake_node){ .card = c, .device = &c->h8_dev, .node_id = SPA_ID_INVALID };
+	c->h8_out = (struct fake_node){ .card = c, .device = &c->h8_dev, .node_id = SPA_ID_INVALID };
+	c->second = (struct fake_node){ .card = c, .device = &c->second_dev, .node_id = SPA_ID_INVALID };
 
 	c->main_loop = pw_main_loop_new(NULL);
 	if (c->main_loop == NULL) {
@@ -886,6 +1182,7 @@ out:
 		pw_main_loop_destroy(c->main_loop);
 	pw_properties_free(c->webcam_dev.props);
 	pw_properties_free(c->h8_dev.props);
+	pw_properties_free(c->second_dev.props);
 	if (c->ctl_fd >= 0)
 		close(c->ctl_fd);
 	for (size_t i = 0; i < SPA_N_ELEMENTS(c->fifo_fds); i++)
