@@ -100,20 +100,23 @@ std::optional<QString> AudioDevice::modelUID() const {
 
 Unit unitOf(const AudioDeviceInfo& info, const QString& serial, const QString& usbPorts) {
     // udev's path of a USB device: "...-usb-0:<ports>:<configuration>.<interface>".
-    if (!usbPorts.isEmpty() && !info.busPath.isEmpty()) {
-        return info.busPath.contains(QStringLiteral("-usb-0:") + usbPorts + QLatin1Char(':'))
-                   ? Unit::same
-                   : Unit::other;
-    }
-    if (serial.isEmpty()) return Unit::unknown;
+    const bool portsKnown = !usbPorts.isEmpty() && !info.busPath.isEmpty();
+    const bool samePorts = portsKnown && info.busPath.contains(QStringLiteral("-usb-0:") +
+                                                               usbPorts + QLatin1Char(':'));
+    const Unit byPorts = !portsKnown ? Unit::unknown : samePorts ? Unit::same : Unit::other;
+    if (serial.isEmpty()) return byPorts;
+    bool sameSerial = false;
     if (!info.serial.isEmpty()) {
-        return info.serial.endsWith(serial, Qt::CaseInsensitive) ? Unit::same : Unit::unknown;
+        sameSerial = info.serial.endsWith(serial, Qt::CaseInsensitive);
+        if (!sameSerial) return Unit::other;
+    } else {
+        // Without a serial property, the persistent name may carry it ("..._1234ABCD-00"); a
+        // name without it says nothing (a device without a serial has none there either).
+        sameSerial =
+            info.uid.contains(QLatin1Char('_') + serial + QLatin1Char('-'), Qt::CaseInsensitive);
+        if (!sameSerial) return byPorts;
     }
-    // Without a serial property, the persistent name may carry it ("..._1234ABCD-00").
-    static const QRegularExpression inName(QStringLiteral("_([0-9A-Fa-f]{8})(?:-|$)"));
-    const QRegularExpressionMatch m = inName.match(info.uid);
-    return m.hasMatch() && m.captured(1).compare(serial, Qt::CaseInsensitive) == 0 ? Unit::same
-                                                                                   : Unit::unknown;
+    return portsKnown && !samePorts ? Unit::other : Unit::same;
 }
 
 Unit AudioDevice::unit(const QString& serial, const QString& usbPorts) const {

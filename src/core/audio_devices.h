@@ -18,12 +18,12 @@ namespace h8 {
 
 enum class Scope { global, input, output, playthrough, main, wildcard };
 
-// Whether an audio device is the USB unit at port path `usbPorts` ("2", "1.4"; empty when
-// unknown) whose interface reports serial number `serial` ("1234ABCD"). The port path decides
-// where both sides know it (the platform's bus path names the ports: "...-usb-0:2:1.0"). Else a
-// platform serial (or persistent name) ending with `serial` makes it the same unit; anything
-// else is `unknown`, never `other`: the interface's serial need not be the USB descriptor's
-// serial that the platform lists, and the only H8 must not be refused on a mere difference.
+// Whether an audio device is the USB unit with USB serial number string `serial` (the
+// descriptor's, as the interface's USB side reads it: "1234ABCD") at port path `usbPorts`
+// ("2", "1.4"). The platform lists the same string as the device's serial (or ends its
+// persistent name with it), so a serial that differs is another unit. Of two units with one
+// serial, the port path in the platform's bus path ("...-usb-0:2:1.0") tells which. Without a
+// serial on either side the port path decides alone; without both, `unknown`.
 enum class Unit { same, other, unknown };
 Unit unitOf(const AudioDeviceInfo& info, const QString& serial, const QString& usbPorts);
 

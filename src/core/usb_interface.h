@@ -57,10 +57,12 @@ public:
     // says so while it keeps trying. Such an interface counts as not there at all.
     void setAccessDenied(bool denied);
 
-    // The port path of the attached device (see UsbTransport::portPath), with its serial number
-    // in the store the unit the audio side must match.
+    // The port path and USB serial number string of the attached device (see UsbTransport):
+    // the unit the audio side must match.
     void setPortPath(const QString& ports) { portPath_ = ports; }
     QString portPath() const { return portPath_; }
+    void setUsbSerial(const QString& serial) { usbSerial_ = serial; }
+    QString usbSerial() const { return usbSerial_; }
 
     // H8s plugged in beside the one in use (waiting their turn, or not openable), as the
     // session counts them.
@@ -125,6 +127,7 @@ private:
     bool attached_ = false;
     bool accessDenied_ = false;
     QString portPath_;
+    QString usbSerial_;
     int otherUnits_ = 0;
     ControlTraceSink trace_;
     unsigned timeoutMs_ = kControlTimeoutMs;

@@ -141,6 +141,7 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying) {
         s.usb->open(std::shared_ptr<UsbDeviceHandle>(std::move(handle)));
         s.usb->setAttached(true);
         s.usb->setPortPath(s.transport->portPath(id));
+        s.usb->setUsbSerial(s.transport->serialNumber(id));
         s.current = id;
         s.armed = false;
         s.waiting.removeAll(id);
@@ -255,7 +256,7 @@ QString IOUSBHelper::getUSBDeviceUidWitKidVendor(int vendor, int product) {
     if (!audioDeviceSource()) return {};
     // The audio device of the unit just opened (by its serial number and port path); with two
     // H8s the first one listed is another unit as often as not.
-    const QString serial = NorvShareHelper::shared().deviceSn;
+    const QString serial = session().usb ? session().usb->usbSerial() : QString();
     const QString ports = session().usb ? session().usb->portPath() : QString();
     QString unknown;
     for (const AudioDeviceInfo& d : audioDeviceSource()()) {

@@ -182,8 +182,8 @@ int EmulatedH8::answer(const UsbSetup& s, uint8_t* data) {
         } else if (type == 2 && index == 0) {
             d = configDescriptor();
         } else if (type == 3) {
-            static const QString strings[] = {QString(), QStringLiteral("Norvalt"), productName(),
-                                              QStringLiteral("1234ABCD")};
+            const QString strings[] = {QString(), QStringLiteral("Norvalt"), productName(),
+                                       serialText()};
             if (index == 0) {
                 d = {4, 3, 0x09, 0x04};  // English (United States)
             } else if (index < 4) {

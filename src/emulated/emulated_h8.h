@@ -72,6 +72,11 @@ public:
     // The serial number it reports (kSerialBytes unless set: a second unit takes its own).
     void setSerial(const std::array<uint8_t, 4>& serial) { serial_ = serial; }
     const std::array<uint8_t, 4>& serial() const { return serial_; }
+    // The same number as its USB descriptor's serial string ("1234ABCD").
+    QString serialText() const {
+        return QString::asprintf("%02X%02X%02X%02X", serial_[0], serial_[1], serial_[2],
+                                 serial_[3]);
+    }
     static QString productName() { return QStringLiteral("H8"); }
     // The 18-byte device descriptor and the full configuration descriptor (one audio-control
     // interface first), as the device returns them to GET_DESCRIPTOR.

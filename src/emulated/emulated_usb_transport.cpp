@@ -132,6 +132,13 @@ QString EmulatedUsbTransport::portPath(UsbDeviceId id) {
     return {};
 }
 
+QString EmulatedUsbTransport::serialNumber(UsbDeviceId id) {
+    for (auto& slot : slots_) {
+        if (slot->attachment && slot->attachment->id == id) return slot->model.serialText();
+    }
+    return {};
+}
+
 QString EmulatedUsbTransport::productName(uint16_t vendorId, uint16_t productId) {
     if (vendorId != kVendorId || productId != kProductId) return {};
     for (auto& slot : slots_) {

@@ -38,6 +38,7 @@ public:
     QString productName(uint16_t vendorId, uint16_t productId) override;
     // Slot 1 hangs from port 1, slot 2 from port 2.
     QString portPath(UsbDeviceId id) override;
+    QString serialNumber(UsbDeviceId id) override;
 
 private:
     struct Attachment;

@@ -235,6 +235,26 @@ QString LibusbTransport::portPath(UsbDeviceId id) {
     return parts.join(QLatin1Char('.'));
 }
 
+QString LibusbTransport::serialNumber(UsbDeviceId id) {
+    libusb_device* device = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = devices_.find(id);
+        if (it == devices_.end()) return {};
+        device = libusb_ref_device(it->second);
+    }
+    QString serial;
+    libusb_device_descriptor descriptor{};
+    libusb_device_handle* handle = nullptr;
+    if (libusb_get_device_descriptor(device, &descriptor) == 0 && descriptor.iSerialNumber != 0 &&
+        libusb_open(device, &handle) == 0) {
+        serial = readStringDescriptor(handle, descriptor.iSerialNumber);
+        libusb_close(handle);
+    }
+    libusb_unref_device(device);
+    return serial;
+}
+
 QString LibusbTransport::productName(uint16_t vendorId, uint16_t productId) {
     if (ensureContext() < 0) return {};
     libusb_device** list = nullptr;

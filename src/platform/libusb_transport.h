@@ -37,6 +37,7 @@ public:
     int open(UsbDeviceId id, std::unique_ptr<UsbDeviceHandle>* handle) override;
     QString productName(uint16_t vendorId, uint16_t productId) override;
     QString portPath(UsbDeviceId id) override;
+    QString serialNumber(UsbDeviceId id) override;
 
     struct Context;  // the libusb context, shared with the open handles
 

@@ -97,6 +97,11 @@ public:
     // unknown. Tells two units of one serial number apart.
     virtual QString portPath(UsbDeviceId) { return {}; }
 
+    // The serial number string of an attached device's USB descriptor (iSerialNumber), which
+    // the platform's device database, and so the sound server, also reports; empty when the
+    // device has none or it cannot be read.
+    virtual QString serialNumber(UsbDeviceId) { return {}; }
+
 signals:
     void deviceArrived(h8::UsbDeviceId id);
     void deviceLeft(h8::UsbDeviceId id);

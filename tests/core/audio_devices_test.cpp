@@ -139,27 +139,30 @@ TEST_F(AudioDevicesTest, FindsTheInterfaceByTransportAndModel) {
     EXPECT_EQ(found->id(), 11u);
 }
 
-// Which listed H8 is the unit the USB side opened. The interface's own serial number need not
-// be the USB descriptor's that the sound server lists: a difference alone never refuses the
-// only H8, and the port path decides where both sides know it.
-TEST(UnitOfTest, PortPathDecidesAndASerialDifferenceNeverRefuses) {
+// Which listed H8 is the unit the USB side opened: by the USB serial string both sides read,
+// the port path telling two units of one serial apart, or deciding alone without a serial.
+TEST(UnitOfTest, SerialFirstThenPortPath) {
     AudioDeviceInfo d = fakeInterface(1);
+    d.serial = "Norvalt_H8_1234ABCD";
     d.busPath = "pci-0000:00:14.0-usb-0:1.4:1.0";
-    d.serial = "Norvalt_H8_CI0001";
-    EXPECT_EQ(unitOf(d, "1234ABCD", "1.4"), Unit::same);
+    EXPECT_EQ(unitOf(d, "1234abcd", "1.4"), Unit::same);
+    EXPECT_EQ(unitOf(d, "1234ABCD", ""), Unit::same);
+    EXPECT_EQ(unitOf(d, "5678EF01", "1.4"), Unit::other);
+    // One serial on two units: the ports tell them apart ("1" is not "1.4", nor is "4").
     EXPECT_EQ(unitOf(d, "1234ABCD", "1"), Unit::other);
     EXPECT_EQ(unitOf(d, "1234ABCD", "4"), Unit::other);
 
-    // No port path on one side: the serial, when it matches; otherwise unknown.
-    EXPECT_EQ(unitOf(d, "1234ABCD", ""), Unit::unknown);
-    d.serial = "Norvalt_H8_1234abcd";
-    EXPECT_EQ(unitOf(d, "1234ABCD", ""), Unit::same);
-    d.busPath.clear();
-    EXPECT_EQ(unitOf(d, "1234ABCD", "2"), Unit::same);
-    EXPECT_EQ(unitOf(d, "", "2"), Unit::unknown);
-
-    // No serial property: the persistent name may carry it.
+    // No serial on the USB side, or none listed: the port path alone, else unknown.
+    EXPECT_EQ(unitOf(d, "", "1.4"), Unit::same);
+    EXPECT_EQ(unitOf(d, "", "2"), Unit::other);
+    EXPECT_EQ(unitOf(d, "", ""), Unit::unknown);
     d.serial.clear();
+    d.uid = "alsa_card.usb-Norvalt_H8-00";
+    EXPECT_EQ(unitOf(d, "1234ABCD", "2"), Unit::other);
+    d.busPath.clear();
+    EXPECT_EQ(unitOf(d, "1234ABCD", "2"), Unit::unknown);
+
+    // The persistent name carries the serial where no property does.
     d.uid = "alsa_card.usb-Norvalt_H8_1234ABCD-00";
     EXPECT_EQ(unitOf(d, "1234ABCD", ""), Unit::same);
     EXPECT_EQ(unitOf(d, "5678EF01", ""), Unit::unknown);

@@ -40,7 +40,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString kH8Uid = QStringLiteral("alsa_card.usb-Norvalt_H8_CI0001-00");
+const QString kH8Uid = QStringLiteral("alsa_card.usb-Norvalt_H8_1234ABCD-00");
 const QString kWebcamUid = QStringLiteral("alsa_card.usb-Generic_USB_Webcam_WC0001-02");
 
 class PanelPipeWireTest : public test::PanelAppTest {

@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 
 // The fake H8 as the stack's card presents it: a USB card device with a capture node and a
 // playback node; the webcam beside it has a capture node.
-const QString kFakeUid = QStringLiteral("alsa_card.usb-Norvalt_H8_CI0001-00");
+const QString kFakeUid = QStringLiteral("alsa_card.usb-Norvalt_H8_1234ABCD-00");
 const QString kWebcamUid = QStringLiteral("alsa_card.usb-Generic_USB_Webcam_WC0001-02");
 
 // Keeps per-channel peaks and a frame count; called on PipeWire's real-time thread.

@@ -113,7 +113,8 @@ TEST_F(LibusbTransportPresentTest, AttachedDeviceIsListedAndIdentifiesItself) {
     EXPECT_TRUE(events_.empty());
 }
 
-TEST_F(LibusbTransportPresentTest, TwoAttachedDevicesGetDistinctIds) {
+TEST_F(LibusbTransportPresentTest, TwoAttachedDevicesGetDistinctIdsAndTellTheirSerials) {
+    model2_.setSerial({0x56, 0x78, 0xEF, 0x01});
     test::umockdevBed().plug(1, &model1_);
     test::umockdevBed().plug(2, &model2_);
     const QList<UsbDeviceId> present = start();
@@ -121,6 +122,11 @@ TEST_F(LibusbTransportPresentTest, TwoAttachedDevicesGetDistinctIds) {
     EXPECT_NE(present[0], present[1]);
     EXPECT_TRUE(openOk(present[0]));
     EXPECT_TRUE(openOk(present[1]));
+    // The descriptor's serial string, read while the device is open elsewhere too.
+    QStringList serials{transport_->serialNumber(present[0]), transport_->serialNumber(present[1])};
+    serials.sort();
+    EXPECT_EQ(serials, QStringList({"1234ABCD", "5678EF01"}));
+    EXPECT_EQ(transport_->serialNumber(present[1] + 100), QString());
 }
 
 TEST_F(LibusbTransportPresentTest, NothingAttached) {

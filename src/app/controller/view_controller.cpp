@@ -241,10 +241,9 @@ void ViewController::handleDeviceListChanged(const Notification& n) {
     // Only the H8 is ever bound: other USB sound cards coming and going change nothing. Bound on
     // USB, it is the audio device of the same unit; before USB is open, the first H8 listed (the
     // USB side checks it when it opens the interface).
-    const AudioDevicePtr device =
-        bound_ && usb_.isAttached()
-            ? findH8AudioDevice(added, NorvShareHelper::shared().deviceSn, usb_.portPath())
-            : findH8AudioDevice(added);
+    const AudioDevicePtr device = bound_ && usb_.isAttached()
+                                      ? findH8AudioDevice(added, usb_.usbSerial(), usb_.portPath())
+                                      : findH8AudioDevice(added);
     if (!device) {
         diag("Another H8's audio device is listed; it is ignored while this one is in use");
         return;
@@ -355,7 +354,7 @@ void ViewController::addDeviceFunc(const Notification& n) {
             boundBeforeUsb_ = false;
             // The audio side bound the first H8 it saw; the USB side opened this unit. With two
             // H8s they can differ: the meters follow the unit that is bound.
-            const QString serial = store.deviceSn;
+            const QString serial = usb_.usbSerial();
             if (hardwareDevice && hardwareDevice->unit(serial, usb_.portPath()) == Unit::other) {
                 diag("The audio device bound first is another H8; following the one opened");
                 const AudioDevicePtr same =

@@ -85,13 +85,13 @@ static const struct node_spec webcam_spec = {
 	"webcam.fifo", 2, "analog-stereo", "front:1",
 };
 static const struct node_spec h8_specs[] = {
-	[PROFILE_2] = { "alsa_input.usb-Norvalt_H8_CI0001-00.analog-stereo", "H8 Analog Stereo",
+	[PROFILE_2] = { "alsa_input.usb-Norvalt_H8_1234ABCD-00.analog-stereo", "H8 Analog Stereo",
 		"usb2.fifo", 2, "analog-stereo", "front:2" },
-	[PROFILE_16] = { "alsa_input.usb-Norvalt_H8_CI0001-00.multichannel-input", "H8 Multichannel",
+	[PROFILE_16] = { "alsa_input.usb-Norvalt_H8_1234ABCD-00.multichannel-input", "H8 Multichannel",
 		"usb16.fifo", 16, "multichannel-input", "hw:2" },
 };
 static const struct node_spec h8_playback_spec = {
-	"alsa_output.usb-Norvalt_H8_CI0001-00.analog-stereo", "H8 Analog Stereo",
+	"alsa_output.usb-Norvalt_H8_1234ABCD-00.analog-stereo", "H8 Analog Stereo",
 	NULL, 2, "analog-stereo", "front:2",
 };
 /* A second H8 (another unit: its own serial number and port), plugged on request. */
@@ -1049,8 +1049,8 @@ static struct pw_properties *h8_props(void)
 		PW_KEY_DEVICE_VENDOR_NAME, "Norvalt",
 		PW_KEY_DEVICE_PRODUCT_NAME, "H8",
 		PW_KEY_DEVICE_DESCRIPTION, "H8",
-		PW_KEY_DEVICE_SERIAL, "CI0001",
-		PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_CI0001-00",
+		PW_KEY_DEVICE_SERIAL, "1234ABCD",
+		PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_1234ABCD-00",
 		PW_KEY_DEVICE_NICK, "H8",
 		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:1:1.0",
 		PW_KEY_DEVICE_STRING, "2",
