@@ -35,11 +35,12 @@ H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --automation "$
 printf 'wait 800\nscreenshot %s\nquit\n' "$out/app-no-usb-access.png" > "$scratch/noaccess.txt"
 env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 H8_SIMULATE_FAULT=denied \
     H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/noaccess.txt"
-# Preferences that cannot be saved (their folder cannot be created), in English.
-touch "$scratch/not-a-folder"
-printf 'wait 800\nscreenshot %s\nquit\n' "$out/app-settings-not-saved.png" > "$scratch/nosave.txt"
-env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 H8_CONFIG_DIR="$scratch/not-a-folder/config" \
-    H8_LOG_DIR="$scratch/log" "$app" --automation "$scratch/nosave.txt" || true
+# Preferences that cannot be saved (a full disk), in English: a route dragged is kept in memory,
+# and the window says why it cannot be written.
+printf 'wait-bound 5000\nwait-menu 5000\nfail-writes ENOSPC\ndrag 1 5\nwait 800\nscreenshot %s\nfail-writes off\nquit\n' \
+    "$out/app-settings-not-saved.png" > "$scratch/nosave.txt"
+env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=C.UTF-8 H8_CONFIG_DIR="$scratch/config" \
+    H8_LOG_DIR="$scratch/log" "$app" --simulate="$scratch/nosave/h8.json" --automation "$scratch/nosave.txt"
 for outcome in denied restricted; do
     printf 'wait 800\nscreenshot-alert %s\nquit\n' "$out/alert-$outcome.png" > "$scratch/$outcome.txt"
     H8_MIC_AUTH=$outcome H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/$outcome.txt"

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QWheelEvent>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "core/share_helper.h"
 #include "emulated/emulated_h8.h"
 #include "emulated/emulated_usb_transport.h"
+#include "platform/atomic_file.h"
 #include "platform/notification_center.h"
 #include "routing_agreement.h"
 #include "ui/matrix/channel_row_view.h"
@@ -288,6 +290,16 @@ void Automation::next() {
         } else if (command == "print") {
             std::printf("%s\n", qPrintable(words.mid(1).join(' ')));
             std::fflush(stdout);
+        } else if (command == "fail-writes") {
+            // Every file write fails as on a full disk (ENOSPC) or a read-only one (EROFS), or
+            // works again (off): the storage faults, for screenshots and end-to-end runs.
+            const QString how = words.value(1);
+            if (how != "ENOSPC" && how != "EROFS" && how != "off")
+                return fail("fail-writes takes ENOSPC, EROFS or off");
+            const int err = how == "ENOSPC" ? ENOSPC : how == "EROFS" ? EROFS : 0;
+            injectWriteFaults(
+                err ? std::function<int(const QString&)>([err](const QString&) { return err; })
+                    : std::function<int(const QString&)>());
         } else if (command == "wait-file") {
             const QString path = words.value(1);
             if (!waitFor([path] { return QFileInfo::exists(path); }, arg2))

@@ -29,6 +29,8 @@
 //   hide                    hide the window (as a window manager may)
 //   wait-shown MS           wait (at most MS) until the window shows again, else fail
 //   print TEXT              print TEXT on a line of its own
+//   fail-writes ENOSPC|EROFS|off
+//                           every file write fails with that error from now on (off: works)
 //   wait-file PATH MS       wait (at most MS) until PATH exists, else fail
 //   import FILE             import the preset FILE as File → Open does
 //   measure-gaps MS         let the event loop run for MS milliseconds and print
