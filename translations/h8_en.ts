@@ -304,7 +304,42 @@ Your changes are kept and saved as soon as writing works again.</translation>
     </message>
 </context>
 <context>
+    <name>Tray</name>
+    <message>
+        <source>显示窗口</source>
+        <translation>Show Window</translation>
+    </message>
+    <message>
+        <source>耳机静音</source>
+        <translation>Mute Headphones</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>H8 Controller：H8 未连接</source>
+        <translation>H8 Controller: no H8 connected</translation>
+    </message>
+    <message>
+        <source>H8 Controller：已连接 %1</source>
+        <translation>H8 Controller: %1 connected</translation>
+    </message>
+    <message>
+        <source>请安装 udev 规则（h8ctl udev-rule）或软件包。打开窗口可查看详情。</source>
+        <translation>Install the udev rule (h8ctl udev-rule) or the package. Open the window for details.</translation>
+    </message>
+    <message>
+        <source>设置无法保存</source>
+        <translation>Settings cannot be saved</translation>
+    </message>
+</context>
+<context>
     <name>h8-controller</name>
+    <message>
+        <source>h8-controller: unknown argument &apos;%1&apos;</source>
+        <translation>h8-controller: unknown argument &apos;%1&apos;</translation>
+    </message>
     <message>
         <source>Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
 
@@ -314,6 +349,8 @@ The control panel of the H8 USB audio interface.
                            state is kept in STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
   --no-sound-server        with --simulate: start as on a desktop without a sound server (the
                            &quot;Simulation&quot; menu starts one)
+  --background             start without showing the window (as at login); a second start,
+                           the tray icon or the desktop&apos;s launcher shows it
   --quit-after-ms N        quit after N milliseconds (for automated runs)
   --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
   --trace                  print every control transfer to standard error
@@ -328,16 +365,14 @@ The control panel of the H8 USB audio interface.
                            state is kept in STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
   --no-sound-server        with --simulate: start as on a desktop without a sound server (the
                            &quot;Simulation&quot; menu starts one)
+  --background             start without showing the window (as at login); a second start,
+                           the tray icon or the desktop&apos;s launcher shows it
   --quit-after-ms N        quit after N milliseconds (for automated runs)
   --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
   --trace                  print every control transfer to standard error
   --automation FILE        run the commands of FILE once the window is up (see automation.h)
   -h, --help               show this help
 </translation>
-    </message>
-    <message>
-        <source>h8-controller: unknown argument &apos;%1&apos;</source>
-        <translation>h8-controller: unknown argument &apos;%1&apos;</translation>
     </message>
 </context>
 <context>

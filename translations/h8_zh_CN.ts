@@ -304,7 +304,42 @@
     </message>
 </context>
 <context>
+    <name>Tray</name>
+    <message>
+        <source>显示窗口</source>
+        <translation>显示窗口</translation>
+    </message>
+    <message>
+        <source>耳机静音</source>
+        <translation>耳机静音</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>H8 Controller：H8 未连接</source>
+        <translation>H8 Controller：H8 未连接</translation>
+    </message>
+    <message>
+        <source>H8 Controller：已连接 %1</source>
+        <translation>H8 Controller：已连接 %1</translation>
+    </message>
+    <message>
+        <source>请安装 udev 规则（h8ctl udev-rule）或软件包。打开窗口可查看详情。</source>
+        <translation>请安装 udev 规则（h8ctl udev-rule）或软件包。打开窗口可查看详情。</translation>
+    </message>
+    <message>
+        <source>设置无法保存</source>
+        <translation>设置无法保存</translation>
+    </message>
+</context>
+<context>
     <name>h8-controller</name>
+    <message>
+        <source>h8-controller: unknown argument &apos;%1&apos;</source>
+        <translation>h8-controller：未知参数“%1”</translation>
+    </message>
     <message>
         <source>Usage: h8-controller [--simulate[=STATE_FILE] [--no-sound-server]] [OPTION]...
 
@@ -314,6 +349,8 @@ The control panel of the H8 USB audio interface.
                            state is kept in STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
   --no-sound-server        with --simulate: start as on a desktop without a sound server (the
                            &quot;Simulation&quot; menu starts one)
+  --background             start without showing the window (as at login); a second start,
+                           the tray icon or the desktop&apos;s launcher shows it
   --quit-after-ms N        quit after N milliseconds (for automated runs)
   --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
   --trace                  print every control transfer to standard error
@@ -328,16 +365,14 @@ H8 USB 音频接口的控制面板。
                            状态文件中（默认：&lt;配置文件夹&gt;/emulated-h8.json）
   --no-sound-server        与 --simulate 一起使用：如同在没有声音服务器的桌面上启动
                            （“模拟”菜单可以启动一个）
+  --background             启动时不显示窗口（如登录时）；再次启动、托盘图标或
+                           桌面启动器会显示窗口
   --quit-after-ms N        N 毫秒后退出（用于自动运行）
   --screenshot 文件        与 --quit-after-ms 一起使用：退出前把窗口保存为 PNG
   --trace                  把每个控制传输打印到标准错误
   --automation 文件        窗口出现后执行文件中的命令（见 automation.h）
   -h, --help               显示此帮助
 </translation>
-    </message>
-    <message>
-        <source>h8-controller: unknown argument &apos;%1&apos;</source>
-        <translation>h8-controller：未知参数“%1”</translation>
     </message>
 </context>
 <context>

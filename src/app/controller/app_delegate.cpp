@@ -1,6 +1,7 @@
 #include "app_delegate.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLayout>
 #include <QMenuBar>
 
@@ -162,6 +163,18 @@ void AppDelegate::bringToFront(const QString& token) {
     show();
     raise();
     activateWindow();
+}
+
+void AppDelegate::closeEvent(QCloseEvent* event) {
+    if (closeHides_ && closeHides_()) {
+        // The panel goes on in the tray: the window comes back from its icon, the desktop's
+        // launcher or a second start.
+        event->ignore();
+        hide();
+        return;
+    }
+    event->accept();
+    QCoreApplication::quit();
 }
 
 void AppDelegate::syncSampleRateMenu() {

@@ -72,6 +72,13 @@ public:
     QAction* undoAction;                 // "撤销", Ctrl+Z
     QAction* redoAction;                 // "重做", Ctrl+Shift+Z
 
+    // Whether closing the window only hides it (asked at each close: while the panel has a
+    // tray icon to bring it back). Without it, closing quits the program.
+    void setCloseHides(std::function<bool()> hides) { closeHides_ = std::move(hides); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildSimulationMenu();
     // Undo and redo are enabled with the menus, and only when there is something to undo/redo.
@@ -85,6 +92,7 @@ private:
     QMenu* editMenu_;
     bool mainMenusEnabled_ = true;
     LoginItem loginItem_;
+    std::function<bool()> closeHides_;
 };
 
 }  // namespace h8

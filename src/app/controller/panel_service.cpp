@@ -226,6 +226,7 @@ void PanelService::announce() {
         if (announced_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
     }
     announced_ = now;
+    if (!changed.isEmpty()) emit propertiesChanged(changed);
     if (bus_.isConnected())
         emitPropertiesChanged(bus_, target_.objectPath(), QString::fromLatin1(bus::kInterface),
                               changed);

@@ -89,6 +89,10 @@ public:
     // once per turn of the event loop, after the panel's state changed).
     void announce();
 
+signals:
+    // The same changes for the panel's own followers (the tray icon), with or without a bus.
+    void propertiesChanged(const QVariantMap& changed);
+
 private:
     ViewController* controller() const;
     BusResult needBound() const;

@@ -1,6 +1,6 @@
 // h8-controller: the desktop control panel of the H8.
 //
-//   h8-controller [--simulate[=STATE_FILE]]
+//   h8-controller [--simulate[=STATE_FILE]] [--background]
 //
 // Without --simulate it works with the real interface (libusb and PipeWire) and shows the
 // disconnected view until one is plugged in. With --simulate it runs on the emulated H8, whose
@@ -31,9 +31,11 @@
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "panel_service.h"
+#include "panel_tray.h"
 #include "platform/audio/pipewire_backend.h"
 #include "platform/clock.h"
 #include "platform/dbus/bus_names.h"
+#include "platform/dbus/desktop_shell.h"
 #include "platform/diagnostics.h"
 #include "platform/file_lock.h"
 #include "platform/libusb_transport.h"
@@ -56,6 +58,8 @@ The control panel of the H8 USB audio interface.
                            state is kept in STATE_FILE (default: <config folder>/emulated-h8.json)
   --no-sound-server        with --simulate: start as on a desktop without a sound server (the
                            "Simulation" menu starts one)
+  --background             start without showing the window (as at login); a second start,
+                           the tray icon or the desktop's launcher shows it
   --quit-after-ms N        quit after N milliseconds (for automated runs)
   --screenshot FILE        with --quit-after-ms: save the window as a PNG before quitting
   --trace                  print every control transfer to standard error
@@ -212,6 +216,7 @@ int main(int argc, char** argv) {
     h8::SystemClock clock;
     bool simulate = false;
     bool noSoundServer = false;
+    bool background = false;
     QString stateFile;
     int quitAfterMs = -1;
     QString screenshot;
@@ -230,6 +235,8 @@ int main(int argc, char** argv) {
             stateFile = a.mid(11);
         } else if (a == "--no-sound-server") {
             noSoundServer = true;
+        } else if (a == "--background") {
+            background = true;
         } else if (a == "--quit-after-ms" && i + 1 < args.size()) {
             quitAfterMs = args[++i].toInt();
         } else if (a == "--screenshot" && i + 1 < args.size()) {
@@ -363,7 +370,17 @@ int main(int argc, char** argv) {
                                  [](bool on) { h8::AppAutoStartUtils::setUserChoice(on); }});
         }
         service.attach(&window, sim ? &sim->model() : nullptr);
-        window.show();
+        // The window only hides while the tray has the panel's icon; the program quits when the
+        // window is closed without one, or from the icon's menu (not when a last alert closes
+        // while the window is hidden).
+        QApplication::setQuitOnLastWindowClosed(false);
+        h8::BusTrayHost trayHost(service.connection());
+        h8::PanelTray tray(service, window, trayHost);
+        window.setCloseHides([&tray] { return tray.active(); });
+        h8::BusNotifications notifications(service.connection());
+        h8::HiddenProblems hiddenProblems(window, usbInterface, h8::UserDefaults::standard(),
+                                          notifications);
+        if (!background) window.show();
         // The window and its controller exist (and observe the USB notifications) before USB
         // monitoring starts, so an interface that is already plugged in is bound at once.
         window.applicationDidFinishLaunching();

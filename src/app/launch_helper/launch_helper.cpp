@@ -71,6 +71,8 @@ void LaunchHelper::openMainApplication() {
     }
     QProcess process;
     process.setProgram(program);
+    // At login the panel starts in the background: its window shows when the user asks.
+    process.setArguments({QStringLiteral("--background")});
     process.setWorkingDirectory(folder_);
     if (!process.startDetached()) {
         printLine(QStringLiteral("cannot start %1: %2").arg(program, process.errorString()));
