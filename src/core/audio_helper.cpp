@@ -31,8 +31,9 @@ std::string address(const void* p) {
 
 }  // namespace
 
-NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice, RoutingModel& routing)
-    : hardwareDevice_(std::move(hardwareDevice)), routing_(&routing) {
+NorvAudioHelper::NorvAudioHelper(AudioDevicePtr hardwareDevice, RoutingModel& routing,
+                                 bool capturing)
+    : hardwareDevice_(std::move(hardwareDevice)), capturing_(capturing), routing_(&routing) {
     NorvShareHelper& store = NorvShareHelper::shared();
     routing.setCommitsRoutes(true);
     connect(&routing, &RoutingModel::storedMapChanged, this, &NorvAudioHelper::followRouting);
@@ -104,12 +105,28 @@ void NorvAudioHelper::rebuildEngines() {
     bool captureFailed = false;
     for (const auto& engine : inputUnits_) {
         engine->prepare();
-        if (!engine->start()) captureFailed = true;
+        if (capturing_ && !engine->start()) captureFailed = true;
     }
     // Meters then stay at zero; routing works all the same.
     if (captureFailed)
         diag("Input levels are not available: the audio capture of the interface did not start");
     publishUnits();
+}
+
+void NorvAudioHelper::setCapturing(bool capturing) {
+    if (capturing == capturing_) return;
+    capturing_ = capturing;
+    bool captureFailed = false;
+    for (const auto& engine : inputUnits_) {
+        if (!capturing) {
+            engine->stop();
+            engine->setVolumeIntensity(0);
+        } else if (!engine->start()) {
+            captureFailed = true;
+        }
+    }
+    if (captureFailed)
+        diag("Input levels are not available: the audio capture of the interface did not start");
 }
 
 void NorvAudioHelper::publishUnits() {

@@ -27,7 +27,8 @@ public:
     // device and its sample rate in the store and performs the first build, taking the columns
     // from `routing` (which must outlive the engine). `hardwareDevice` may be null: the
     // interface is then bound on USB alone (no meters, no rate) until attachAudioDevice().
-    NorvAudioHelper(AudioDevicePtr hardwareDevice, RoutingModel& routing);
+    // `capturing`: whether the level engines capture from the start (see setCapturing).
+    NorvAudioHelper(AudioDevicePtr hardwareDevice, RoutingModel& routing, bool capturing = true);
     ~NorvAudioHelper() override;
 
     // Tears down and rebuilds the engines and routing columns. Without restoreSaved (a re-bind,
@@ -47,6 +48,12 @@ public:
 
     // Republishes the sample rate and rebuilds (after the device's rate changed).
     void changeSampleRate();
+
+    // Whether the level engines capture: off while nobody looks at the levels (the window
+    // hidden), so that the interface's input nodes may suspend; the engines stay, at 0, and
+    // capture again when switched back on.
+    void setCapturing(bool capturing);
+    bool isCapturing() const { return capturing_; }
 
     const std::vector<std::shared_ptr<Engine>>& inputUnits() const { return inputUnits_; }
     const std::vector<std::shared_ptr<Output>>& outputUnits() const { return outputUnits_; }
@@ -68,6 +75,7 @@ private:
     std::vector<std::shared_ptr<Engine>> inputUnits_;
     std::vector<std::shared_ptr<Output>> outputUnits_;
     AudioDevicePtr hardwareDevice_;
+    bool capturing_;
     QPointer<RoutingModel> routing_;  // the panel's; it may go before the engine
     QMetaObject::Connection sampleListener_;
     QMetaObject::Connection volumeListener_;

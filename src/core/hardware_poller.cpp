@@ -41,6 +41,14 @@ void HardwarePoller::resume(Pause why) {
     store_.canReadStatue = pauses_.empty();
 }
 
+std::optional<bool> HardwarePoller::readNow() {
+    const bool onlyHidden = pauses_.size() == 1 && pauses_.count(Pause::hidden) == 1;
+    if (onlyHidden) store_.canReadStatue = true;
+    const std::optional<bool> answered = monitor_.poll();
+    if (onlyHidden) store_.canReadStatue = false;
+    return answered;
+}
+
 void HardwarePoller::tick() {
     emit ticked();
     // An interface that stopped answering costs a short time-out per read: after

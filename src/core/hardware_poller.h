@@ -8,6 +8,7 @@
 #include <QObject>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "platform/clock.h"
@@ -25,7 +26,9 @@ public:
     static constexpr int kBackOffTicks = 12;  // one read every 2 s
 
     // Why the poll is paused; it reads while there is no reason.
-    enum class Pause { knob, preset, unbound };
+    // `hidden`: nobody looks (the window is not exposed); the timer is stopped too, and a
+    // reader asks with readNow().
+    enum class Pause { knob, preset, unbound, hidden };
 
     // Reads through `monitor` and keeps the store's poll gate (`canReadStatue`: open while the
     // poll is not paused); all must outlive the poller.
@@ -46,6 +49,10 @@ public:
 
     // One tick now: ticked(), then (unless backed off) a read.
     void tick();
+    // One read now for a reader that wants the state while the poll only rests because nobody
+    // looks (`hidden`); as poll() otherwise (nothing while a knob turns, a preset is applied or
+    // nothing is bound). The answer of the read: absent when nothing was read.
+    std::optional<bool> readNow();
     // True while only every kBackOffTicks-th tick reads (the interface stopped answering).
     bool isBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
 

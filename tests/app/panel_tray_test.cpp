@@ -1,7 +1,8 @@
 // The panel in the tray and in the background, in-process on the emulated H8: the icon comes
 // and goes with the desktop's tray host, closing the window hides it only while the icon is
-// there, the icon's menu works as the window's controls do, and a problem that the hidden
-// window would show is told once as a desktop notification.
+// there, the icon's menu works as the window's controls do, a problem that the hidden window
+// would show is told once as a desktop notification, and a hidden window costs nothing (no
+// meter clock, no capture, no poll) while bus readers still get fresh values.
 #include "panel_tray.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +13,16 @@
 #include <cerrno>
 
 #include "app_delegate.h"
+#include "core/audio_helper.h"
+#include "core/hardware_poller.h"
+#include "core/meter_clock.h"
 #include "core/usb_interface.h"
 #include "emulated_panel_test.h"
 #include "panel_service.h"
 #include "platform/atomic_file.h"
 #include "platform/dbus/desktop_shell.h"
 #include "platform/user_defaults.h"
+#include "ui/sections/main_contain_view.h"
 #include "view_controller.h"
 
 namespace h8 {
@@ -142,6 +147,69 @@ TEST_F(PanelTrayTest, AProblemIsToldOnceWhileTheWindowIsHidden) {
     injectWriteFaults({});
     UserDefaults::standard().flush();
     EXPECT_TRUE(UserDefaults::standard().saveProblem().isEmpty());
+}
+
+TEST_F(PanelTrayTest, NothingRunsForAHiddenWindowButBusReadersStillGetFreshValues) {
+    ViewController& c = *controller();
+    MeterClock& meters = c.norvMainContaiView->meters();
+    ASSERT_TRUE(c.isExposed());
+    ASSERT_TRUE(c.audio->isCapturing());
+    ASSERT_FALSE(c.poller().isPaused());
+
+    window_->hide();
+    EXPECT_FALSE(c.isExposed());
+    EXPECT_FALSE(meters.isRunning());
+    EXPECT_FALSE(c.poller().ownTimerActive());
+    EXPECT_FALSE(c.audio->isCapturing());
+    // Nothing reads the interface on its own any more.
+    const auto transfers = usb_.model().transfers().size();
+    advance(std::chrono::milliseconds(3000));
+    EXPECT_EQ(usb_.model().transfers().size(), transfers);
+
+    // A gain turned on the hardware meanwhile: a bus read reads it (once for a GetAll's burst).
+    ASSERT_FALSE(service_->setEmulatedControl(QStringLiteral("gain1"), QStringLiteral("200")));
+    const double stale = service_->value("Input1Gain").toDouble();
+    const double fresh = service_->valueForClient("Input1Gain").toDouble();
+    EXPECT_NE(fresh, stale);
+    const auto afterRead = usb_.model().transfers().size();
+    service_->valueForClient("Input2Gain");
+    EXPECT_EQ(usb_.model().transfers().size(), afterRead);
+
+    // Level readers start the capture until they have stopped for 5 s.
+    QList<double> levels;
+    EXPECT_FALSE(service_->inputLevels(&levels));
+    EXPECT_TRUE(c.audio->isCapturing());
+    advance(std::chrono::milliseconds(ViewController::kLevelReadersLingerMs - 100));
+    EXPECT_FALSE(service_->inputLevels(&levels));
+    advance(std::chrono::milliseconds(ViewController::kLevelReadersLingerMs - 100));
+    EXPECT_TRUE(c.audio->isCapturing());
+    advance(std::chrono::milliseconds(200));
+    EXPECT_FALSE(c.audio->isCapturing());
+
+    // Shown again: everything runs, and the poll has read at once.
+    ASSERT_FALSE(service_->setEmulatedControl(QStringLiteral("gain1"), QStringLiteral("10")));
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.isExposed(); }, 2000));
+    EXPECT_TRUE(meters.isRunning());
+    EXPECT_TRUE(c.audio->isCapturing());
+    EXPECT_FALSE(c.poller().isPaused());
+    EXPECT_NE(service_->value("Input1Gain").toDouble(), fresh);
+
+    // Minimized counts as hidden.
+    window_->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c.isExposed(); }, 2000));
+    EXPECT_FALSE(c.audio->isCapturing());
+}
+
+TEST_F(PanelTrayTest, ABindWhileNobodyLooksStartsNeitherMetersNorCapture) {
+    window_->hide();
+    unplug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller()->isBound(); }, 5000));
+    replug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller()->isBound(); }, 5000));
+    EXPECT_FALSE(controller()->norvMainContaiView->meters().isRunning());
+    EXPECT_FALSE(controller()->audio->isCapturing());
+    EXPECT_FALSE(controller()->poller().ownTimerActive());
 }
 
 }  // namespace

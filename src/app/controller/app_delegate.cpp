@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QLayout>
 #include <QMenuBar>
+#include <QTimer>
+#include <QWindow>
 
 #include "core/notification_names.h"
 #include "core/preset_file.h"
@@ -175,6 +177,39 @@ void AppDelegate::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     QCoreApplication::quit();
+}
+
+bool AppDelegate::event(QEvent* event) {
+    const bool handled = QMainWindow::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+            if (windowHandle() && windowHandle() != watchedWindow_) {
+                watchedWindow_ = windowHandle();
+                watchedWindow_->installEventFilter(this);
+            }
+            [[fallthrough]];
+        case QEvent::Hide:
+        case QEvent::WindowStateChange:
+            updateExposure();
+            break;
+        default:
+            break;
+    }
+    return handled;
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == watchedWindow_ && event->type() == QEvent::Expose) {
+        // Not exposed: covered, or unmapped, as far as the platform tells.
+        exposedByPlatform_ = watchedWindow_->isExposed();
+        updateExposure();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void AppDelegate::updateExposure() {
+    const bool exposed = isVisible() && !isMinimized() && exposedByPlatform_;
+    if (controller) controller->setExposed(exposed);
 }
 
 void AppDelegate::syncSampleRateMenu() {

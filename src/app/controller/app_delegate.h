@@ -11,6 +11,7 @@
 #include <functional>
 
 class QMessageBox;
+class QWindow;
 
 namespace h8 {
 
@@ -76,8 +77,15 @@ public:
     // tray icon to bring it back). Without it, closing quits the program.
     void setCloseHides(std::function<bool()> hides) { closeHides_ = std::move(hides); }
 
+    // Tells the controller whether anybody sees the window: shown, not minimized and, where
+    // the platform says so, exposed. Also run once after the start (a start in the background
+    // never shows it).
+    void updateExposure();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildSimulationMenu();
@@ -93,6 +101,8 @@ private:
     bool mainMenusEnabled_ = true;
     LoginItem loginItem_;
     std::function<bool()> closeHides_;
+    QWindow* watchedWindow_ = nullptr;  // whose Expose events are followed
+    bool exposedByPlatform_ = true;     // what the last Expose event said
 };
 
 }  // namespace h8

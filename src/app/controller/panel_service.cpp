@@ -205,6 +205,11 @@ QVariant PanelService::value(const char* name) const {
     return {};
 }
 
+QVariant PanelService::valueForClient(const char* name) {
+    if (ViewController* c = controller()) c->hardwareStateWanted();
+    return value(name);
+}
+
 QVariantMap PanelService::properties() const {
     QVariantMap all;
     for (const Property& p : kProperties) all.insert(QLatin1String(p.name), p.read(controller()));
@@ -353,6 +358,8 @@ BusResult PanelService::refresh() {
 
 BusResult PanelService::inputLevels(QList<double>* levels) {
     if (auto refused = needBound()) return refused;
+    // While nobody sees the window the capture runs only for such readers.
+    controller()->levelsWanted();
     const std::shared_ptr<NorvAudioHelper>& audio = controller()->audio;
     if (!audio || !audio->hardwareDevice())
         return BusError{bus::kErrorNoSoundServer,

@@ -69,6 +69,9 @@ public:
     // The current value of a property of org.h8controller.H8Controller1, and all of them.
     QVariant value(const char* name) const;
     QVariantMap properties() const;
+    // value() for a client on the bus: with the window hidden (no poll running) the hardware
+    // state is read from the interface first, at most twice a second.
+    QVariant valueForClient(const char* name);
 
     // ---- the methods ----
     BusResult setRoute(uint source, uint destination, bool on);
@@ -180,7 +183,8 @@ public slots:
     void ShowWindow();
 
 private:
-    QVariant get(const char* property) const { return service_->value(property); }
+    // A client's read: while nobody sees the window the hardware state is read for it first.
+    QVariant get(const char* property) const { return service_->valueForClient(property); }
     void reply(const QDBusMessage& message, const BusResult& result);
 
     PanelService* service_;

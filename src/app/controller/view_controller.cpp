@@ -12,6 +12,7 @@
 #include "core/audio_helper.h"
 #include "core/hardware_monitor.h"
 #include "core/hardware_poller.h"
+#include "core/meter_clock.h"
 #include "core/notification_names.h"
 #include "core/preset_file.h"
 #include "core/routing_model.h"
@@ -58,7 +59,10 @@ ViewController::ViewController(UsbInterface& usb, Clock& clock, QWidget* parent)
                                                  UserDefaults::standard())),
       poller_(std::make_unique<HardwarePoller>(*monitor_, NorvShareHelper::shared(), clock)),
       menuSync_(clock.createTimer()),
-      permissionStep_(clock.createTimer()) {
+      permissionStep_(clock.createTimer()),
+      levelReaders_(clock.createTimer()) {
+    levelReaders_->setSingleShot(true);
+    connect(levelReaders_.get(), &ClockTimer::timeout, this, [this] { applyExposure(); });
     menuSync_->setSingleShot(true);
     connect(menuSync_.get(), &ClockTimer::timeout, this, [this] {
         if (syncSampleRateMenu) syncSampleRateMenu();
@@ -115,6 +119,48 @@ void ViewController::resizeEvent(QResizeEvent*) {
     uncontectView->setGeometry(rect());
     if (norvMainContaiView) norvMainContaiView->setGeometry(rect());
     showSaveState();
+}
+
+void ViewController::setExposed(bool exposed) {
+    if (exposed == exposed_) return;
+    exposed_ = exposed;
+    diag(exposed ? "The window shows: the meters and the poll run"
+                 : "Nobody sees the window: no meters, no capture, no poll");
+    applyExposure();
+    // What changed while nobody looked is read at once, not at the next tick.
+    if (exposed && bound_) poller_->tick();
+}
+
+void ViewController::applyExposure() {
+    if (audio) audio->setCapturing(exposed_ || levelReaders_->isActive());
+    if (norvMainContaiView) {
+        MeterClock& meters = norvMainContaiView->meters();
+        if (exposed_ && !meters.isRunning()) meters.start();
+        if (!exposed_ && meters.isRunning()) meters.stop();
+    }
+    if (exposed_) {
+        poller_->resume(HardwarePoller::Pause::hidden);
+        // The meters carry the poll while they run; otherwise it has its own timer.
+        poller_->start();
+    } else {
+        poller_->pause(HardwarePoller::Pause::hidden);
+        poller_->stop();
+    }
+}
+
+void ViewController::levelsWanted() {
+    if (exposed_) return;
+    levelReaders_->start(std::chrono::milliseconds(kLevelReadersLingerMs));
+    applyExposure();
+}
+
+void ViewController::hardwareStateWanted() {
+    if (exposed_ || !bound_) return;
+    const std::chrono::nanoseconds now = clock_.now();
+    if (lastOnDemandRead_ && now - *lastOnDemandRead_ < std::chrono::milliseconds(kOnDemandReadMs))
+        return;
+    lastOnDemandRead_ = now;
+    poller_->readNow();
 }
 
 void ViewController::showSaveState() {
@@ -387,7 +433,8 @@ void ViewController::deviceDidBecomeReady() {
     bound_ = true;
     boundBeforeUsb_ = !usb_.isAttached();
     if (!audio) {
-        audio = std::make_shared<NorvAudioHelper>(hardwareDevice, *routing_);
+        audio = std::make_shared<NorvAudioHelper>(hardwareDevice, *routing_,
+                                                  exposed_ || levelReaders_->isActive());
         store.audio = audio;
         setupMainContainerView();
         // The first build leaves the interface's mixer as it is: the routes go out now.
@@ -430,6 +477,8 @@ void ViewController::setupMainContainerView() {
     norvMainContaiView->setFocus();
     editHistory_ = new EditHistory(*routing_, &std::chrono::steady_clock::now, this);
     connect(editHistory_, &EditHistory::changed, this, &ViewController::undoStateChanged);
+    // Built while nobody looks (a bind in the background): its meters do not run either.
+    applyExposure();
 }
 
 QMessageBox* ViewController::importPreset(const QString& path) {

@@ -79,6 +79,21 @@ public:
     HardwarePoller& poller() const { return *poller_; }
     HardwareMonitor& hardware() const { return *monitor_; }
 
+    // Whether anybody sees the panel (the window shown and exposed). While nobody does, there
+    // is no meter clock, no capture and no poll: nothing wakes the program but the interface,
+    // the sound server and the session bus. Shown again, the poll reads at once and the
+    // meters run (reading silence until the capture delivers).
+    void setExposed(bool exposed);
+    bool isExposed() const { return exposed_; }
+    // A reader of the levels while nobody sees the panel (the session bus): the capture runs
+    // until such reads have stopped for kLevelReadersLingerMs.
+    static constexpr int kLevelReadersLingerMs = 5000;
+    void levelsWanted();
+    // A reader of the hardware state while nobody sees the panel: one read now, at most one
+    // per kOnDemandReadMs (a GetAll asks for every property at once).
+    static constexpr int kOnDemandReadMs = 500;
+    void hardwareStateWanted();
+
     // Imports the preset `path` as File → Open does: applied to the interface, the routing and
     // the panel; a preset of another model (or a file that is not a preset) shows the mismatch
     // alert on the window and changes nothing. Returns the alert when one was shown (it closes
@@ -123,15 +138,22 @@ private:
     void showSaveState();
     void showAudioStatus();
 
+    // Applies exposed_ to what the panel runs: the meter clock, the capture, the poll.
+    void applyExposure();
+
     UsbInterface& usb_;
     Clock& clock_;
+    bool exposed_ = true;
+    std::optional<std::chrono::nanoseconds> lastOnDemandRead_;
     std::unique_ptr<RoutingModel> routing_;
     std::unique_ptr<HardwareMonitor> monitor_;
     std::unique_ptr<HardwarePoller> poller_;
     bool bound_ = false;
     EditHistory* editHistory_ = nullptr;
     std::unique_ptr<ClockTimer> menuSync_;  // 2 s after a bind; a removal before then cancels it
-    std::unique_ptr<ClockTimer> permissionStep_;  // the permission flow's step, 0.3 s after start
+    std::unique_ptr<ClockTimer> permissionStep_;
+    std::unique_ptr<ClockTimer> levelReaders_;  // single shot: the last level reader has gone  //
+                                                // the permission flow's step, 0.3 s after start
     bool boundBeforeUsb_ = false;
     QLabel* saveWarning_ = nullptr;  // the last bind came from the audio side with USB not yet open
 };

@@ -384,6 +384,8 @@ int main(int argc, char** argv) {
         // The window and its controller exist (and observe the USB notifications) before USB
         // monitoring starts, so an interface that is already plugged in is bound at once.
         window.applicationDidFinishLaunching();
+        // Started in the background: nothing runs for a window nobody sees.
+        window.updateExposure();
         h8::Automation automation(window, automationScript);
         if (!automationScript.isEmpty()) automation.start();
         if (quitAfterMs >= 0) {
