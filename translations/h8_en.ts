@@ -272,6 +272,10 @@ Your changes are kept and saved as soon as writing works again.</translation>
         <source>另一台 H8 已连接，未使用。</source>
         <translation>Another H8 is connected and is not used.</translation>
     </message>
+    <message>
+        <source>此会话未处于活动状态，H8 已释放给当前用户。切换回此会话后将自动重新连接。</source>
+        <translation>This session is not the active one: the H8 is left to the user who is. It reconnects when you switch back to this session.</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>
@@ -530,76 +534,6 @@ The control panel of the H8 USB audio interface.
 <context>
     <name>h8ctl</name>
     <message>
-        <source>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
-
-Controls an H8 audio interface over USB.
-
-Commands:
-  status                         show the device, its inputs, outputs and mutes
-  mute input1|input2|hp on|off   mute or unmute an input or the headphones
-  otg-volume PERCENT             set the OTG output volume (0-100)
-  rate [44100|48000|88200|96000] show or set the sample rate
-  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
-  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
-  routes                         show the route map with its levels
-  monitor [--seconds N]          show the level of every input channel, 20 times a second
-  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
-  udev-rule                      print the udev rule that gives the logged-in user access
-  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
-                                 CONTROL: gain1 gain2 hp-level (code 0-255),
-                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
-
-Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
-Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
-
-Options:
-  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
-                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
-  --verbose                also print the progress lines of the USB session and of the
-                           preset files to standard error (errors are always printed)
-  --trace                  print every control transfer to standard error
-  --json                   print results as JSON
-  -h, --help               show this help
-
-Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
-            3 preset rejected (another device model, or not a preset), 4 I/O error.
-</source>
-        <translation>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
-
-Controls an H8 audio interface over USB.
-
-Commands:
-  status                         show the device, its inputs, outputs and mutes
-  mute input1|input2|hp on|off   mute or unmute an input or the headphones
-  otg-volume PERCENT             set the OTG output volume (0-100)
-  rate [44100|48000|88200|96000] show or set the sample rate
-  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
-  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
-  routes                         show the route map with its levels
-  monitor [--seconds N]          show the level of every input channel, 20 times a second
-  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
-  udev-rule                      print the udev rule that gives the logged-in user access
-  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
-                                 CONTROL: gain1 gain2 hp-level (code 0-255),
-                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
-
-Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
-Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
-
-Options:
-  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
-                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
-  --verbose                also print the progress lines of the USB session and of the
-                           preset files to standard error (errors are always printed)
-  --trace                  print every control transfer to standard error
-  --json                   print results as JSON
-  -h, --help               show this help
-
-Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
-            3 preset rejected (another device model, or not a preset), 4 I/O error.
-</translation>
-    </message>
-    <message>
         <source>Try &apos;h8ctl --help&apos;.</source>
         <translation>Try &apos;h8ctl --help&apos;.</translation>
     </message>
@@ -828,6 +762,84 @@ or the package:
   %1
 or the package:
   %2</translation>
+    </message>
+    <message>
+        <source>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
+
+Controls an H8 audio interface over USB.
+
+Commands:
+  status                         show the device, its inputs, outputs and mutes
+  mute input1|input2|hp on|off   mute or unmute an input or the headphones
+  otg-volume PERCENT             set the OTG output volume (0-100)
+  rate [44100|48000|88200|96000] show or set the sample rate
+  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
+  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
+  routes                         show the route map with its levels
+  monitor [--seconds N]          show the level of every input channel, 20 times a second
+  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
+  udev-rule                      print the udev rule that gives the logged-in user access
+  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
+                                 CONTROL: gain1 gain2 hp-level (code 0-255),
+                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+                                 mixer-reset on (every crosspoint silent, as after
+                                 a loss of power)
+
+Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
+Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
+
+Options:
+  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
+                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --verbose                also print the progress lines of the USB session and of the
+                           preset files to standard error (errors are always printed)
+  --trace                  print every control transfer to standard error
+  --json                   print results as JSON
+  -h, --help               show this help
+
+Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
+            3 preset rejected (another device model, or not a preset), 4 I/O error.
+</source>
+        <translation>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
+
+Controls an H8 audio interface over USB.
+
+Commands:
+  status                         show the device, its inputs, outputs and mutes
+  mute input1|input2|hp on|off   mute or unmute an input or the headphones
+  otg-volume PERCENT             set the OTG output volume (0-100)
+  rate [44100|48000|88200|96000] show or set the sample rate
+  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
+  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
+  routes                         show the route map with its levels
+  monitor [--seconds N]          show the level of every input channel, 20 times a second
+  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
+  udev-rule                      print the udev rule that gives the logged-in user access
+  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
+                                 CONTROL: gain1 gain2 hp-level (code 0-255),
+                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+                                 mixer-reset on (every crosspoint silent, as after
+                                 a loss of power)
+
+Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
+Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
+
+Options:
+  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
+                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --verbose                also print the progress lines of the USB session and of the
+                           preset files to standard error (errors are always printed)
+  --trace                  print every control transfer to standard error
+  --json                   print results as JSON
+  -h, --help               show this help
+
+Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
+            3 preset rejected (another device model, or not a preset), 4 I/O error.
+</translation>
+    </message>
+    <message>
+        <source>%1 takes only on, not &apos;%2&apos;</source>
+        <translation>%1 takes only on, not &apos;%2&apos;</translation>
     </message>
 </context>
 </TS>

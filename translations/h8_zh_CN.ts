@@ -272,6 +272,10 @@
         <source>另一台 H8 已连接，未使用。</source>
         <translation>另一台 H8 已连接，未使用。</translation>
     </message>
+    <message>
+        <source>此会话未处于活动状态，H8 已释放给当前用户。切换回此会话后将自动重新连接。</source>
+        <translation>此会话未处于活动状态，H8 已释放给当前用户。切换回此会话后将自动重新连接。</translation>
+    </message>
 </context>
 <context>
     <name>Preset</name>
@@ -530,76 +534,6 @@ H8 USB 音频接口的控制面板。
 <context>
     <name>h8ctl</name>
     <message>
-        <source>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
-
-Controls an H8 audio interface over USB.
-
-Commands:
-  status                         show the device, its inputs, outputs and mutes
-  mute input1|input2|hp on|off   mute or unmute an input or the headphones
-  otg-volume PERCENT             set the OTG output volume (0-100)
-  rate [44100|48000|88200|96000] show or set the sample rate
-  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
-  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
-  routes                         show the route map with its levels
-  monitor [--seconds N]          show the level of every input channel, 20 times a second
-  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
-  udev-rule                      print the udev rule that gives the logged-in user access
-  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
-                                 CONTROL: gain1 gain2 hp-level (code 0-255),
-                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
-
-Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
-Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
-
-Options:
-  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
-                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
-  --verbose                also print the progress lines of the USB session and of the
-                           preset files to standard error (errors are always printed)
-  --trace                  print every control transfer to standard error
-  --json                   print results as JSON
-  -h, --help               show this help
-
-Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
-            3 preset rejected (another device model, or not a preset), 4 I/O error.
-</source>
-        <translation>用法：h8ctl [--simulate[=状态文件]] [--verbose] [--trace] [--json] 命令 [参数]
-
-通过 USB 控制 H8 音频接口。
-
-命令：
-  status                         显示设备及其输入、输出和静音状态
-  mute input1|input2|hp on|off   将某个输入或耳机静音或取消静音
-  otg-volume 百分比              设置 OTG 输出音量（0-100）
-  rate [44100|48000|88200|96000] 显示或设置采样率
-  route 源 目标 on|off           打开（100 %）或关闭一条混音路由
-  level 源 目标 百分比           设置一条路由的电平（0-100）
-  routes                         显示路由表及其电平
-  monitor [--seconds N]          每秒 20 次显示每个输入声道的电平
-  preset export|import 文件      把面板的状态保存到预设文件，或载入一个预设文件
-  udev-rule                      打印让已登录用户访问设备的 udev 规则
-  sim-set 控件 值                转动模拟 H8 的一个实体控件（需要 --simulate）
-                                 控件：gain1 gain2 hp-level（代码 0-255），
-                                 48v1 48v2 inst1 inst2 type1 type2 otg（on|off）
-
-源：1-12 或 mic1 mic2 otg3 otg4 pb1 ... pb8
-目标：1-12 或 hp1 hp2 otg3 otg4 loop1 ... loop8
-
-选项：
-  --simulate[=状态文件]    使用模拟的 H8，而不是 USB；其状态保存在
-                           状态文件中（默认：&lt;配置文件夹&gt;/emulated-h8.json）
-  --verbose                同时把 USB 会话和预设文件的进度行打印到标准错误
-                           （错误总会打印）
-  --trace                  把每个控制传输打印到标准错误
-  --json                   以 JSON 格式打印结果
-  -h, --help               显示此帮助
-
-退出码：0 成功，1 用法错误，2 无设备或设备不可用，
-        3 预设被拒绝（其他设备型号，或不是预设文件），4 输入/输出错误。
-</translation>
-    </message>
-    <message>
         <source>Try &apos;h8ctl --help&apos;.</source>
         <translation>请尝试“h8ctl --help”。</translation>
     </message>
@@ -828,6 +762,83 @@ or the package:
   %1
 或安装软件包：
   %2</translation>
+    </message>
+    <message>
+        <source>Usage: h8ctl [--simulate[=STATE_FILE]] [--verbose] [--trace] [--json] COMMAND [ARGS]
+
+Controls an H8 audio interface over USB.
+
+Commands:
+  status                         show the device, its inputs, outputs and mutes
+  mute input1|input2|hp on|off   mute or unmute an input or the headphones
+  otg-volume PERCENT             set the OTG output volume (0-100)
+  rate [44100|48000|88200|96000] show or set the sample rate
+  route SOURCE DESTINATION on|off  switch a mixer route on (at 100 %) or off
+  level SOURCE DESTINATION PERCENT set a route&apos;s level (0-100)
+  routes                         show the route map with its levels
+  monitor [--seconds N]          show the level of every input channel, 20 times a second
+  preset export|import FILE      save the panel&apos;s state to a preset file, or load one
+  udev-rule                      print the udev rule that gives the logged-in user access
+  sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
+                                 CONTROL: gain1 gain2 hp-level (code 0-255),
+                                 48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+                                 mixer-reset on (every crosspoint silent, as after
+                                 a loss of power)
+
+Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
+Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
+
+Options:
+  --simulate[=STATE_FILE]  use the emulated H8 instead of USB; its state is kept in
+                           STATE_FILE (default: &lt;config folder&gt;/emulated-h8.json)
+  --verbose                also print the progress lines of the USB session and of the
+                           preset files to standard error (errors are always printed)
+  --trace                  print every control transfer to standard error
+  --json                   print results as JSON
+  -h, --help               show this help
+
+Exit codes: 0 success, 1 usage error, 2 no device or device unavailable,
+            3 preset rejected (another device model, or not a preset), 4 I/O error.
+</source>
+        <translation>用法：h8ctl [--simulate[=状态文件]] [--verbose] [--trace] [--json] 命令 [参数]
+
+通过 USB 控制 H8 音频接口。
+
+命令：
+  status                         显示设备及其输入、输出和静音状态
+  mute input1|input2|hp on|off   将某个输入或耳机静音或取消静音
+  otg-volume 百分比              设置 OTG 输出音量（0-100）
+  rate [44100|48000|88200|96000] 显示或设置采样率
+  route 源 目标 on|off           打开（100 %）或关闭一条混音路由
+  level 源 目标 百分比           设置一条路由的电平（0-100）
+  routes                         显示路由表及其电平
+  monitor [--seconds N]          每秒 20 次显示每个输入声道的电平
+  preset export|import 文件      把面板的状态保存到预设文件，或载入一个预设文件
+  udev-rule                      打印让已登录用户访问设备的 udev 规则
+  sim-set 控件 值                转动模拟 H8 的一个实体控件（需要 --simulate）
+                                 控件：gain1 gain2 hp-level（代码 0-255），
+                                 48v1 48v2 inst1 inst2 type1 type2 otg（on|off）
+                                 mixer-reset on（所有交叉点静音，如同断电之后）
+
+源：1-12 或 mic1 mic2 otg3 otg4 pb1 ... pb8
+目标：1-12 或 hp1 hp2 otg3 otg4 loop1 ... loop8
+
+选项：
+  --simulate[=状态文件]    使用模拟的 H8，而不是 USB；其状态保存在
+                           状态文件中（默认：&lt;配置文件夹&gt;/emulated-h8.json）
+  --verbose                同时把 USB 会话和预设文件的进度行打印到标准错误
+                           （错误总会打印）
+  --trace                  把每个控制传输打印到标准错误
+  --json                   以 JSON 格式打印结果
+  -h, --help               显示此帮助
+
+退出码：0 成功，1 用法错误，2 无设备或设备不可用，
+        3 预设被拒绝（其他设备型号，或不是预设文件），4 输入/输出错误。
+</translation>
+    </message>
+    <message>
+        <source>%1 takes only on, not &apos;%2&apos;</source>
+        <translation>%1 只接受 on，而不是“%2”</translation>
     </message>
 </context>
 </TS>

@@ -61,6 +61,12 @@ void HardwarePoller::tick() {
     silentTicks_ = *answered ? 0 : silentTicks_ + 1;
 }
 
+void HardwarePoller::pollNow() {
+    silentTicks_ = 0;
+    skipped_ = 0;
+    tick();
+}
+
 void HardwarePoller::setCarried(bool carried, std::chrono::nanoseconds carrierInterval) {
     carried_ = carried;
     carrierInterval_ = carrierInterval;

@@ -27,8 +27,8 @@ public:
 
     // Why the poll is paused; it reads while there is no reason.
     // `hidden`: nobody looks (the window is not exposed); the timer is stopped too, and a
-    // reader asks with readNow().
-    enum class Pause { knob, preset, unbound, hidden };
+    // reader asks with readNow(). `asleep`: the computer is going to sleep.
+    enum class Pause { knob, preset, unbound, hidden, asleep };
 
     // Reads through `monitor` and keeps the store's poll gate (`canReadStatue`: open while the
     // poll is not paused); all must outlive the poller.
@@ -53,6 +53,9 @@ public:
     // looks (`hidden`); as poll() otherwise (nothing while a knob turns, a preset is applied or
     // nothing is bound). The answer of the read: absent when nothing was read.
     std::optional<bool> readNow();
+    // A read now, also when backed off, and the back-off forgotten: after a wake-up the
+    // interface answers again and the panel should show its state at once.
+    void pollNow();
     // True while only every kBackOffTicks-th tick reads (the interface stopped answering).
     bool isBackedOff() const { return silentTicks_ >= kPollFailuresBeforeBackOff; }
 

@@ -207,9 +207,22 @@ void RoutingModel::switchRoute(int row, int col, bool on, float levelWhenOn) {
     emit routeChanged(row, col, on);
 }
 
+bool RoutingModel::writeCrosspoint(int row, int col, uint8_t gain) {
+    sent_[index(row, col)] = gain;
+    return NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1), gain);
+}
+
 bool RoutingModel::sendLevel(int row, int col) {
-    return NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
-                                   crosspointLevelByte(level_[index(row, col)]));
+    return writeCrosspoint(row, col, crosspointLevelByte(level_[index(row, col)]));
+}
+
+std::optional<uint8_t> RoutingModel::lastSent(int row, int col) const {
+    return valid(row, col) ? sent_[index(row, col)] : std::nullopt;
+}
+
+bool RoutingModel::resend(int row, int col) {
+    const std::optional<uint8_t> gain = lastSent(row, col);
+    return gain && writeCrosspoint(row, col, *gain);
 }
 
 void RoutingModel::storeLevel(int row, int col) {
@@ -224,9 +237,7 @@ void RoutingModel::storeMap() {
 bool RoutingModel::commit(int row, int col, bool on) {
     if (!commitsRoutes_) return true;
     diagTracef("setStartAndStop  row ==%d col ===%d state ===%d", row - 1, col - 1, on ? 1 : 0);
-    const bool sent =
-        NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
-                                on ? kCrosspointOn : kCrosspointOff);
+    const bool sent = writeCrosspoint(row, col, on ? kCrosspointOn : kCrosspointOff);
     // Stored on every commit, also when nothing changed.
     storeMap();
     return sent;
@@ -296,8 +307,7 @@ void RoutingModel::replaceMap(const std::optional<QVariantList>& map) {
     }
     forEachCrosspoint([&](int row, int col) {
         if (before[index(row, col)] && !on_[index(row, col)])
-            NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
-                                    kCrosspointOff);
+            writeCrosspoint(row, col, kCrosspointOff);
     });
     emit mapReplaced();
     emit storedMapChanged();
@@ -312,9 +322,7 @@ void RoutingModel::sendRoutes() {
 
 void RoutingModel::sendOffs() {
     forEachCrosspoint([this](int row, int col) {
-        if (!on_[index(row, col)])
-            NorvaltUSBAudioSetMixer(sourceCodeForRow(row - 1), static_cast<uint16_t>(col - 1),
-                                    kCrosspointOff);
+        if (!on_[index(row, col)]) writeCrosspoint(row, col, kCrosspointOff);
     });
 }
 

@@ -133,6 +133,15 @@ public:
     // not be reached, a restart in between: the interface must play the stored map).
     void sendOffs();
 
+    // The gain byte last written to a crosspoint by this model (a level write or a commit,
+    // whichever went last: 0x80 and 0x81 both mean full level), also when the interface did
+    // not take it; nothing when none was written. What the interface should hold, to compare
+    // with what it reads back.
+    std::optional<uint8_t> lastSent(int row, int col) const;
+    // Writes the crosspoint's lastSent() byte again; false when there is none or the interface
+    // did not take it.
+    bool resend(int row, int col);
+
     // ---- the undo history's view: the stored values exactly as they are ----
 
     struct Snapshot {
@@ -167,6 +176,8 @@ private:
     void load();
     void switchRoute(int row, int col, bool on, float levelWhenOn);
     bool sendLevel(int row, int col);
+    // Every crosspoint write goes through here, which keeps the byte in sent_.
+    bool writeCrosspoint(int row, int col, uint8_t gain);
     void storeLevel(int row, int col);
     bool commit(int row, int col, bool on);
     void storeMap();
@@ -175,6 +186,7 @@ private:
     UserDefaults& defaults_;
     NotificationCenter& center_;
     bool commitsRoutes_ = false;
+    std::array<std::optional<uint8_t>, kMatrixCrosspoints> sent_{};
     std::array<bool, kMatrixCrosspoints> on_{};
     std::array<float, kMatrixCrosspoints> level_{};
     // What the stored map holds beyond the mixer: rows 13-16 of each destination, and the

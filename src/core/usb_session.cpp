@@ -27,6 +27,8 @@ struct Session {
     // installed later (and `udevadm trigger`) binds the interface without a re-plug.
     QList<UsbDeviceId> denied;
     QPointer<QTimer> retry;
+    // Released (releaseUSBDevice): nothing is opened, the attached H8s wait in `waiting`.
+    bool released = false;
 };
 
 constexpr int kAccessRetryMs = 1000;
@@ -65,7 +67,9 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying);
 // Tells the interface object how many H8s are plugged in beside the one in use.
 void countOthers() {
     Session& s = session();
-    if (s.usb) s.usb->setOtherUnits(static_cast<int>(s.waiting.size() + s.denied.size()));
+    // While released, the unit in use waits with the others: the count would name it.
+    if (s.usb && !s.released)
+        s.usb->setOtherUnits(static_cast<int>(s.waiting.size() + s.denied.size()));
 }
 
 void noteDenied(UsbDeviceId id) {
@@ -158,6 +162,10 @@ bool usbDeviceAdded(const QList<UsbDeviceId>& ids, bool retrying) {
 
 void onArrived(UsbDeviceId id) {
     Session& s = session();
+    if (s.released) {
+        s.waiting.append(id);
+        return;
+    }
     if (!s.armed) {
         s.waiting.append(id);  // a second H8: ignored while the first one is in use
         diag(
@@ -173,7 +181,8 @@ void onLeft(UsbDeviceId id) {
     Session& s = session();
     if (s.denied.contains(id)) forgetDenied(id);
     if (s.current != id) {
-        s.waiting.removeAll(id);  // an ignored second device went away: nothing to tell
+        // An ignored second device (or, while released, any) went away: nothing to tell.
+        s.waiting.removeAll(id);
         countOthers();
         return;
     }
@@ -220,8 +229,38 @@ bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb) {
     return true;
 }
 
+void releaseUSBDevice() {
+    Session& s = session();
+    if (s.released || !s.usb) return;
+    s.released = true;
+    s.armed = false;
+    if (s.retry) s.retry->stop();
+    if (s.current) {
+        s.waiting.prepend(*s.current);
+        s.current.reset();
+        s.usb->setAttached(false);
+        s.usb->close();
+        NotificationCenter::defaultCenter().post(kRawDeviceRemoved);
+    }
+}
+
+void reclaimUSBDevice() {
+    Session& s = session();
+    if (!s.released) return;
+    s.released = false;
+    s.armed = true;
+    // The unit released first, then the others, then those this user could not open.
+    const QList<UsbDeviceId> candidates = s.waiting + s.denied;
+    if (candidates.isEmpty() || !usbDeviceAdded(candidates, false)) countOthers();
+}
+
+bool isUSBDeviceReleased() {
+    return session().released;
+}
+
 void stopUSBMonitoring() {
     Session& s = session();
+    s.released = false;
     for (const auto& c : s.connections) QObject::disconnect(c);
     s.connections.clear();
     s.transport.clear();

@@ -32,6 +32,14 @@ bool startUSBMonitoring(UsbTransport& transport, UsbInterface& usb);
 // is released.
 void stopUSBMonitoring();
 
+// Lets go of the H8 as an unplug does ("rawDeviceRemoved" when one was open, its handle
+// released) and opens no H8 until reclaimUSBDevice(): another user's session may own it now.
+// Plugs and unplugs meanwhile are only noted.
+void releaseUSBDevice();
+// Opens the H8 again, as on an arrival, after releaseUSBDevice(); nothing otherwise.
+void reclaimUSBDevice();
+bool isUSBDeviceReleased();
+
 // The two commands that give the logged-in user access to the H8: the udev rule that h8ctl
 // prints, installed by hand, or the package, which installs it.
 inline constexpr char kUdevRuleInstallCommand[] =

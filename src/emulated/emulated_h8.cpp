@@ -334,6 +334,10 @@ void EmulatedH8::setOtgPlugged(bool plugged) {
     changeState(mutex_, state_, listener_, [&](H8State& s) { s.otgPlugged = plugged; });
 }
 
+void EmulatedH8::resetMixer() {
+    changeState(mutex_, state_, listener_, [](H8State& s) { s.mixer.fill(0xFF); });
+}
+
 void EmulatedH8::setFault(Fault fault, std::chrono::milliseconds after) {
     std::lock_guard lock(mutex_);
     fault_ = fault;

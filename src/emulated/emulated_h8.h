@@ -95,6 +95,8 @@ public:
     void setInstrumentMode(int input, bool on);
     void setInputType(int input, bool on);
     void setOtgPlugged(bool plugged);
+    // Every crosspoint silent (0xFF), as the mixer comes back after a loss of power.
+    void resetMixer();
 
     // The fault takes effect `after` from now (at once by default).
     void setFault(Fault fault, std::chrono::milliseconds after = std::chrono::milliseconds(0));

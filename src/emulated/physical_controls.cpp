@@ -31,6 +31,14 @@ std::optional<PhysicalControl> parsePhysicalControl(const QString& control, cons
         }
         return PhysicalControl{control, code};
     }
+    if (control == QLatin1String("mixer-reset")) {
+        if (value != QLatin1String("on")) {
+            *error = QCoreApplication::translate("h8ctl", "%1 takes only on, not '%2'")
+                         .arg(control, value);
+            return std::nullopt;
+        }
+        return PhysicalControl{control, 1};
+    }
     if (!isSwitch(control)) {
         *error = QCoreApplication::translate("h8ctl", "unknown control '%1'").arg(control);
         return std::nullopt;
@@ -46,7 +54,9 @@ std::optional<PhysicalControl> parsePhysicalControl(const QString& control, cons
 void applyPhysicalControl(EmulatedH8& model, const PhysicalControl& c) {
     const int input = c.name.back().digitValue();  // 1 or 2 for the controls of an input
     const bool on = c.value == 1;
-    if (c.name == QLatin1String("hp-level"))
+    if (c.name == QLatin1String("mixer-reset"))
+        model.resetMixer();
+    else if (c.name == QLatin1String("hp-level"))
         model.setHeadphoneLevelCode(static_cast<uint8_t>(c.value));
     else if (c.name.startsWith(QLatin1String("gain")))
         model.setGainCode(input, static_cast<uint8_t>(c.value));

@@ -1,6 +1,7 @@
 // The physical controls of the emulated H8 by name, as `h8ctl sim-set` and the demo panel's
 // session-bus interface take them: gain1, gain2 and hp-level with a code 0-255; 48v1, 48v2,
-// inst1, inst2, type1, type2 and otg with on or off.
+// inst1, inst2, type1, type2 and otg with on or off; mixer-reset with on (every crosspoint
+// silent, as after a loss of power).
 #pragma once
 
 #include <QString>

@@ -108,6 +108,21 @@ TEST_F(H8ctlTest, PhysicalControlsPersistAndShowInJsonStatus) {
     EXPECT_TRUE(s["otg"].toObject()["connected"].toBool());
 }
 
+TEST_F(H8ctlTest, MixerResetSilencesEveryCrosspointOfTheEmulatedH8) {
+    // The factory state has the two default routes on.
+    ASSERT_EQ(sim({"status"}).exitCode, 0);
+    ASSERT_EQ(stateJson()["mixer"].toArray()[0].toInt(), 0x80);
+    const Result r = sim({"sim-set", "mixer-reset", "on"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonArray mixer = stateJson()["mixer"].toArray();
+    ASSERT_EQ(mixer.size(), 144);
+    for (const QJsonValue& v : mixer) EXPECT_EQ(v.toInt(), 0xFF);
+    // A reset is not a switch that can be turned off.
+    const Result off = sim({"sim-set", "mixer-reset", "off"});
+    EXPECT_EQ(off.exitCode, 1);
+    EXPECT_TRUE(off.err.contains("mixer-reset takes only on")) << off.err.toStdString();
+}
+
 TEST_F(H8ctlTest, MuteAndOtgVolumeReachTheDeviceAndTheSharedDefaults) {
     Result r = sim({"--trace", "mute", "hp", "on"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();

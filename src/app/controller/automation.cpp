@@ -19,6 +19,8 @@
 #include "emulated/emulated_h8.h"
 #include "emulated/emulated_usb_transport.h"
 #include "platform/atomic_file.h"
+#include "emulated/physical_controls.h"
+#include "login_session_follower.h"
 #include "platform/notification_center.h"
 #include "routing_agreement.h"
 #include "ui/matrix/channel_row_view.h"
@@ -309,6 +311,21 @@ void Automation::next() {
             c->importPreset(words.value(1));
         } else if (command == "measure-gaps") {
             return measureGaps(arg1);
+        } else if (command == "sim-set") {
+            emulated::EmulatedUsbTransport* sim = window_.emulatedUsb();
+            if (!sim) return fail("no emulated H8 (--simulate)");
+            QString error;
+            const auto control =
+                emulated::parsePhysicalControl(words.value(1), words.value(2), &error);
+            if (!control) return fail(error);
+            emulated::applyPhysicalControl(sim->model(), *control);
+        } else if (command == "wait-resumed") {
+            LoginSessionFollower* f = follower_;
+            if (!f || !waitFor([f, arg1] { return f->resumeChecks() >= arg1; }, arg2))
+                return fail("no crosspoint check after a wake-up");
+        } else if (command == "print-reason") {
+            std::printf("reason: %s\n", qPrintable(c->uncontectView->label->text()));
+            std::fflush(stdout);
         } else if (command == "quit") {
             QApplication::exit(0);
             return;

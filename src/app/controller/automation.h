@@ -37,6 +37,11 @@
 //                           "gaps: longest=N ms", the longest time the main thread did not answer
 //   screenshot FILE         save the window as a PNG
 //   screenshot-alert FILE   save the alert that is showing as a PNG
+//   sim-set CONTROL VALUE   turn a physical control of the emulated H8 as `h8ctl sim-set` does
+//                           (with --simulate; "mixer-reset on" loses its crosspoints)
+//   wait-resumed N MS       wait (at most MS) until N crosspoint checks after a wake-up have
+//                           finished since the start
+//   print-reason            print "reason: " and the disconnected view's text
 //   quit                    quit with status 0 (a failed step quits with status 3)
 #pragma once
 
@@ -46,6 +51,7 @@
 namespace h8 {
 
 class AppDelegate;
+class LoginSessionFollower;
 
 class Automation : public QObject {
     Q_OBJECT
@@ -53,6 +59,8 @@ public:
     Automation(AppDelegate& window, const QStringList& script);
     ~Automation() override;
     void start();
+    // What wait-resumed watches (none: it fails).
+    void setLoginSessionFollower(LoginSessionFollower* follower) { follower_ = follower; }
 
 private:
     void next();
@@ -70,6 +78,7 @@ private:
     int line_ = 0;
     int arrivals_ = 0;
     int rateNotices_ = 0;
+    LoginSessionFollower* follower_ = nullptr;
 };
 
 }  // namespace h8

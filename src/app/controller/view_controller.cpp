@@ -282,8 +282,9 @@ void ViewController::handleDeviceListChanged(const Notification& n) {
         diag("Another H8's audio device is listed; it is ignored while this one is in use");
         return;
     }
-    // Without USB access nothing of the panel could reach the interface: it is not bound.
-    if (!bound_ && usb_.isAccessDenied()) return;
+    // Without USB access nothing of the panel could reach the interface: it is not bound; nor
+    // while another user's session is the active one.
+    if (!bound_ && (usb_.isAccessDenied() || !sessionActive_)) return;
     // Only the H8 is ever bound: other USB sound cards coming and going change nothing. Bound on
     // USB, it is the audio device of the same unit; before USB is open, the first H8 listed (the
     // USB side checks it when it opens the interface).
@@ -353,16 +354,38 @@ void ViewController::showAudioStatus() {
 }
 
 void ViewController::usbAccessChanged() {
+    if (!sessionActive_) return;
     if (usb_.isAccessDenied()) {
         // Bound through the audio device list before the USB side found it cannot open the
         // interface: nothing the panel does would reach it.
         if (bound_ && !usb_.isAttached()) removeDeviceFunc();
         if (!bound_) showNoAccess();
     } else if (!bound_) {
-        uncontectView->label->setText(
-            QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));
-        uncontectView->setAdvice({});
+        showUnboundReason();
     }
+}
+
+void ViewController::showUnboundReason() {
+    uncontectView->setAdvice({});
+    if (!sessionActive_) {
+        uncontectView->label->setText(QCoreApplication::translate(
+            "Panel", "此会话未处于活动状态，H8 已释放给当前用户。切换回此会话后将自动重新连接。"));
+        return;
+    }
+    uncontectView->label->setText(
+        QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));
+    if (usb_.isAccessDenied()) showNoAccess();
+}
+
+void ViewController::setSessionActive(bool active) {
+    if (active == sessionActive_) return;
+    sessionActive_ = active;
+    diag(active ? "The login session is active again: binding the interface as on an arrival"
+                : "The login session is no longer active (another user's session may own the "
+                  "H8): the interface is released");
+    // Bound through the audio side alone there is no USB removal to unbind the panel.
+    if (!active && bound_) removeDeviceFunc();
+    if (!bound_) showUnboundReason();
 }
 
 void ViewController::showNoAccess() {
@@ -388,6 +411,7 @@ void ViewController::showNoAccess() {
 
 void ViewController::addDeviceFunc(const Notification& n) {
     NorvShareHelper& store = NorvShareHelper::shared();
+    if (!sessionActive_) return;
     poller_->resume(HardwarePoller::Pause::unbound);
     uncontectView->setAdvice({});
     uncontectView->label->setText(QCoreApplication::translate("Panel", "初始化中..."));
@@ -522,9 +546,7 @@ void ViewController::removeDeviceFunc() {
     uncontectView->raise();
     saveWarning_->raise();
     if (norvMainContaiView) norvMainContaiView->hide();
-    uncontectView->label->setText(
-        QCoreApplication::translate("Panel", "当前设备未连接，请连接设备后使用！"));
-    if (usb_.isAccessDenied()) showNoAccess();
+    showUnboundReason();
     if (disableMainMenu) disableMainMenu();
     store.timestamp = now();
     store.isInit = false;

@@ -66,6 +66,12 @@ public:
     void deviceDidBecomeReady();
     void setupMainContainerView();
 
+    // Whether the login session the panel runs in is the active one. Made inactive (a switch
+    // to another user), the panel unbinds and says why, and binds nothing until it is active
+    // again; letting go of the USB device, and opening it again, is the caller's part.
+    void setSessionActive(bool active);
+    bool isSessionActive() const { return sessionActive_; }
+
     // True from a bind until the next removal, with or without the audio device: without a
     // sound server (or before it lists the interface) the interface is bound on USB alone.
     bool isBound() const { return bound_; }
@@ -137,6 +143,8 @@ private:
     // Shows or hides the line that says the preferences cannot be saved, and why.
     void showSaveState();
     void showAudioStatus();
+    // The disconnected view's text for an interface that is not bound.
+    void showUnboundReason();
 
     // Applies exposed_ to what the panel runs: the meter clock, the capture, the poll.
     void applyExposure();
@@ -149,6 +157,7 @@ private:
     std::unique_ptr<HardwareMonitor> monitor_;
     std::unique_ptr<HardwarePoller> poller_;
     bool bound_ = false;
+    bool sessionActive_ = true;
     EditHistory* editHistory_ = nullptr;
     std::unique_ptr<ClockTimer> menuSync_;  // 2 s after a bind; a removal before then cancels it
     std::unique_ptr<ClockTimer> permissionStep_;

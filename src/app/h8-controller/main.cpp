@@ -30,12 +30,14 @@
 #include "core/vendor_requests.h"
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
+#include "login_session_follower.h"
 #include "panel_service.h"
 #include "panel_tray.h"
 #include "platform/audio/pipewire_backend.h"
 #include "platform/clock.h"
 #include "platform/dbus/bus_names.h"
 #include "platform/dbus/desktop_shell.h"
+#include "platform/dbus/login_session.h"
 #include "platform/diagnostics.h"
 #include "platform/file_lock.h"
 #include "platform/libusb_transport.h"
@@ -386,7 +388,13 @@ int main(int argc, char** argv) {
         window.applicationDidFinishLaunching();
         // Started in the background: nothing runs for a window nobody sees.
         window.updateExposure();
+        // Suspend and resume, and switches of user, as the system's login manager tells them.
+        h8::LogindSession logind(QDBusConnection::systemBus());
+        h8::LoginSessionFollower loginFollower(logind, *window.controller, usbInterface, clock,
+                                               h8::NorvShareHelper::shared(),
+                                               {&h8::releaseUSBDevice, &h8::reclaimUSBDevice});
         h8::Automation automation(window, automationScript);
+        automation.setLoginSessionFollower(&loginFollower);
         if (!automationScript.isEmpty()) automation.start();
         if (quitAfterMs >= 0) {
             QTimer::singleShot(quitAfterMs, &app, [&window, screenshot] {

@@ -66,6 +66,8 @@ Commands:
   sim-set CONTROL VALUE          turn a physical control of the emulated H8 (needs --simulate)
                                  CONTROL: gain1 gain2 hp-level (code 0-255),
                                  48v1 48v2 inst1 inst2 type1 type2 otg (on|off)
+                                 mixer-reset on (every crosspoint silent, as after
+                                 a loss of power)
 
 Sources: 1-12 or mic1 mic2 otg3 otg4 pb1 ... pb8
 Destinations: 1-12 or hp1 hp2 otg3 otg4 loop1 ... loop8
