@@ -138,7 +138,7 @@ class LogindTest(unittest.TestCase):
             DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.root, "no-session-bus"),
         )
         self.spawn(["/usr/bin/python3", "-m", "dbusmock", "--template", "logind"],
-                   stdout=subprocess.DEVNULL)
+                   env=self.env, stdout=subprocess.DEVNULL)
         self.bus = dbus.bus.BusConnection(self.address)
         wait_until(lambda: self.bus.name_has_owner(LOGIND), "logind on the private bus")
         self.logind = self.bus.get_object(LOGIND, MANAGER_PATH)
@@ -220,11 +220,14 @@ class LogindTest(unittest.TestCase):
         self.assertIn("disconnected=1", out.snapshot()[state])
         reason_at, reason = out.wait_for("^reason: (.*)$", state)
         self.assertIn("session", reason.group(1).lower())
-        out.wait_for("The login session is no longer active", done)
+        released, _ = out.wait_for("The login session is no longer active", done)
 
         # This session active again: bound as on an arrival, the routes in place.
         self.set_active(True)
-        again, _ = out.wait_for(r"^state: bound=1", reason_at)
+        back, _ = out.wait_for("The login session is active again", reason_at)
+        # Inactive, the panel left the interface alone: no transfer at all.
+        self.assertEqual([l for l in out.snapshot()[released:back] if l.startswith("usb")], [])
+        again, _ = out.wait_for(r"^state: bound=1", back)
         out.wait_for("^routing: agrees$", again)
         self.assertEqual(panel.wait(WAIT), 0)
 
