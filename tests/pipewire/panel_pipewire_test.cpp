@@ -194,6 +194,34 @@ TEST_F(PanelPipeWireTest, OfTwoH8sTheUnitOpenedOnUsbIsMeteredThoughTheOtherIsLis
     EXPECT_EQ(binds_, 1);
 }
 
+// How many capture streams of the panel the server has ("h8-controller.capture"), as pw-dump
+// lists them; absent when pw-dump cannot be run.
+std::optional<int> ourStreams() {
+    QProcess dump;
+    dump.start(QStringLiteral("pw-dump"), {});
+    if (!dump.waitForFinished(10000) || dump.exitCode() != 0) return std::nullopt;
+    return static_cast<int>(dump.readAllStandardOutput().count("\"h8-controller.capture\""));
+}
+
+// A hidden window keeps no stream on the server (the H8's nodes may suspend); shown again, the
+// meters come back.
+TEST_F(PanelPipeWireTest, AHiddenWindowKeepsNoCaptureStreamOnTheServer) {
+    test::FifoFeeder all16(fifo("usb16.fifo"));
+    ASSERT_TRUE(all16.error().empty()) << all16.error();
+    launch();
+    H8_ASSERT_EVENTUALLY(boundUid() == kH8Uid, 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
+    ASSERT_TRUE(ourStreams()) << "pw-dump cannot be run";
+    EXPECT_GT(*ourStreams(), 0);
+
+    window_->hide();
+    H8_ASSERT_EVENTUALLY(ourStreams() == 0, 5000);
+    window_->show();
+    H8_ASSERT_EVENTUALLY(ourStreams() > 0, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allMetersAlive(16); }, 8000));
+    EXPECT_EQ(binds_, 1);
+}
+
 TEST_F(PanelPipeWireTest, MetersFollowTheProfileOfTheCard) {
     ASSERT_TRUE(stackCommand("profile", "2"));
     H8_ASSERT_EVENTUALLY(
