@@ -13,6 +13,8 @@
 #   H8_CPU_BINARY=PATH     measure another build of h8-controller (implies H8_CPU_NO_BUILD)
 #   H8_CPU_ARGS="..."      more arguments for h8-controller
 #   H8_CPU_SCREENSHOT=FILE saves the screen at the end of the (last) window, to look at
+#   H8_CPU_WAYLAND=1       runs it on Wayland instead (weston's headless backend with its pixman
+#                          renderer, Qt's Wayland platform); "X server" then means weston
 set -euo pipefail
 cd "$(dirname "$0")/.."
 window=${1:-10}
@@ -23,7 +25,11 @@ if [[ -z ${H8_CPU_NO_BUILD:-} && -z ${H8_CPU_BINARY:-} ]]; then
     cmake --preset release >/dev/null
     cmake --build --preset release --target h8-controller wake_cost >/dev/null
 fi
-command -v Xvfb >/dev/null || { echo "cpu.sh: Xvfb is needed (apt-get install xvfb)" >&2; exit 1; }
+if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
+    command -v weston >/dev/null || { echo "cpu.sh: weston is needed (apt-get install weston qt6-wayland)" >&2; exit 1; }
+else
+    command -v Xvfb >/dev/null || { echo "cpu.sh: Xvfb is needed (apt-get install xvfb)" >&2; exit 1; }
+fi
 if [[ -n ${H8_CPU_SCREENSHOT:-} ]] && ! command -v import >/dev/null; then
     echo "cpu.sh: H8_CPU_SCREENSHOT needs ImageMagick's import (apt-get install imagemagick)" >&2
     exit 1
@@ -59,7 +65,7 @@ sample() {
 }
 
 report() {
-    awk -v tck="$(getconf CLK_TCK)" -v pid="$app_pid" '
+    awk -v tck="$(getconf CLK_TCK)" -v pid="$app_pid" -v server="$server_name" '
         FNR == 1 { file++ }
         $1 == "thread" && file == 1 { ns0[$2] = $4; sleeps0[$2] = $5 }
         $1 == "thread" && file == 2 { ns1[$2] = $4; sleeps1[$2] = $5; name[$2] = $3 }
@@ -68,7 +74,7 @@ report() {
         $1 == "wall" { wall[file] = $2 }
         END {
             secs = (wall[2] - wall[1]) / 1e9
-            printf "h8-controller --simulate under Xvfb, %.1f s after the warm-up:\n", secs
+            printf "h8-controller --simulate under %s, %.1f s after the warm-up:\n", server, secs
             printf "  process      %5.2f %% of one core\n", (process[2] - process[1]) / tck / secs * 100
             total = 0
             for (t in ns1) {
@@ -85,7 +91,13 @@ report() {
         }' "$scratch/before" "$scratch/after"
 }
 
-export QT_QPA_PLATFORM=xcb
+if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
+    export QT_QPA_PLATFORM=wayland
+    server_name="weston (Wayland)"
+else
+    export QT_QPA_PLATFORM=xcb
+    server_name=Xvfb
+fi
 export XDG_CONFIG_HOME="$scratch/xdg-config" XDG_STATE_HOME="$scratch/xdg-state"
 export H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log"
 # A panel of its own: neither the session's bus name nor its locks, which a panel already
@@ -94,13 +106,22 @@ mkdir -m 700 "$scratch/runtime"
 export XDG_RUNTIME_DIR="$scratch/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus"
 results=()
 for run in $(seq 1 "$runs"); do
-    # A display number nobody uses; Xvfb writes it to the pipe once it accepts connections.
-    exec {displayfd}<> <(:)
-    Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    read -r -t 10 -u "$displayfd" display || { echo "cpu.sh: Xvfb did not start" >&2; exit 1; }
-    exec {displayfd}>&-
-    export DISPLAY=":$display"
+    if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
+        export WAYLAND_DISPLAY=h8-cpu-$run
+        weston --backend=headless-backend.so --use-pixman --width=1920 --height=1080 \
+            --socket="$WAYLAND_DISPLAY" --idle-time=0 >"$scratch/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 200); do [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] && break; sleep 0.05; done
+        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] || { echo "cpu.sh: weston did not start" >&2; exit 1; }
+    else
+        # A display number nobody uses; Xvfb writes it to the pipe once it accepts connections.
+        exec {displayfd}<> <(:)
+        Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        read -r -t 10 -u "$displayfd" display || { echo "cpu.sh: Xvfb did not start" >&2; exit 1; }
+        exec {displayfd}>&-
+        export DISPLAY=":$display"
+    fi
 
     # Ends on its own shortly after the window even if this script is interrupted.
     quit_ms=$(( (warmup + window + 5) * 1000 ))

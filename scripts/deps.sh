@@ -15,7 +15,7 @@ packages=(
     pipewire pipewire-bin wireplumber dbus dbus-daemon libpipewire-0.3-dev libspa-0.2-dev
     lintian desktop-file-utils appstream librsvg2-bin
     xvfb xauth x11-utils qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools at-spi2-core python3-pyatspi
-    python3-gi python3-dbusmock
+    python3-gi python3-dbusmock weston qt6-wayland
 )
 
 missing=()

@@ -14,13 +14,15 @@
 #include <memory>
 
 #include "app_delegate.h"
+#include "core/audio_helper.h"
+#include "core/meter_clock.h"
 #include "core/notification_names.h"
 #include "core/share_helper.h"
 #include "emulated/emulated_h8.h"
 #include "emulated/emulated_usb_transport.h"
-#include "platform/atomic_file.h"
 #include "emulated/physical_controls.h"
 #include "login_session_follower.h"
+#include "platform/atomic_file.h"
 #include "platform/notification_center.h"
 #include "routing_agreement.h"
 #include "ui/matrix/channel_row_view.h"
@@ -292,6 +294,20 @@ void Automation::next() {
         } else if (command == "print") {
             std::printf("%s\n", qPrintable(words.mid(1).join(' ')));
             std::fflush(stdout);
+        } else if (command == "meters") {
+            // Stops the meter clock where it stands (what it painted last stays), or runs it.
+            if (!c->norvMainContaiView || (arg1 != 0 && arg1 != 1)) return fail("meters 0|1");
+            MeterClock& meters = c->norvMainContaiView->meters();
+            if (arg1 == 1) {
+                if (c->audio) c->audio->setCapturing(true);
+                meters.start();
+            } else {
+                // The capture stops (every level 0) and one last tick paints the bars empty, the
+                // way ticks paint them: what the window then shows stays put.
+                meters.stop();
+                if (c->audio) c->audio->setCapturing(false);
+                meters.tick();
+            }
         } else if (command == "fail-writes") {
             // Every file write fails as on a full disk (ENOSPC) or a read-only one (EROFS), or
             // works again (off): the storage faults, for screenshots and end-to-end runs.

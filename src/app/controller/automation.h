@@ -29,6 +29,8 @@
 //   hide                    hide the window (as a window manager may)
 //   wait-shown MS           wait (at most MS) until the window shows again, else fail
 //   print TEXT              print TEXT on a line of its own
+//   meters 0|1              0: stop the capture and the meter clock, after one last tick that
+//                           paints the bars empty as ticks do (the window then stays put); 1: run
 //   fail-writes ENOSPC|EROFS|off
 //                           every file write fails with that error from now on (off: works)
 //   wait-file PATH MS       wait (at most MS) until PATH exists, else fail
