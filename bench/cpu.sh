@@ -13,8 +13,13 @@
 #   H8_CPU_BINARY=PATH     measure another build of h8-controller (implies H8_CPU_NO_BUILD)
 #   H8_CPU_ARGS="..."      more arguments for h8-controller
 #   H8_CPU_SCREENSHOT=FILE saves the screen at the end of the (last) window, to look at
-#   H8_CPU_WAYLAND=1       runs it on Wayland instead (weston's headless backend with its pixman
-#                          renderer, Qt's Wayland platform); "X server" then means weston
+#   H8_CPU_WAYLAND=1       runs it on Wayland instead (weston's headless backend, Qt's Wayland
+#                          platform); "X server" then means weston
+#   H8_CPU_WESTON_RENDERER=--use-gl|--use-pixman (default)
+#                          weston's renderer: GL releases the window's buffers once it has
+#                          them, as desktop compositors do; pixman holds each until the next, so
+#                          Qt copies the whole window into a fresh buffer at every frame
+#   H8_CPU_WESTON_ARGS     more arguments for weston
 set -euo pipefail
 cd "$(dirname "$0")/.."
 window=${1:-10}
@@ -108,8 +113,8 @@ results=()
 for run in $(seq 1 "$runs"); do
     if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
         export WAYLAND_DISPLAY=h8-cpu-$run
-        weston --backend=headless-backend.so --use-pixman --width=1920 --height=1080 \
-            --socket="$WAYLAND_DISPLAY" --idle-time=0 >"$scratch/xvfb.log" 2>&1 &
+        weston --backend=headless-backend.so ${H8_CPU_WESTON_RENDERER:---use-pixman} --width=1920 --height=1080 \
+            ${H8_CPU_WESTON_ARGS:-} --socket="$WAYLAND_DISPLAY" --idle-time=0 >"$scratch/xvfb.log" 2>&1 &
         xvfb_pid=$!
         for _ in $(seq 1 200); do [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] && break; sleep 0.05; done
         [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] || { echo "cpu.sh: weston did not start" >&2; exit 1; }
