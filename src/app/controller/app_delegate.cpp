@@ -14,6 +14,7 @@
 #include "emulated/emulated_audio_backend.h"
 #include "emulated/emulated_usb_transport.h"
 #include "platform/notification_center.h"
+#include "screen_fit.h"
 #include "ui/presets/preset_dialogs.h"
 #include "ui/widgets/images.h"
 #include "view_controller.h"
@@ -77,7 +78,13 @@ AppDelegate::AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, Clock& c
     mainMenus_.append(editMenu_);
     if (sim_) buildSimulationMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // On a screen too small for the window, the controller scrolls inside one that fits.
+    screenFit_ = std::make_unique<ScreenFit>(*this, *controller);
+    screenFit_->update();
 }
+
+// The fitting (a member) goes before the window's widgets, which it watches and may hold.
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     startUSBMonitoring(usb_, usbInterface_);

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <functional>
+#include <memory>
 
 class QMessageBox;
 class QWindow;
@@ -16,6 +17,7 @@ class QWindow;
 namespace h8 {
 
 class Clock;
+class ScreenFit;
 class UsbInterface;
 class UsbTransport;
 class ViewController;
@@ -34,6 +36,7 @@ public:
     // (else null).
     AppDelegate(UsbTransport& usb, UsbInterface& usbInterface, Clock& clock,
                 emulated::EmulatedUsbTransport* sim, emulated::EmulatedAudioBackend* simAudio);
+    ~AppDelegate() override;
 
     // Whether the panel starts at login, and the user's choice of it. Without one (a demo on
     // the emulated H8) the settings menu has no such item.
@@ -62,6 +65,9 @@ public:
     // token of whoever asked (a second start, the desktop), which a Wayland compositor wants
     // before it moves the focus.
     void bringToFront(const QString& token);
+
+    // Fits the window to a screen too small for it: the controller then scrolls inside.
+    ScreenFit& screenFit() const { return *screenFit_; }
 
     // The emulated H8's transport with --simulate, else null.
     emulated::EmulatedUsbTransport* emulatedUsb() const { return sim_; }
@@ -103,6 +109,7 @@ private:
     std::function<bool()> closeHides_;
     QWindow* watchedWindow_ = nullptr;  // whose Expose events are followed
     bool exposedByPlatform_ = true;     // what the last Expose event said
+    std::unique_ptr<ScreenFit> screenFit_;
 };
 
 }  // namespace h8
