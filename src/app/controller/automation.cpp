@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
 #include <cerrno>
@@ -25,6 +27,7 @@
 #include "platform/atomic_file.h"
 #include "platform/notification_center.h"
 #include "routing_agreement.h"
+#include "screen_fit.h"
 #include "ui/matrix/channel_row_view.h"
 #include "ui/matrix/drag_view.h"
 #include "ui/matrix/grid_view.h"
@@ -283,6 +286,21 @@ void Automation::next() {
         } else if (command == "wait-shown") {
             if (!waitFor([this] { return window_.isVisible(); }, arg1))
                 return fail("the window stayed hidden");
+        } else if (command == "scroll") {
+            // On a screen too small for the window, the panel scrolls inside it.
+            const QString to = words.value(1);
+            if (to != "top" && to != "bottom") return fail("scroll takes top or bottom");
+            if (QScrollArea* area = window_.screenFit().scrollArea()) {
+                QScrollBar* bar = area->verticalScrollBar();
+                bar->setValue(to == "top" ? bar->minimum() : bar->maximum());
+            }
+        } else if (command == "print-fit") {
+            const QSize size = window_.frameGeometry().size();
+            std::printf("fit: scrolls=%d window=%dx%d free=%dx%d\n",
+                        window_.screenFit().isScrolling(), size.width(), size.height(),
+                        window_.screenFit().availableArea().width(),
+                        window_.screenFit().availableArea().height());
+            std::fflush(stdout);
         } else if (command == "screenshot") {
             if (!window_.grab().save(words.value(1))) return fail("cannot save " + words.value(1));
         } else if (command == "screenshot-alert") {

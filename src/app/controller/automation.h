@@ -37,6 +37,10 @@
 //   import FILE             import the preset FILE as File → Open does
 //   measure-gaps MS         let the event loop run for MS milliseconds and print
 //                           "gaps: longest=N ms", the longest time the main thread did not answer
+//   scroll top|bottom       scroll the panel to its top or bottom (on a screen too small for
+//                           the window, where it scrolls; elsewhere nothing)
+//   print-fit               print "fit: scrolls=0|1 window=WxH free=WxH" (the window with its
+//                           frame, and its screen's free area)
 //   screenshot FILE         save the window as a PNG
 //   screenshot-alert FILE   save the alert that is showing as a PNG
 //   sim-set CONTROL VALUE   turn a physical control of the emulated H8 as `h8ctl sim-set` does

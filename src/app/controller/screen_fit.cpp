@@ -34,13 +34,7 @@ ScreenFit::ScreenFit(QMainWindow& window, QWidget& content) : window_(window), c
 
 ScreenFit::~ScreenFit() = default;
 
-void ScreenFit::setAvailableArea(std::optional<QRect> area) {
-    availableOverride_ = area;
-    update();
-}
-
 QRect ScreenFit::availableArea() const {
-    if (availableOverride_) return *availableOverride_;
     const QScreen* screen = window_.screen();
     return screen ? screen->availableGeometry() : QRect();
 }

@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
-#include <optional>
 
 class QMainWindow;
 class QScreen;
@@ -31,9 +30,7 @@ public:
     // change of screen and a change of the free area).
     void update();
 
-    // The area the window must fit into (with its frame), instead of its screen's available
-    // geometry; nullopt: the screen's again. For checks of the fitting on any screen.
-    void setAvailableArea(std::optional<QRect> area);
+    // The area the window must fit into with its frame: its screen's available geometry.
     QRect availableArea() const;
 
     // Whether the content scrolls, and the scroll area holding it then (null otherwise).
@@ -62,7 +59,6 @@ private:
     QScrollArea* area_ = nullptr;
     QPointer<QWindow> watchedWindow_;
     QPointer<QScreen> watchedScreen_;
-    std::optional<QRect> availableOverride_;
     bool frameKnown_ = false;  // the window was exposed: the platform's frame margins hold
     bool updating_ = false;
 };
