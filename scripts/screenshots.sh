@@ -18,6 +18,11 @@ build/default/tools/screenshot/h8-panel-shot "$out/panel-matrix.png" matrix
 # two permission alerts.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# On a 1920 × 1080 screen (the offscreen platform's own is 800 × 600, where the panel would
+# scroll).
+printf '{ "screens": [ { "name": "hd", "x": 0, "y": 0, "width": 1920, "height": 1080, "logicalDpi": 96, "dpr": 1 } ] }\n' \
+    >"$scratch/screen.json"
+export QT_QPA_PLATFORM="offscreen:configfile=$scratch/screen.json"
 # A panel of its own: neither the session's bus name nor its locks, which a panel already
 # running on this desktop holds (this start would only bring that one's window forward).
 mkdir -m 700 "$scratch/runtime"

@@ -174,6 +174,10 @@ void ScreenFit::focusChanged(QWidget* now) {
     if (!area_ || !now || !content_.isAncestorOf(now) ||
         QApplication::mouseButtons() != Qt::NoButton)
         return;
+    // A container larger than the view (the panel taking the focus when it is built) would be
+    // scrolled to its middle: the view stays where it is.
+    if (now->width() > area_->viewport()->width() || now->height() > area_->viewport()->height())
+        return;
     area_->ensureWidgetVisible(now);
 }
 
