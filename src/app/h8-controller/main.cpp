@@ -203,6 +203,7 @@ int main(int argc, char** argv) {
     // the pixels over the connection costs less than that wait. The user's own setting wins.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
+    h8::registerBusTypes();
     h8::installTranslations(app, h8::uiLanguage());
     h8::ui::installAccessibleInterfaces();
     std::unique_ptr<StartupReport> report;

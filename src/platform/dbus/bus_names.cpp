@@ -1,8 +1,13 @@
 #include "platform/dbus/bus_names.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 
 namespace h8 {
 
@@ -48,6 +53,19 @@ void emitPropertiesChanged(QDBusConnection bus, const QString& path, const QStri
                                    QStringLiteral("PropertiesChanged"));
     signal << interface << changed << QStringList();
     bus.send(signal);
+}
+
+void registerBusTypes() {
+    qRegisterMetaType<QDBusArgument>();
+    qRegisterMetaType<QDBusVariant>();
+    qRegisterMetaType<QDBusObjectPath>();
+    qRegisterMetaType<QDBusSignature>();
+    qRegisterMetaType<QDBusUnixFileDescriptor>();
+    qRegisterMetaType<QDBusMessage>();
+    qRegisterMetaType<QList<QDBusObjectPath>>();
+    qRegisterMetaType<QList<QDBusSignature>>();
+    qRegisterMetaType<QList<QDBusUnixFileDescriptor>>();
+    qRegisterMetaType<QList<QDBusVariant>>();
 }
 
 }  // namespace h8

@@ -23,6 +23,12 @@ NameClaim claimBusName(QDBusConnection bus, const QString& name, QString* error)
 bool activateRunningApplication(QDBusConnection bus, const QString& name, const QString& path,
                                 int timeoutMs, QString* error);
 
+// Registers QtDBus's own types (QDBusArgument, QDBusVariant, object paths, signatures…) on the
+// calling thread. QtDBus otherwise registers them the first time a connection needs them, on the
+// connection's thread, and a reply read on the main thread meanwhile can meet one unregistered
+// ("Trying to construct an instance of an invalid type" on standard error). Call once at start.
+void registerBusTypes();
+
 // Emits org.freedesktop.DBus.Properties.PropertiesChanged for `interface` on `path`.
 void emitPropertiesChanged(QDBusConnection bus, const QString& path, const QString& interface,
                            const QVariantMap& changed);
