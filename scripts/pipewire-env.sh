@@ -322,56 +322,22 @@ h8_pw_start_server() {
     echo "pipewire-env: PipeWire server back in $dir after $(h8_pw_elapsed_ms "$started") ms" >&2
 }
 
-# Asks the card for H8 profile $2 and waits until it shows it.
-h8_pw_profile() {
-    local dir=$1 profile=$2 fd state
-    case $profile in
-    2 | 16 | off) ;;
-    *) h8_pw_usage; return 2 ;;
-    esac
+# Sends the card the command $2 and waits (at most 5 s) until the predicate $3 holds for the
+# card's state line (passed as its argument, connected to the server).
+h8_pw_tell_card() {
+    local dir=$1 command=$2 shows=$3 fd state
     if ! h8_pw_running "$dir" card; then
         echo "pipewire-env: no fake card runs in $dir" >&2
         return 1
     fi
     # Opening a FIFO for reading and writing never blocks, even if the card just exited.
     exec {fd}<>"$dir/card.ctl" || return 1
-    echo "profile $profile" >&"$fd"
-    exec {fd}>&-
-    for _ in $(seq 1 200); do
-        state=$(h8_pw_card_state "$dir")
-        if [[ $state == *" profile=$profile "* && $state == *" connected=1 "* ]] &&
-            [[ $profile == off || $state == *" plugged=0 "* || $state =~ \ h8_node=[0-9]+\  ]]; then
-            return 0
-        fi
-        sleep 0.025
-    done
-    echo "pipewire-env: the card did not show profile $profile within 5 s" \
-        "(card.state:${state% }; log: $dir/card.log)" >&2
-    return 1
-}
-
-# Unplugs (`unplug`) or re-plugs (`plug`) the H8 and waits until the card shows it: unplugged,
-# no device; plugged, a device and, unless the profile is off, an input node.
-h8_pw_plug() {
-    local dir=$1 command=$2 fd state
-    if ! h8_pw_running "$dir" card; then
-        echo "pipewire-env: no fake card runs in $dir" >&2
-        return 1
-    fi
-    exec {fd}<>"$dir/card.ctl" || return 1
     echo "$command" >&"$fd"
     exec {fd}>&-
     for _ in $(seq 1 200); do
         state=$(h8_pw_card_state "$dir")
-        if [[ $state == *" connected=1 "* ]]; then
-            if [[ $command == unplug && $state == *" plugged=0 "* &&
-                $state == *" h8_device=none "* ]]; then
-                return 0
-            fi
-            if [[ $command == plug && $state == *" plugged=1 "* && $state =~ \ h8_device=[0-9]+\  ]] &&
-                [[ $state == *" profile=off "* || $state =~ \ h8_node=[0-9]+\  ]]; then
-                return 0
-            fi
+        if [[ $state == *" connected=1 "* ]] && "$shows" "$state"; then
+            return 0
         fi
         sleep 0.025
     done
@@ -380,31 +346,43 @@ h8_pw_plug() {
     return 1
 }
 
+# Asks the card for H8 profile $2 and waits until it shows it.
+h8_pw_profile() {
+    local dir=$1
+    H8_PW_PROFILE=$2
+    case $H8_PW_PROFILE in
+    2 | 16 | off) ;;
+    *) h8_pw_usage; return 2 ;;
+    esac
+    h8_pw_tell_card "$dir" "profile $H8_PW_PROFILE" h8_pw_shows_profile
+}
+h8_pw_shows_profile() {
+    [[ $1 == *" profile=$H8_PW_PROFILE "* ]] &&
+        [[ $H8_PW_PROFILE == off || $1 == *" plugged=0 "* || $1 =~ \ h8_node=[0-9]+\  ]]
+}
+
+# Unplugs (`unplug`) or re-plugs (`plug`) the H8 and waits until the card shows it: unplugged,
+# no device; plugged, a device and, unless the profile is off, an input node.
+h8_pw_plug() {
+    h8_pw_tell_card "$1" "$2" "h8_pw_shows_$2"
+}
+h8_pw_shows_unplug() {
+    [[ $1 == *" plugged=0 "* && $1 == *" h8_device=none "* ]]
+}
+h8_pw_shows_plug() {
+    [[ $1 == *" plugged=1 "* && $1 =~ \ h8_device=[0-9]+\  ]] &&
+        [[ $1 == *" profile=off "* || $1 =~ \ h8_node=[0-9]+\  ]]
+}
+
 # Plugs in (`plug`) or takes away (`unplug`) the second H8 and waits until the card shows it.
 h8_pw_second() {
-    local dir=$1 command=$2 fd state
-    if ! h8_pw_running "$dir" card; then
-        echo "pipewire-env: no fake card runs in $dir" >&2
-        return 1
-    fi
-    exec {fd}<>"$dir/card.ctl" || return 1
-    echo "second $command" >&"$fd"
-    exec {fd}>&-
-    for _ in $(seq 1 200); do
-        state=$(h8_pw_card_state "$dir")
-        if [[ $state == *" connected=1 "* ]]; then
-            if [[ $command == unplug && $state == *" second_device=none "* ]]; then
-                return 0
-            fi
-            if [[ $command == plug && $state =~ \ second_node=[0-9]+\  ]]; then
-                return 0
-            fi
-        fi
-        sleep 0.025
-    done
-    echo "pipewire-env: the card did not show \"second $command\" within 5 s" \
-        "(card.state:${state% }; log: $dir/card.log)" >&2
-    return 1
+    h8_pw_tell_card "$1" "second $2" "h8_pw_shows_second_$2"
+}
+h8_pw_shows_second_unplug() {
+    [[ $1 == *" second_device=none "* ]]
+}
+h8_pw_shows_second_plug() {
+    [[ $1 =~ \ second_node=[0-9]+\  ]]
 }
 
 h8_pw_main() {

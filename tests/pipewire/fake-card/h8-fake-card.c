@@ -1038,9 +1038,10 @@ static struct pw_properties *webcam_props(void)
 		NULL);
 }
 
-static struct pw_properties *h8_props(void)
+/* An H8 with USB serial number `serial` on root port `port`, as ALSA card `card`. */
+static struct pw_properties *h8_props(const char *serial, int port, int card)
 {
-	return pw_properties_new(
+	struct pw_properties *props = pw_properties_new(
 		PW_KEY_MEDIA_CLASS, "Audio/Device",
 		PW_KEY_DEVICE_API, "alsa",
 		PW_KEY_DEVICE_BUS, "usb",
@@ -1049,37 +1050,21 @@ static struct pw_properties *h8_props(void)
 		PW_KEY_DEVICE_VENDOR_NAME, "Norvalt",
 		PW_KEY_DEVICE_PRODUCT_NAME, "H8",
 		PW_KEY_DEVICE_DESCRIPTION, "H8",
-		PW_KEY_DEVICE_SERIAL, "1234ABCD",
-		PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_1234ABCD-00",
+		PW_KEY_DEVICE_SERIAL, serial,
 		PW_KEY_DEVICE_NICK, "H8",
-		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:1:1.0",
-		PW_KEY_DEVICE_STRING, "2",
-		"api.alsa.card", "2",
 		"api.alsa.card.name", "H8",
-		"api.alsa.card.longname", "Norvalt H8 at usb-0000:00:14.0-1, high speed",
 		NULL);
-}
-
-static struct pw_properties *second_props(void)
-{
-	return pw_properties_new(
-		PW_KEY_MEDIA_CLASS, "Audio/Device",
-		PW_KEY_DEVICE_API, "alsa",
-		PW_KEY_DEVICE_BUS, "usb",
-		PW_KEY_DEVICE_VENDOR_ID, "0x309c",
-		PW_KEY_DEVICE_PRODUCT_ID, "0x0018",
-		PW_KEY_DEVICE_VENDOR_NAME, "Norvalt",
-		PW_KEY_DEVICE_PRODUCT_NAME, "H8",
-		PW_KEY_DEVICE_DESCRIPTION, "H8",
-		PW_KEY_DEVICE_SERIAL, "5678EF01",
-		PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_5678EF01-00",
-		PW_KEY_DEVICE_NICK, "H8",
-		PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:2:1.0",
-		PW_KEY_DEVICE_STRING, "4",
-		"api.alsa.card", "4",
-		"api.alsa.card.name", "H8",
-		"api.alsa.card.longname", "Norvalt H8 at usb-0000:00:14.0-2, high speed",
-		NULL);
+	if (props == NULL) {
+		fprintf(stderr, "h8-fake-card: out of memory\n");
+		exit(1);
+	}
+	pw_properties_setf(props, PW_KEY_DEVICE_NAME, "alsa_card.usb-Norvalt_H8_%s-00", serial);
+	pw_properties_setf(props, PW_KEY_DEVICE_BUS_PATH, "pci-0000:00:14.0-usb-0:%d:1.0", port);
+	pw_properties_setf(props, PW_KEY_DEVICE_STRING, "%d", card);
+	pw_properties_setf(props, "api.alsa.card", "%d", card);
+	pw_properties_setf(props, "api.alsa.card.longname",
+			"Norvalt H8 at usb-0000:00:14.0-%d, high speed", port);
+	return props;
 }
 
 int main(int argc, char *argv[])
@@ -1129,8 +1114,8 @@ int main(int argc, char *argv[])
 	}
 
 	device_init(&c->webcam_dev, c, webcam_props());
-	device_init(&c->h8_dev, c, h8_props());
-	device_init(&c->second_dev, c, second_props());
+	device_init(&c->h8_dev, c, h8_props("1234ABCD", 1, 2));
+	device_init(&c->second_dev, c, h8_props("5678EF01", 2, 4));
 	c->webcam = (struct fake_node){ .card = c, .device = &c->webcam_dev, .node_id = SPA_ID_INVALID };
 	c->h8 = (struct fake_node){ .card = c, .device = &c->h8_dev, .node_id = SPA_ID_INVALID };
 	c->h8_out = (struct fake_node){ .card = c, .device = &c->h8_dev, .node_id = SPA_ID_INVALID };
