@@ -202,6 +202,13 @@ int main(int argc, char** argv) {
     // pixels again. The meters repaint small strips twenty times a second, for which sending
     // the pixels over the connection costs less than that wait. The user's own setting wins.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+    // On Wayland, Qt watches for a compositor that stops answering the window's frames (it then
+    // treats the window as hidden) with a timer of the watch's length, 100 ms by default, that
+    // repeats as long as the window draws: with the meters moving, ten more wake-ups a second.
+    // A one-second watch wakes once a second; a hidden window only stops its meters and capture
+    // a second later. The user's own setting wins.
+    if (!qEnvironmentVariableIsSet("QT_WAYLAND_FRAME_CALLBACK_TIMEOUT"))
+        qputenv("QT_WAYLAND_FRAME_CALLBACK_TIMEOUT", "1000");
     QApplication app(argc, argv);
     h8::registerBusTypes();
     h8::installTranslations(app, h8::uiLanguage());
