@@ -28,9 +28,12 @@ export QT_QPA_PLATFORM="offscreen:configfile=$scratch/screen.json"
 mkdir -m 700 "$scratch/runtime"
 export XDG_RUNTIME_DIR="$scratch/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus"
 app=build/default/src/app/h8-controller/h8-controller
-printf 'wait-bound 5000\nwait 800\nscreenshot %s\n' "$out/app-bound.png" > "$scratch/bound.txt"
-printf 'quit\n' >> "$scratch/bound.txt"
-H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/bound.txt"
+# In English and in Chinese.
+for lang in en:C.UTF-8 zh:zh_CN.UTF-8; do
+    printf 'wait-bound 5000\nwait 800\nscreenshot %s\nquit\n' "$out/app-bound-${lang%%:*}.png" > "$scratch/bound.txt"
+    env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG="${lang#*:}" H8_CONFIG_DIR="$scratch/config" \
+        H8_LOG_DIR="$scratch/log" "$app" --simulate --automation "$scratch/bound.txt"
+done
 # Bound on USB alone, as on a desktop without a sound server: no meters, no rate.
 printf 'wait-bound 5000\nwait 800\nscreenshot %s\nquit\n' "$out/app-no-sound-server.png" > "$scratch/nosrv.txt"
 H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log" "$app" --simulate --no-sound-server --automation "$scratch/nosrv.txt"
