@@ -7,6 +7,8 @@
 # a full repaint of the window draws (the panel's `screenshot`). Everything it starts is stopped
 # on exit.
 # Usage: wayland_test.sh PATH_TO_H8_CONTROLLER PATH_TO_H8_IMAGE_FIND
+# H8_WAYLAND_KEEP=DIR keeps the compositor's capture there (and, when they differ, the window's own
+# picture and the difference).
 set -euo pipefail
 panel=$1
 find_image=$2
@@ -75,4 +77,5 @@ if ! result=$(QT_QPA_PLATFORM=offscreen "$find_image" "$capture" "$scratch/windo
     [[ -n ${H8_WAYLAND_KEEP:-} ]] && cp "$capture" "$scratch/window.png" "$scratch/diff.png" "$H8_WAYLAND_KEEP"/
     exit 1
 fi
+[[ -n ${H8_WAYLAND_KEEP:-} ]] && cp "$capture" "$H8_WAYLAND_KEEP"/
 echo "wayland_test: the window on weston equals a full repaint ($result)"
