@@ -3,9 +3,10 @@
 # H8, meters moving, hardware poll running, on a real X11 connection (its own Xvfb). After a
 # warm-up it reads the CPU time of the process and of each of its threads over a window of
 # wall time and prints them as % of one core, with each thread's wake-ups per second and the X
-# server's CPU (target: the whole process under 1 %). At the end it prints what an idle thread
-# waking 20 times a second costs on this machine (bench/wake_cost.cpp), to tell the panel's own
-# work from the machine's price of a wake-up.
+# server's CPU (target: the whole process under 1 %). At the end it prints what a bare Qt window
+# changing 20 times a second costs on the same kind of server (bench/frame_cost.cpp) and what an
+# idle thread waking 20 times a second costs on this machine (bench/wake_cost.cpp), to tell the
+# panel's own work from the price of a frame and of a wake-up.
 # Usage: bench/cpu.sh [SECONDS [WARMUP_SECONDS [RUNS]]]   (defaults 10, 5 and 1; builds the
 #        release preset first). With several runs it also prints the median of the per-thread
 #        sums (in nanoseconds; the process figure counts whole clock ticks).
@@ -28,7 +29,7 @@ runs=${3:-1}
 binary=${H8_CPU_BINARY:-build/release/src/app/h8-controller/h8-controller}
 if [[ -z ${H8_CPU_NO_BUILD:-} && -z ${H8_CPU_BINARY:-} ]]; then
     cmake --preset release >/dev/null
-    cmake --build --preset release --target h8-controller wake_cost >/dev/null
+    cmake --build --preset release --target h8-controller wake_cost frame_cost >/dev/null
 fi
 if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
     command -v weston >/dev/null || { echo "cpu.sh: weston is needed (apt-get install weston qt6-wayland)" >&2; exit 1; }
@@ -109,10 +110,10 @@ export H8_CONFIG_DIR="$scratch/config" H8_LOG_DIR="$scratch/log"
 # running on this desktop holds (this start would only bring that one's window forward).
 mkdir -m 700 "$scratch/runtime"
 export XDG_RUNTIME_DIR="$scratch/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus"
-results=()
-for run in $(seq 1 "$runs"); do
+# Starts the display server (its socket or display named after NAME) and points Qt at it.
+start_server() {  # NAME
     if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
-        export WAYLAND_DISPLAY=h8-cpu-$run
+        export WAYLAND_DISPLAY=h8-cpu-$1
         weston --backend=headless-backend.so ${H8_CPU_WESTON_RENDERER:---use-pixman} --width=1920 --height=1080 \
             ${H8_CPU_WESTON_ARGS:-} --socket="$WAYLAND_DISPLAY" --idle-time=0 >"$scratch/xvfb.log" 2>&1 &
         xvfb_pid=$!
@@ -127,6 +128,13 @@ for run in $(seq 1 "$runs"); do
         exec {displayfd}>&-
         export DISPLAY=":$display"
     fi
+}
+
+frame_cost=build/release/bench/frame_cost
+floor=""
+results=()
+for run in $(seq 1 "$runs"); do
+    start_server "$run"
 
     # Ends on its own shortly after the window even if this script is interrupted.
     quit_ms=$(( (warmup + window + 5) * 1000 ))
@@ -143,12 +151,22 @@ for run in $(seq 1 "$runs"); do
     echo "$out"
     results+=("$(awk '/^  per thread/ {print $3}' <<<"$out")")
     stop
+    # After the last run, on the same kind of server (the panel is gone): what any window that
+    # changes as often as the meters costs here, with the settings the panel makes for itself.
+    if (( run == runs )) && [[ -x $frame_cost ]]; then
+        start_server "$run-floor"
+        floor=$(QT_XCB_NO_MITSHM=${QT_XCB_NO_MITSHM:-1} \
+            QT_WAYLAND_FRAME_CALLBACK_TIMEOUT=${QT_WAYLAND_FRAME_CALLBACK_TIMEOUT:-1000} \
+            timeout $((window + 20)) "$frame_cost" "$window" "$warmup" 2>/dev/null) || floor=""
+        stop
+    fi
 done
 if (( runs > 1 )); then
     printf '%s\n' "${results[@]}" | sort -n |
         awk '{v[NR] = $1} END {printf "median of %d runs (per thread, in all): %.2f %% of one core (from %.2f to %.2f)\n",
              NR, (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[1], v[NR]}'
 fi
+[[ -n $floor ]] && echo "this server: $floor"
 # What the machine charges for waking up, which the two threads above pay 20 times a second.
 wake_cost=build/release/bench/wake_cost
 if [[ -x $wake_cost ]]; then
