@@ -4,8 +4,9 @@
 # meters tick (painting the bars that moved straight into the window's buffer), then a last tick
 # paints them empty and the meter clock stops; the compositor's own capture of the screen
 # (weston-screenshooter, allowed by --debug) must then show, where the window is, exactly what
-# a full repaint of the window draws (the panel's `screenshot`). Everything it starts is stopped
-# on exit.
+# a full repaint of the window draws (the panel's `screenshot`). Then the window is minimized,
+# which a Wayland client learns only as a loss of exposure: the panel must find itself out of
+# sight (no meters, capture or poll). Everything it starts is stopped on exit.
 # Usage: wayland_test.sh PATH_TO_H8_CONTROLLER PATH_TO_H8_IMAGE_FIND
 # H8_WAYLAND_KEEP=DIR keeps the compositor's capture there (and, when they differ, the window's own
 # picture and the difference).
@@ -54,6 +55,10 @@ meters 0
 print ready
 wait-file $scratch/go 60000
 screenshot $scratch/window.png
+meters 1
+minimize
+wait-unseen 20000
+print unseen
 quit
 SCRIPT
 QT_QPA_PLATFORM=wayland "$panel" --simulate="$scratch/h8.json" --automation "$scratch/script.txt" \
@@ -79,3 +84,7 @@ if ! result=$(QT_QPA_PLATFORM=offscreen "$find_image" "$capture" "$scratch/windo
 fi
 [[ -n ${H8_WAYLAND_KEEP:-} ]] && cp "$capture" "$H8_WAYLAND_KEEP"/
 echo "wayland_test: the window on weston equals a full repaint ($result)"
+# Minimized, the window is out of sight (Wayland says so only through exposure): the meters, the
+# capture and the poll stop.
+grep -q '^unseen' "$scratch/panel.log" || { echo "minimized, the window stayed in sight:"; cat "$scratch/panel.log"; exit 1; }
+echo "wayland_test: minimized, nobody sees the window and its meters, capture and poll stop"

@@ -283,6 +283,12 @@ void Automation::next() {
             std::fflush(stdout);
         } else if (command == "hide") {
             window_.hide();
+        } else if (command == "minimize") {
+            window_.showMinimized();
+        } else if (command == "wait-unseen") {
+            if (!waitFor([this] { return window_.controller && !window_.controller->isExposed(); },
+                         arg1))
+                return fail("the window stayed in sight");
         } else if (command == "wait-shown") {
             if (!waitFor([this] { return window_.isVisible(); }, arg1))
                 return fail("the window stayed hidden");

@@ -27,6 +27,10 @@
 //                           place and crosspoint where the stored map, the grid, the chips, the
 //                           engine and the emulated H8's mixer differ
 //   hide                    hide the window (as a window manager may)
+//   minimize                minimize the window (on Wayland Qt only learns of it when the
+//                           compositor stops answering the window's frames)
+//   wait-unseen MS          wait (at most MS) until nobody sees the window (its meters, capture
+//                           and poll stop), else fail
 //   wait-shown MS           wait (at most MS) until the window shows again, else fail
 //   print TEXT              print TEXT on a line of its own
 //   meters 0|1              0: stop the capture and the meter clock, after one last tick that
