@@ -16,7 +16,7 @@
 #   H8_CPU_SCREENSHOT=FILE saves the screen at the end of the (last) window, to look at
 #   H8_CPU_WAYLAND=1       runs it on Wayland instead (weston's headless backend, Qt's Wayland
 #                          platform); "X server" then means weston
-#   H8_CPU_WESTON_RENDERER=--use-gl|--use-pixman (default)
+#   H8_CPU_WESTON_RENDERER=--use-gl (default)|--use-pixman
 #                          weston's renderer: GL releases the window's buffers once it has
 #                          them, as desktop compositors do; pixman holds each until the next, so
 #                          Qt copies the whole window into a fresh buffer at every frame
@@ -99,7 +99,8 @@ report() {
 
 if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
     export QT_QPA_PLATFORM=wayland
-    server_name="weston (Wayland)"
+    renderer=${H8_CPU_WESTON_RENDERER:---use-gl}
+    server_name="weston (Wayland, ${renderer#--use-} renderer)"
 else
     export QT_QPA_PLATFORM=xcb
     server_name=Xvfb
@@ -114,11 +115,15 @@ export XDG_RUNTIME_DIR="$scratch/runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$s
 start_server() {  # NAME
     if [[ -n ${H8_CPU_WAYLAND:-} ]]; then
         export WAYLAND_DISPLAY=h8-cpu-$1
-        weston --backend=headless-backend.so ${H8_CPU_WESTON_RENDERER:---use-pixman} --width=1920 --height=1080 \
+        weston --backend=headless-backend.so ${H8_CPU_WESTON_RENDERER:---use-gl} --width=1920 --height=1080 \
             ${H8_CPU_WESTON_ARGS:-} --socket="$WAYLAND_DISPLAY" --idle-time=0 >"$scratch/xvfb.log" 2>&1 &
         xvfb_pid=$!
         for _ in $(seq 1 200); do [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] && break; sleep 0.05; done
-        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] || { echo "cpu.sh: weston did not start" >&2; exit 1; }
+        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY ]] || {
+            echo "cpu.sh: weston did not start (without GL: H8_CPU_WESTON_RENDERER=--use-pixman):" >&2
+            cat "$scratch/xvfb.log" >&2
+            exit 1
+        }
     else
         # A display number nobody uses; Xvfb writes it to the pipe once it accepts connections.
         exec {displayfd}<> <(:)
