@@ -45,6 +45,7 @@ void MeterClock::rest() {
 
 void MeterClock::tick() {
     const Shown shown = show_();
+    if (shown.changed) ++movingTicks_;
     if (!timer_->isActive()) return;  // driven by hand
     if (poller_) poller_->carriedTick();
     const bool idle = !shown.changed && shown.empty;

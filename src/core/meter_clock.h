@@ -40,6 +40,8 @@ public:
     void stop();
     bool isRunning() const;
     bool isResting() const { return resting_; }
+    // Ticks that moved a meter, since the clock was made.
+    int movingTicks() const { return movingTicks_; }
 
     // One meter tick: shows the levels and, when the clock runs, carries the poll and counts
     // quiet ticks towards resting. Called by hand (the clock stopped) it only shows the levels.
@@ -52,6 +54,7 @@ private:
     QPointer<HardwarePoller> poller_;
     std::function<Shown()> show_;
     int quietTicks_ = 0;
+    int movingTicks_ = 0;
     bool resting_ = false;
 };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The panel native on Wayland: `h8-controller --simulate` under weston's headless backend (its
 # pixman renderer, so that the compositor holds real pixels), with Qt's Wayland platform. The
-# meters tick (painting the bars that moved straight into the window's buffer), then a last tick
+# meters tick (twenty ticks that move a bar, painted straight into the window's buffer), then a last tick
 # paints them empty and the meter clock stops; the compositor's own capture of the screen
 # (weston-screenshooter, allowed by --debug) must then show, where the window is, exactly what
 # a full repaint of the window draws (the panel's `screenshot`). Then the window is minimized,
@@ -50,8 +50,9 @@ done
 cat >"$scratch/script.txt" <<SCRIPT
 wait-bound 20000
 wait-menu 20000
-wait 1500
+wait-ticks 20 20000
 meters 0
+wait-presented 20000
 print ready
 wait-file $scratch/go 60000
 screenshot $scratch/window.png

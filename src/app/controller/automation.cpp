@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QWindow>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,16 @@ bool waitFor(const std::function<bool()>& done, int ms) {
     while (!done() && t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
+
+// Counts the update requests a window receives.
+class UpdateRequests : public QObject {
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::UpdateRequest) ++count;
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -234,6 +245,12 @@ void Automation::next() {
         } else if (command == "wait-arrivals") {
             if (!waitFor([this, c, arg1] { return arrivals_ >= arg1 && c->isBound(); }, arg2))
                 return fail(QString("%1 of %2 arrivals").arg(arrivals_).arg(arg1));
+        } else if (command == "wait-ticks") {
+            ui::NorvMainContainView* const panel = c->norvMainContaiView;
+            if (!panel) return fail("no meters");
+            const int until = panel->meters().movingTicks() + arg1;
+            if (!waitFor([panel, until] { return panel->meters().movingTicks() >= until; }, arg2))
+                return fail(QString("fewer than %1 meter ticks moved a meter").arg(arg1));
         } else if (command == "drag") {
             if (!drag(arg1, arg2)) return fail("no handle or destination for the drag");
         } else if (command == "chip-double-click" || command == "chip-drag-out") {
@@ -289,6 +306,21 @@ void Automation::next() {
             if (!waitFor([this] { return window_.controller && !window_.controller->isExposed(); },
                          arg1))
                 return fail("the window stayed in sight");
+        } else if (command == "wait-presented") {
+            // On Wayland a window's update request comes once the compositor has shown its last
+            // frame (the frame callback). The first one also paints what is still pending as a
+            // frame of its own; the second comes once that frame is on the screen.
+            QWindow* const handle = window_.windowHandle();
+            if (!handle) return fail("no window");
+            UpdateRequests requests;
+            handle->installEventFilter(&requests);
+            bool presented = true;
+            for (int wanted = 1; presented && wanted <= 2; ++wanted) {
+                handle->requestUpdate();
+                presented = waitFor([&requests, wanted] { return requests.count >= wanted; }, arg1);
+            }
+            handle->removeEventFilter(&requests);
+            if (!presented) return fail("the window's last frame was not shown");
         } else if (command == "wait-shown") {
             if (!waitFor([this] { return window_.isVisible(); }, arg1))
                 return fail("the window stayed hidden");

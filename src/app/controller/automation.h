@@ -5,6 +5,7 @@
 //   wait-bound MS           wait (at most MS) until the interface is bound (with or without its
 //                           audio device), else fail
 //   wait-unbound MS         wait (at most MS) until the disconnected view shows, else fail
+//   wait-ticks N MS         wait (at most MS) until N more meter ticks have moved a meter
 //   wait-arrivals N MS      wait (at most MS) until the interface arrived N times since the
 //                           script started (the arrival at launch does not count) and is bound
 //   drag ROW COL            drag the handle of source ROW (1-12) onto destination row COL (1-12)
@@ -31,6 +32,8 @@
 //                           compositor stops answering the window's frames)
 //   wait-unseen MS          wait (at most MS) until nobody sees the window (its meters, capture
 //                           and poll stop), else fail
+//   wait-presented MS       wait (at most MS) until the display server has shown the window's
+//                           last frame (on Wayland: its frame callback), else fail
 //   wait-shown MS           wait (at most MS) until the window shows again, else fail
 //   print TEXT              print TEXT on a line of its own
 //   meters 0|1              0: stop the capture and the meter clock, after one last tick that
